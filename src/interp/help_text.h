@@ -1,0 +1,13 @@
+#pragma once
+// Fixed texts: the statement summary, the list of measure functions and the
+// compile-time limits.
+
+namespace corvel {
+
+class Output;
+
+void print_forms(Output& out);
+void print_functions(Output& out);
+void print_constants(Output& out);
+
+}  // namespace corvel

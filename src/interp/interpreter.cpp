@@ -1,0 +1,170 @@
+#include "interp/interpreter.h"
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+#include "interp/help_text.h"
+#include "interp/options.h"
+#include "interp/parser.h"
+#include "interp/runner.h"
+#include "symbols/line_reader.h"
+
+namespace corvel {
+
+Interpreter::Interpreter() : err(out), scanner(err, out), eval(symbols, settings, err, *this) {
+    err.location_source = [this] { return scanner.location(); };
+}
+
+Interpreter::Interpreter(std::string* capture)
+    : out(capture), err(out), scanner(err, out), eval(symbols, settings, err, *this) {
+    err.location_source = [this] { return scanner.location(); };
+}
+
+Interpreter::~Interpreter() {
+    if (datafd_ != nullptr) std::fclose(datafd_);
+}
+
+bool Interpreter::open_data_file(const std::string& name) {
+    datafd_ = std::fopen(name.c_str(), "w+");
+    if (datafd_ == nullptr) return false;
+    makedata = true;
+    return true;
+}
+
+void Interpreter::write_data(const std::string& line) {
+    if (!makedata || datafd_ == nullptr) return;
+    std::fputs(line.c_str(), datafd_);
+    std::fflush(datafd_);
+}
+
+void Interpreter::begin_result() {
+    if (!first_result && !err.interactive) out.write("-------------------------------------------\n\n");
+    first_result = false;
+}
+
+void Interpreter::invalidate_after_binding() {
+    systems.invalidate_all();
+    symbols.invalidate_values();
+}
+
+void Interpreter::print_system_type(const std::string& name) {
+    int index = systems.find(name);
+    if (index < 0) err.error(37, kInputError, name, true);
+    out.printf("system %s: ", systems[index].name.c_str());
+    out.write("\n");
+}
+
+void Interpreter::print_builtin_help() {}
+
+void Interpreter::print_allocations() {
+    // Records are owned values rather than pooled nodes, so nothing is
+    // counted per block; the report keeps its layout.
+    out.printf("\nexponomial allocations: %d\n", 0);
+    out.printf("successor allocations: %d\n", 0);
+    out.printf("tree allocations: %d\n", 0);
+    out.printf("ee allocations: %d\n", 0);
+    out.printf("sym allocations: %d\n", 0);
+    out.printf("param allocations: %d\n", 0);
+    out.printf("path allocations: %d\n", 0);
+    out.printf("term_list allocations: %d\n", 0);
+}
+
+double Interpreter::measure_value(const Expr&) {
+    err.error(5, kInternal, "", false);
+    return 0.0;
+}
+
+double Interpreter::net_reference(const Expr&) {
+    err.error(174, kInternal, "", false);
+    return 0.0;
+}
+
+double Interpreter::run_function_body(int symbol, bool& returned) {
+    std::shared_ptr<StmtList> body = symbols[symbol].body;
+    return Runner(*this).run_function_body(*body, returned);
+}
+
+double Interpreter::prompt_value(int symbol) {
+    std::string name = symbols[symbol].name;
+    LineReader reader(symbols, err, out, eval);
+    for (;;) {
+        out.printf("Enter a value for %s: ", name.c_str());
+        out.flush();
+        std::string line;
+        if (!scanner.read_raw_line(line)) {
+            out.write("\n");
+            err.error(76, kFatal, name, false);
+        }
+        try {
+            size_t pos = 0;
+            std::unique_ptr<Expr> e;
+            double value = 0.0;
+            LineReadOptions options;
+            options.value = &value;
+            int r = reader.get_expression(line, pos, e, options);
+            if (r == kReadEmpty) err.error(23, kInputError, "", false);
+            if (r != kReadComplete) continue;
+            if (e) value = eval.bind_expression(*e);
+            write_data(format_string("bind %s %s\n", name.c_str(), line.c_str()));
+            return value;
+        } catch (const CommandAbandoned&) {
+            // The reader reported the error; ask again.
+        }
+    }
+}
+
+void Interpreter::parse_stream(std::istream& in, const std::string& name) {
+    scanner.open_main(in, name);
+    Parser parser(*this);
+    try {
+        parser.run();
+    } catch (const ParseStop&) {
+    }
+    out.flush();
+}
+
+namespace {
+
+extern "C" void floating_point_exception(int) {
+    static const char text[] = "error: floating point exception.\n";
+    std::fflush(stdout);
+    ssize_t ignored = ::write(1, text, sizeof text - 1);
+    (void)ignored;
+    _exit(kExitFailure);
+}
+
+}  // namespace
+
+int Interpreter::run(const std::vector<std::string>& args) {
+    StartupChoice choice = init_file(*this, args);
+    if (choice.exit_now) {
+        out.flush();
+        return 0;
+    }
+    std::ifstream file;
+    if (choice.mode == RunMode::Batch) {
+        file.open(choice.input_name, std::ios::binary);
+        if (!file) err.error(83, kFatal, choice.input_name, false);
+        err.interactive = false;
+    } else {
+        out.write("\nEnter a line with one of the following forms:\n");
+        print_forms(out);
+        out.flush();
+    }
+    std::signal(SIGFPE, floating_point_exception);
+    install_builtins();
+    if (choice.mode == RunMode::Batch)
+        parse_stream(file, choice.input_name);
+    else
+        parse_stream(std::cin, "STDIN");
+    return 0;
+}
+
+void Interpreter::install_builtins() {}
+
+void Interpreter::run_output(OutputRequest&, int) {}
+
+}  // namespace corvel

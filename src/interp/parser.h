@@ -1,0 +1,122 @@
+#pragma once
+// The statement parser: reads tokens from the scanner, builds expressions and
+// statement bodies, and executes each top-level statement as soon as its line
+// is complete.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "interp/tokens.h"
+#include "symbols/statement.h"
+
+namespace corvel {
+
+class Interpreter;
+
+// Thrown to stop the parse: a syntax error (after its report), a rejected
+// format value, a stopped eval range. The run then ends with status 0.
+struct ParseStop {};
+
+// Thrown by a top-level "end": the program ends normally.
+struct ProgramEnd {};
+
+class Parser {
+public:
+    explicit Parser(Interpreter& in) : in_(in) {}
+
+    // Parses and executes statements until the end of the input, a top-level
+    // "end", or a stop.
+    void run();
+
+private:
+    enum class BodyKind { Function, While, Loop };
+
+    // Tokens.
+    const Token& peek();
+    Token take();
+    bool at(Tok kind);
+    bool at_kw(Kw kw);
+    bool accept(Tok kind);
+    bool accept_kw(Kw kw);
+    void expect(Tok kind);
+    bool at_eol();
+    void expect_eol();
+    void skip_to_eol();
+    [[noreturn]] void syntax_error();
+    [[noreturn]] void stop_with_message(const char* text);
+
+    // Source text of expressions.
+    void start_text();
+    std::string end_text();
+
+    // Statements.
+    void statement();
+    void stmt_var();
+    void stmt_func();
+    void stmt_bind();
+    void stmt_epsilon(bool execute, Stmt* keep);
+    void stmt_format();
+    void stmt_on_off(Kw kw);
+    void stmt_type();
+    void stmt_info();
+    void stmt_debug();
+    void stmt_truncate();
+    void stmt_expr_list(Stmt& st);
+    void stmt_end_of_program();
+    // Statements that begin with a keyword handled outside the core language
+    // (definitions of distributions and models, output statements); true when
+    // the statement was read and run.
+    bool statement_hook();
+    // An output statement inside a loop or while body; null when the current
+    // token does not start one.
+    std::unique_ptr<Stmt> output_statement();
+
+    std::unique_ptr<Stmt> parse_loop();
+    std::unique_ptr<Stmt> parse_while(BodyKind kind);
+    std::unique_ptr<Stmt> parse_if(BodyKind kind);
+    std::unique_ptr<Stmt> parse_bind();
+    std::unique_ptr<Stmt> parse_epsilon();
+    std::unique_ptr<Stmt> parse_expression_line();
+    // Reads body lines up to (not including) a closing keyword: end, and for
+    // if-chains also elseif and else.
+    StmtList parse_body(BodyKind kind, bool in_if);
+    std::unique_ptr<Stmt> parse_body_line(BodyKind kind);
+
+    // Words, expressions, conditions.
+    bool at_word();
+    std::string word();
+    std::unique_ptr<Expr> expr();
+    std::unique_ptr<Expr> expr_rest(std::unique_ptr<Expr> first);
+    std::unique_ptr<Expr> term(std::unique_ptr<Expr> first);
+    std::unique_ptr<Expr> power(std::unique_ptr<Expr> first);
+    std::unique_ptr<Expr> unary();
+    std::unique_ptr<Expr> primary();
+    std::unique_ptr<Expr> name_primary(const std::string& name);
+    std::unique_ptr<Expr> math_call(int code, int nargs);
+    std::unique_ptr<Expr> sum_call();
+    std::unique_ptr<Expr> net_ref(int code);
+    // A measure call on a system in expression position; null when the
+    // current token does not start one.
+    std::unique_ptr<Expr> measure_primary();
+    std::unique_ptr<Expr> cond();
+    std::unique_ptr<Expr> cond_and();
+    std::unique_ptr<Expr> cond_not();
+    std::unique_ptr<Expr> cond_atom();
+    std::unique_ptr<Expr> comparison(std::unique_ptr<Expr> left);
+    std::vector<std::unique_ptr<Expr>> call_args();
+    double constant_value(const Expr& e);
+
+    Param* find_param(const std::string& name) const;
+
+    Interpreter& in_;
+    Token tok_;
+    bool have_ = false;
+    bool eol_seen_ = false;     // the current statement's line end was consumed
+    std::vector<Param*> scope_;  // parameters visible in expressions, innermost last
+    bool recording_ = false;
+    std::string text_;
+    int body_depth_ = 0;
+};
+
+}  // namespace corvel
