@@ -3,6 +3,7 @@
 // transition time (or a "poly" definition), kept symbolic so that it can be
 // turned into an exponomial again after every change of bindings.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,7 +89,8 @@ public:
                        const std::string& first, const std::string& second);
 
     // weibull(b, c) at time t: the one-term constant 1 - e^(-t^c/b); error 207
-    // for parameters that are not positive.
+    // for parameters that are not positive. A named distribution (type 9)
+    // whose body is a Weibull is bound through its parameters first.
     Exponomial tvalue_weibull(double t, const DistSpec& spec);
 
 private:
@@ -96,7 +98,14 @@ private:
     const Settings& settings_;
     ErrorReporter& err_;
     Evaluator& eval_;
+    int depth_ = 0;  // nesting of named distributions being bound
 };
+
+// The distribution of the time to absorption in a state given that the run
+// ends there: `dist` divided by the probability `prob` of ending there, or the
+// never-happens distribution (a single zero constant term) when that
+// probability is below epsilon. For the system hook of type 2.
+void conditional_absorption(const Exponomial& dist, double prob, Exponomial& out, const Tolerances& tol);
 
 // 1 - e^(-t^c / b)
 double weibull(double t, double b, double c);

@@ -4,12 +4,14 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <unistd.h>
 
 #include "interp/help_text.h"
 #include "interp/options.h"
 #include "interp/parser.h"
 #include "interp/runner.h"
+#include "expo/distribution.h"
 #include "symbols/line_reader.h"
 
 namespace corvel {
@@ -57,7 +59,6 @@ void Interpreter::print_system_type(const std::string& name) {
     out.write("\n");
 }
 
-void Interpreter::print_builtin_help() {}
 
 void Interpreter::print_allocations() {
     // Records are owned values rather than pooled nodes, so nothing is
@@ -163,7 +164,51 @@ int Interpreter::run(const std::vector<std::string>& args) {
     return 0;
 }
 
-void Interpreter::install_builtins() {}
+// The library's model definitions (the Erlang chain and the k-out-of-n tree)
+// and the distributions defined through them need the model blocks; they are
+// left out while no model kind can be read.
+static bool builtin_line_needs_models(const std::string& line) {
+    return line.rfind("markov", 0) == 0 || line.rfind("ftree", 0) == 0 || line.find("cdf") != std::string::npos;
+}
+
+void Interpreter::install_builtins() {
+    std::string text;
+    int open_blocks = 0;
+    for (int i = 0; i < kBuiltinLibraryLines; ++i) {
+        std::string line = kBuiltinLibrary[i];
+        if (!model_blocks_available()) {
+            if (line.rfind("markov", 0) == 0) {
+                open_blocks = 3;  // loop, transition section, block
+                continue;
+            }
+            if (line.rfind("ftree", 0) == 0) {
+                open_blocks = 1;
+                continue;
+            }
+            if (open_blocks > 0) {
+                if (line == "end") --open_blocks;
+                continue;
+            }
+            if (builtin_line_needs_models(line)) continue;
+        }
+        text += line;
+        text += '\n';
+    }
+    bool was_interactive = err.interactive;
+    err.interactive = false;
+    std::istringstream library(text);
+    scanner.open_main(library, "builtin library");
+    Parser parser(*this, true);
+    try {
+        parser.run();
+    } catch (const ParseStop&) {
+    }
+    err.interactive = was_interactive;
+}
+
+bool Interpreter::model_blocks_available() const { return false; }
+
+void Interpreter::print_builtin_help() { print_builtin_dists(out); }
 
 void Interpreter::run_output(OutputRequest&, int) {}
 

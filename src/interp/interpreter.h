@@ -66,6 +66,7 @@ public:
 
     // Reads the built-in definition library before the first input line.
     void install_builtins();
+    bool model_blocks_available() const;
     // Runs an output statement kept in a loop or while body.
     void run_output(OutputRequest& request, int indent);
 

@@ -174,6 +174,7 @@ void Parser::statement() {
             take();
             return;
         case Kw::Var: stmt_var(); return;
+        case Kw::Poly: stmt_poly(); return;
         case Kw::Func: stmt_func(); return;
         case Kw::Bind: stmt_bind(); return;
         case Kw::Loop: {
@@ -288,8 +289,7 @@ void Parser::statement() {
 
 void Parser::stmt_var() {
     take();
-    if (!at_word()) in_.err.error(22, kInputError, "", true);
-    std::string name = significant_name(word());
+    std::string name = definition_name();
     if (at_eol()) in_.err.error(23, kInputError, "", true);
     std::shared_ptr<Expr> e = expr();
     expect_eol();
@@ -303,8 +303,7 @@ void Parser::stmt_var() {
 
 void Parser::stmt_func() {
     take();
-    if (!at_word()) in_.err.error(22, kInputError, "", true);
-    std::string name = significant_name(word());
+    std::string name = definition_name();
     if (!at(Tok::LParen)) in_.err.error(70, kInputError, "", true);
     take();
     ParamList params;

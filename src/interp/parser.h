@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "interp/tokens.h"
+#include "expo/distribution.h"
 #include "symbols/statement.h"
 
 namespace corvel {
@@ -23,7 +24,7 @@ struct ProgramEnd {};
 
 class Parser {
 public:
-    explicit Parser(Interpreter& in) : in_(in) {}
+    explicit Parser(Interpreter& in, bool builtin_library = false) : in_(in), builtin_mode_(builtin_library) {}
 
     // Parses and executes statements until the end of the input, a top-level
     // "end", or a stop.
@@ -107,6 +108,18 @@ private:
     std::vector<std::unique_ptr<Expr>> call_args();
     double constant_value(const Expr& e);
 
+    // Distributions.
+    void stmt_poly();
+    std::shared_ptr<DistSpec> dist();
+    void term_list(DistSpec& spec, TermMode mode);
+    SymField term_field();
+    // The name of a definition; the built-in library may use keyword spellings.
+    std::string definition_name();
+    // A measure call in a distribution position (cdf of a system, and the
+    // measure forms of prob and ss_unavail); fills the specification and
+    // returns true, or returns false with nothing consumed beyond the keyword.
+    bool distribution_measure(const std::string& keyword, DistSpec& spec);
+
     Param* find_param(const std::string& name) const;
 
     Interpreter& in_;
@@ -117,6 +130,7 @@ private:
     bool recording_ = false;
     std::string text_;
     int body_depth_ = 0;
+    bool builtin_mode_ = false;
 };
 
 }  // namespace corvel

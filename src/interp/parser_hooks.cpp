@@ -11,4 +11,6 @@ std::unique_ptr<Stmt> Parser::output_statement() { return nullptr; }
 
 std::unique_ptr<Expr> Parser::measure_primary() { return nullptr; }
 
+bool Parser::distribution_measure(const std::string&, DistSpec&) { return false; }
+
 }  // namespace corvel

@@ -325,7 +325,10 @@ Operand Reading::loop_operand(const std::string& name, int code, const Scope& sc
     }
     Outcome body = read_argument(inner);
     if (!body.value.expr) fail(97);
-    if (body.result != kReadStopParen) fail(body.terminator == ',' ? 72 : 68, name);
+    if (body.result != kReadStopParen) {
+        if (body.terminator == ',') fail(72, name);
+        fail(68);
+    }
     take(body);
     node->args.push_back(std::move(body.value.expr));
     return Operand{std::move(node), depth};
