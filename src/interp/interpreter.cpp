@@ -7,7 +7,9 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "interp/blocks.h"
 #include "interp/help_text.h"
+#include "interp/measures.h"
 #include "interp/options.h"
 #include "interp/parser.h"
 #include "interp/runner.h"
@@ -16,13 +18,25 @@
 
 namespace corvel {
 
-Interpreter::Interpreter() : err(out), scanner(err, out), eval(symbols, settings, err, *this) {
-    err.location_source = [this] { return scanner.location(); };
+Interpreter::Interpreter()
+    : err(out), scanner(err, out), eval(symbols, settings, err, *this), dist_binder(symbols, settings, err, eval) {
+    connect();
 }
 
 Interpreter::Interpreter(std::string* capture)
-    : out(capture), err(out), scanner(err, out), eval(symbols, settings, err, *this) {
+    : out(capture),
+      err(out),
+      scanner(err, out),
+      eval(symbols, settings, err, *this),
+      dist_binder(symbols, settings, err, eval) {
+    connect();
+}
+
+void Interpreter::connect() {
     err.location_source = [this] { return scanner.location(); };
+    dist_binder.system_hook = [this](const DistSpec& spec, Exponomial& result, int) {
+        return measure_distribution(*this, *spec.subsystem, result);
+    };
 }
 
 Interpreter::~Interpreter() {
@@ -56,7 +70,7 @@ void Interpreter::print_system_type(const std::string& name) {
     int index = systems.find(name);
     if (index < 0) err.error(37, kInputError, name, true);
     out.printf("system %s: ", systems[index].name.c_str());
-    out.write("\n");
+    out.write(system_type_text(systems[index].type));
 }
 
 
@@ -73,10 +87,7 @@ void Interpreter::print_allocations() {
     out.printf("term_list allocations: %d\n", 0);
 }
 
-double Interpreter::measure_value(const Expr&) {
-    err.error(5, kInternal, "", false);
-    return 0.0;
-}
+double Interpreter::measure_value(const Expr& call) { return evaluate_measure(*this, *call.measure); }
 
 double Interpreter::net_reference(const Expr&) {
     err.error(174, kInternal, "", false);
@@ -123,6 +134,7 @@ void Interpreter::parse_stream(std::istream& in, const std::string& name) {
     try {
         parser.run();
     } catch (const ParseStop&) {
+    } catch (const ParseStopRequest&) {
     }
     out.flush();
 }
@@ -206,10 +218,14 @@ void Interpreter::install_builtins() {
     err.interactive = was_interactive;
 }
 
-bool Interpreter::model_blocks_available() const { return false; }
+bool Interpreter::model_blocks_available() const {
+    return block_reader_of(Kw::Markov) != nullptr && block_reader_of(Kw::Ftree) != nullptr;
+}
 
 void Interpreter::print_builtin_help() { print_builtin_dists(out); }
 
-void Interpreter::run_output(OutputRequest&, int) {}
+void Interpreter::run_output(OutputRequest& request, int) {
+    run_output_statement(*this, static_cast<OutputStatement&>(request));
+}
 
 }  // namespace corvel

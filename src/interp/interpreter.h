@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "expo/distribution.h"
 #include "interp/scanner.h"
 #include "interp/system_store.h"
 #include "symbols/errors.h"
@@ -33,6 +34,9 @@ public:
     SymbolTable symbols;
     SystemStore systems;
     Evaluator eval;
+    // Turns distribution specifications into exponomials; cdf(...) of another
+    // system is analysed through the measure layer.
+    DistributionBinder dist_binder;
 
     bool first_result = true;  // no separator before the first result
     bool makedata = false;     // data-file mode
@@ -77,6 +81,7 @@ public:
     double net_reference(const Expr& ref) override;
 
 private:
+    void connect();
     std::FILE* datafd_ = nullptr;
 };
 

@@ -582,7 +582,13 @@ std::unique_ptr<Stmt> Parser::parse_expression_line() {
 
 // ---------------------------------------------------------------- loops and bodies
 
-std::unique_ptr<Stmt> Parser::parse_loop() {
+void Parser::push_scope(ParamList& params) {
+    for (auto& p : params) scope_.push_back(p.get());
+}
+
+void Parser::pop_scope(ParamList& params) { scope_.resize(scope_.size() - params.size()); }
+
+std::unique_ptr<Stmt> Parser::loop_header() {
     take();
     auto st = std::make_unique<Stmt>();
     st->kind = Stmt::Loop;
@@ -604,6 +610,13 @@ std::unique_ptr<Stmt> Parser::parse_loop() {
     if (bounds == 2) st->exprs.push_back(Expr::constant(1.0));
     expect_eol();
     scope_.push_back(st->index.get());
+    return st;
+}
+
+void Parser::pop_loop_index() { scope_.pop_back(); }
+
+std::unique_ptr<Stmt> Parser::parse_loop() {
+    auto st = loop_header();
     ++body_depth_;
     st->body = parse_body(BodyKind::Loop, false);
     --body_depth_;

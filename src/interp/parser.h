@@ -9,6 +9,7 @@
 
 #include "interp/tokens.h"
 #include "expo/distribution.h"
+#include "interp/measures.h"
 #include "symbols/statement.h"
 
 namespace corvel {
@@ -30,8 +31,11 @@ public:
     // "end", or a stop.
     void run();
 
-private:
-    enum class BodyKind { Function, While, Loop };
+    // The reading interface that the model block readers use. -------------
+    Interpreter& interp() { return in_; }
+    // Makes a parameter list visible in the expressions that follow.
+    void push_scope(ParamList& params);
+    void pop_scope(ParamList& params);
 
     // Tokens.
     const Token& peek();
@@ -50,6 +54,20 @@ private:
     // Source text of expressions.
     void start_text();
     std::string end_text();
+
+    // Words, expressions, conditions and distributions.
+    bool at_word();
+    std::string word();
+    std::unique_ptr<Expr> expr();
+    std::unique_ptr<Expr> cond();
+    std::shared_ptr<DistSpec> dist();
+    // Reads a loop header "loop index, low, high[, step]" through its line end
+    // and makes the index visible (pop it with pop_loop_index).
+    std::unique_ptr<Stmt> loop_header();
+    void pop_loop_index();
+
+private:
+    enum class BodyKind { Function, While, Loop };
 
     // Statements.
     void statement();
@@ -84,10 +102,6 @@ private:
     StmtList parse_body(BodyKind kind, bool in_if);
     std::unique_ptr<Stmt> parse_body_line(BodyKind kind);
 
-    // Words, expressions, conditions.
-    bool at_word();
-    std::string word();
-    std::unique_ptr<Expr> expr();
     std::unique_ptr<Expr> expr_rest(std::unique_ptr<Expr> first);
     std::unique_ptr<Expr> term(std::unique_ptr<Expr> first);
     std::unique_ptr<Expr> power(std::unique_ptr<Expr> first);
@@ -100,7 +114,6 @@ private:
     // A measure call on a system in expression position; null when the
     // current token does not start one.
     std::unique_ptr<Expr> measure_primary();
-    std::unique_ptr<Expr> cond();
     std::unique_ptr<Expr> cond_and();
     std::unique_ptr<Expr> cond_not();
     std::unique_ptr<Expr> cond_atom();
@@ -110,15 +123,14 @@ private:
 
     // Distributions.
     void stmt_poly();
-    std::shared_ptr<DistSpec> dist();
     void term_list(DistSpec& spec, TermMode mode);
     SymField term_field();
     // The name of a definition; the built-in library may use keyword spellings.
     std::string definition_name();
-    // A measure call in a distribution position (cdf of a system, and the
-    // measure forms of prob and ss_unavail); fills the specification and
-    // returns true, or returns false with nothing consumed beyond the keyword.
-    bool distribution_measure(const std::string& keyword, DistSpec& spec);
+    // A model block; false when the keyword has no block reader.
+    bool read_block(Kw kw);
+    // The parenthesised arguments of a measure call whose keyword has been read.
+    void measure_arguments(MeasureCall& call, MeasureShape shape, bool paren_read);
 
     Param* find_param(const std::string& name) const;
 
@@ -131,6 +143,7 @@ private:
     std::string text_;
     int body_depth_ = 0;
     bool builtin_mode_ = false;
+    int current_block_system_ = -1;  // the system whose block is being read
 };
 
 }  // namespace corvel

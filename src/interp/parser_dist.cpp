@@ -1,6 +1,7 @@
 // Distribution specifications and the poly statement.
 
 #include "interp/interpreter.h"
+#include "interp/measures.h"
 #include "interp/parser.h"
 
 namespace corvel {
@@ -116,7 +117,7 @@ void Parser::term_list(DistSpec& spec, TermMode mode) {
     spec.type = sym_type;
     if (!all_constant) return;
     // A constant list is converted and checked at once.
-    DistributionBinder binder(in_.symbols, in_.settings, in_.err, in_.eval);
+    DistributionBinder& binder = in_.dist_binder;
     Exponomial num;
     int level = in_.err.interactive ? kInputError : kFatal;
     try {
@@ -184,16 +185,49 @@ std::shared_ptr<DistSpec> Parser::dist() {
                 if (spec->args.size() != 2) syntax_error();
                 return spec;
             case Kw::Exp:
+                named(take().text);
+                return spec;
             case Kw::Prob:
             case Kw::Ss_unavail: {
+                // The measure of that name when the first argument names a
+                // system; otherwise the built-in distribution.
+                Kw kw = t.kw;
                 std::string name = take().text;
-                if (auto m = distribution_measure(name, *spec); m) return spec;
-                named(name);
+                expect(Tok::LParen);
+                if (at(Tok::Name) && in_.systems.find(peek().text) >= 0) {
+                    auto call = std::make_shared<MeasureCall>();
+                    call->kw = kw;
+                    call->keyword = name;
+                    measure_arguments(*call, kw == Kw::Prob ? MeasureShape::SysName : MeasureShape::SysOptNode,
+                                      true);
+                    spec->type = kDistSystem;
+                    spec->subsystem = std::move(call);
+                    return spec;
+                }
+                int index = in_.symbols.find_symbol(name, SymbolTable::kLookup);
+                if (index < 0 || in_.symbols[index].type != kSymDistribution) syntax_error();
+                spec->type = kDistNamed;
+                spec->symbol = index;
+                if (!accept(Tok::RParen)) {
+                    spec->args.push_back(expr());
+                    while (accept(Tok::Comma)) spec->args.push_back(expr());
+                    expect(Tok::RParen);
+                }
+                size_t wanted = in_.symbols[index].params.size();
+                if (spec->args.size() > wanted) in_.err.error(72, kInputError, name, true);
+                if (spec->args.size() < wanted) in_.err.error(73, kInputError, name, true);
                 return spec;
             }
-            case Kw::Cdf:
-                if (auto m = distribution_measure(t.text, *spec); m) return spec;
-                syntax_error();
+            case Kw::Cdf: {
+                take();
+                auto call = std::make_shared<MeasureCall>();
+                call->kw = Kw::Cdf;
+                call->keyword = "cdf";
+                measure_arguments(*call, MeasureShape::SysOptNode, false);
+                spec->type = call->has_node ? kDistSystemState : kDistSystem;
+                spec->subsystem = std::move(call);
+                return spec;
+            }
             default:
                 break;
         }

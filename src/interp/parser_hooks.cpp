@@ -5,12 +5,17 @@
 
 namespace corvel {
 
-bool Parser::statement_hook() { return false; }
+bool Parser::statement_hook() {
+    const Token& t = peek();
+    if (t.kind != Tok::Keyword) return false;
+    if (read_block(t.kw)) return true;
+    if (auto st = output_statement(); st) {
+        in_.run_output(*st->output, -1);
+        return true;
+    }
+    return false;
+}
 
-std::unique_ptr<Stmt> Parser::output_statement() { return nullptr; }
 
-std::unique_ptr<Expr> Parser::measure_primary() { return nullptr; }
-
-bool Parser::distribution_measure(const std::string&, DistSpec&) { return false; }
 
 }  // namespace corvel

@@ -111,6 +111,8 @@ bool Scanner::read_raw_line(std::string& line) {
 
 Token Scanner::finish(Input& input, Token token) {
     input.last_line = token.line;
+    token.leading = std::move(leading_);
+    leading_.clear();
     return token;
 }
 
@@ -194,6 +196,8 @@ Token Scanner::next() {
             while (is_blank(static_cast<unsigned char>(s[q]))) ++q;
             input.pos = q;
             if (isArcPair) return finish(input, make_token(Tok::Blank, s.substr(p, q - p), line));
+            // Kept so that the parser can reproduce the text of an expression.
+            leading_.append(s, p, q - p);
             continue;
         }
         if (ch == '\\') {

@@ -83,6 +83,7 @@ private:
     void push_include(const std::string& file);
     Token scan_word(Input& input);
     Token finish(Input& input, Token token);
+    std::string leading_;  // blanks skipped since the last token
 
     ErrorReporter& err_;
     Output& out_;

@@ -327,18 +327,5 @@ TEST_F(NamedDistributionTest, WeibullAtATimePoint) {
                   "error: weibull parameters must be positive (f: line    1).\n");
 }
 
-TEST(BuiltinLibrary, HelpTextsAndLibrarySize) {
-    EXPECT_EQ(kBuiltinLibraryLines, 48);
-    std::string text;
-    Output out{&text};
-    print_builtin_dists(out);
-    // The second group of entries is set apart by one blank line.
-    EXPECT_NE(text.find("for success\n\noneshot(p):"), std::string::npos);
-    EXPECT_EQ(text.find("\n\n"), text.rfind("\n\n"));
-    text.clear();
-    print_dist_types(out);
-    EXPECT_EQ(text.rfind("\nDistributions types are:\n", 0), 0u);
-}
-
 }  // namespace
 }  // namespace corvel

@@ -1,0 +1,88 @@
+#include "interp/blocks.h"
+
+#include "interp/interpreter.h"
+#include "interp/parser.h"
+
+namespace corvel {
+
+int block_type_of(Kw kw) {
+    switch (kw) {
+        case Kw::Graph: return kSysGraph;
+        case Kw::Markov: return kSysMarkov;
+        case Kw::Semimark: return kSysSemimark;
+        case Kw::Block: return kSysBlock;
+        case Kw::Ftree: return kSysFtree;
+        case Kw::Relgraph: return kSysRelgraph;
+        case Kw::Pfqn: return kSysPfqn;
+        case Kw::Mpfqn: return kSysMpfqn;
+        case Kw::Gspn: return kSysGspn;
+        case Kw::Pms: return kSysPms;
+        case Kw::Mstree: return kSysMstree;
+        case Kw::Srn: return kSysSrn;
+        case Kw::Mrgp: return kSysMrgp;
+        default: return 0;
+    }
+}
+
+BlockReader block_reader_of(Kw kw) {
+    switch (kw) {
+        case Kw::Graph: return nullptr;
+        case Kw::Block: return nullptr;
+        case Kw::Ftree: return nullptr;
+        case Kw::Mstree: return nullptr;
+        case Kw::Relgraph: return nullptr;
+        case Kw::Pms: return nullptr;
+        case Kw::Markov: return nullptr;
+        case Kw::Semimark: return nullptr;
+        case Kw::Mrgp: return nullptr;
+        case Kw::Pfqn: return nullptr;
+        case Kw::Mpfqn: return nullptr;
+        case Kw::Gspn: return nullptr;
+        case Kw::Srn: return nullptr;
+        default: return nullptr;
+    }
+}
+
+// keyword word params, then the kind's own lines.
+bool Parser::read_block(Kw kw) {
+    int type = block_type_of(kw);
+    BlockReader reader = block_reader_of(kw);
+    if (type == 0 || reader == nullptr) return false;
+    take();
+    std::string name = definition_name();
+    ParamList params;
+    if (accept(Tok::LParen)) {
+        if (!accept(Tok::RParen)) {
+            for (;;) {
+                if (!at_word()) in_.err.error(71, kInputError, "", true);
+                auto p = std::make_unique<Param>();
+                p->name = significant_name(word());
+                params.push_back(std::move(p));
+                if (accept(Tok::RParen)) break;
+                if (!accept(Tok::Comma)) in_.err.error(77, kInputError, "", true);
+            }
+        }
+    }
+    int index = in_.systems.create(name, type);
+    if (index < 0) in_.err.error(28, kInputError, name, true);
+    SystemRecord& sys = in_.systems[index];
+    sys.params = std::move(params);
+    sys.semi_conditional = in_.settings.default_semi_conditional;
+    push_scope(sys.params);
+    int outer_block = current_block_system_;
+    current_block_system_ = index;
+    struct PopScope {
+        Parser& p;
+        SystemRecord& s;
+        int& current;
+        int outer;
+        ~PopScope() {
+            p.pop_scope(s.params);
+            current = outer;
+        }
+    } pop{*this, sys, current_block_system_, outer_block};
+    reader(*this, sys);
+    return true;
+}
+
+}  // namespace corvel

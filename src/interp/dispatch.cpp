@@ -1,0 +1,145 @@
+#include "interp/dispatch.h"
+
+#include "interp/func_sys.h"
+#include "interp/interpreter.h"
+
+namespace corvel {
+
+namespace {
+
+const char* yes_no(bool b) { return b ? "yes" : "no"; }
+
+// Components of trees and graphs are bound differently for these measures, so
+// a result cached for one of them does not serve another.
+int component_binding_mode(Kw measure) {
+    switch (measure) {
+        case Kw::Sysprob:
+        case Kw::Ss_unavail: return 1;
+        case Kw::Tvalue: return 2;
+        case Kw::Mttf: return 3;
+        case Kw::Pqcdf: return 4;
+        default: return 0;
+    }
+}
+
+void verbose_report(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
+    Output& out = in.out;
+    const Settings& s = in.settings;
+    out.write("\nanalyzing the following system:\n  ");
+    out.printf("system %s: ", sys.name.c_str());
+    out.write(system_type_text(sys.type));
+    out.printf("  computing_reward:\t%s\n", yes_no(req.computing_reward));
+    out.printf("  computing_cdf:\t%s\n", yes_no(req.computing_cdf));
+    out.printf("  transient:\t\t%s\n", yes_no(req.transient));
+    if (req.transient) out.printf("  time:\t\t\t%f\n", req.time);
+    switch (sys.type) {
+        case kSysFtreeRepeated:
+            out.printf("  factoring:\t\t%s", yes_no(s.use_factoring));
+            if (s.use_bdd) {
+                if (s.use_factoring) out.write(" (not used with bdd)");
+                out.write("\n  bdd:\t\t\tyes\n");
+            } else {
+                if (s.use_factoring && call.kw == Kw::Pqcdf) out.write(" (not used for pqcdf)");
+                out.write("\n  bdd:\t\t\tno\n");
+            }
+            break;
+        case kSysFtreeNoRepeat:
+            out.printf("  factoring:\t\t%s", yes_no(s.use_factoring));
+            if (s.use_factoring) out.write(" (won't be done for ftree without repeated nodes)");
+            out.printf("\n  bdd:\t\t\t%s", yes_no(s.use_bdd));
+            if (s.use_bdd)
+                out.write(" (won't be done for ftree without repeated nodes)\n");
+            else
+                out.write("\n");
+            break;
+        case kSysRelgraph:
+            out.printf("  bdd:\t\t\t%s\n", yes_no(s.use_bdd));
+            break;
+        case kSysPms:
+            out.write("  bdd:\t\t\tyes\n");
+            break;
+        default:
+            break;
+    }
+}
+
+// Binds the call's arguments to the system's parameters; true when no value
+// changed since the last analysis.
+bool bind_system_arguments(Interpreter& in, SystemRecord& sys, MeasureCall& call) {
+    if (call.args.empty()) {
+        // Without arguments a parameterised system keeps the values of its
+        // last call; it must have had one.
+        if (!sys.params.empty() && !sys.analysed_once) in.err.error(73, kInputError, sys.name, true);
+        return true;
+    }
+    if (call.args.size() > sys.params.size()) in.err.error(72, kInputError, sys.name, true);
+    if (call.args.size() < sys.params.size()) in.err.error(73, kInputError, sys.name, true);
+    bool unchanged = in.eval.bind_parameters(sys.params, call.args);
+    return unchanged && sys.analysed_once;
+}
+
+}  // namespace
+
+// Until the tree solver is linked in, such systems cannot be solved.
+__attribute__((weak)) void analyze_tree_system(Interpreter& in, SystemRecord&, AnalysisRequest&) {
+    in.err.error(94, kInternal, "", false);
+}
+
+void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
+    SystemRecord& sys = in.systems[call.system];
+    bool saved_bdd = in.settings.use_bdd;
+    struct RestoreBdd {
+        Settings& s;
+        bool value;
+        ~RestoreBdd() { s.use_bdd = value; }
+    } restore{in.settings, saved_bdd};
+    if (sys.is_relgraph_repeat) in.settings.use_bdd = true;
+
+    bool unchanged = bind_system_arguments(in, sys, call);
+    sys.analysed_once = true;
+
+    std::optional<FuncSysEntry> entry = func_sys(call.kw, sys.type);
+    if (!entry) in.err.error(21, kFatal, sys.name, true);
+    if (entry->rule == NodeRule::None && call.has_node) in.err.error(105, kFatal, sys.name, true);
+    if (entry->rule == NodeRule::Required && !call.has_node) in.err.error(13, kFatal, "", true);
+
+    if (in.settings.verbose || in.settings.debug[kDebugMarkov]) verbose_report(in, sys, call, req);
+
+    if (call.has_node) {
+        req.node_name = call.node;
+        req.node = sys.names.find(call.node);
+        if (req.node < 0) in.err.error(35, kFatal, call.node, true);
+    }
+
+    int mode = component_binding_mode(call.kw);
+    bool cached = unchanged && sys.s_vbound && sys.cache_mode == mode &&
+                  (req.transient ? (sys.s_tbound && sys.s_time == req.time) : (sys.s_sbound && sys.has_dist));
+    if (cached) {
+        if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
+        return;
+    }
+
+    switch (sys.type) {
+        case kSysGraph:
+        case kSysBlock:
+        case kSysFtreeNoRepeat:
+            analyze_tree_system(in, sys, req);
+            break;
+        default:
+            in.err.error(94, kInternal, "", false);
+    }
+
+    sys.s_vbound = true;
+    sys.cache_mode = mode;
+    if (req.transient) {
+        sys.s_tbound = true;
+        sys.s_time = req.time;
+        sys.s_sbound = false;
+    } else {
+        sys.s_sbound = true;
+        sys.s_tbound = false;
+    }
+    sys.s_reward = req.computing_reward;
+}
+
+}  // namespace corvel

@@ -1,0 +1,21 @@
+#pragma once
+// The one entry through which every measure gets its system solved.
+
+#include "interp/measure_call.h"
+
+namespace corvel {
+
+class Interpreter;
+struct SystemRecord;
+
+// Binds the call's arguments to the system's parameters, checks the request
+// against the compatibility table, prints the verbose report, reuses a cached
+// result when it is still valid or runs the solver of the system's type; the
+// results are left in the system record.
+void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req);
+
+// Solvers of the model kinds, each leaving its results in the record.
+// Graphs, block diagrams and fault trees without repeated events.
+void analyze_tree_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req);
+
+}  // namespace corvel

@@ -1,0 +1,198 @@
+#include "interp/measures.h"
+
+#include <cmath>
+
+#include "expo/results.h"
+#include "interp/dispatch.h"
+#include "interp/func_sys.h"
+#include "interp/interpreter.h"
+
+namespace corvel {
+
+namespace {
+
+bool uses_time(Kw kw) {
+    MeasureShape shape;
+    if (!measure_shape(kw, shape)) return false;
+    return shape == MeasureShape::TimeSys || shape == MeasureShape::TimeSysOptNode ||
+           shape == MeasureShape::TimeSysName || shape == MeasureShape::TimeSysCompNode;
+}
+
+// Fills what the analysis is asked for; the time of a timed measure is
+// evaluated first.
+AnalysisRequest request_for(Interpreter& in, MeasureCall& call) {
+    AnalysisRequest req;
+    req.measure = call.kw;
+    switch (call.kw) {
+        case Kw::Cdf:
+        case Kw::Lcdf:
+            req.computing_cdf = true;
+            break;
+        case Kw::Reward:
+        case Kw::Rmean:
+        case Kw::Rvariance:
+        case Kw::Rvalue:
+            req.computing_reward = true;
+            break;
+        default:
+            break;
+    }
+    if (call.time) {
+        double t = in.eval.bind_expression(*call.time);
+        // rvalue's first argument is a reward level, not a time point.
+        if (call.kw != Kw::Rvalue) {
+            req.transient = true;
+            req.time = t;
+        } else {
+            req.time = t;
+        }
+    }
+    return req;
+}
+
+// The distribution a combinatorial system leaves in its record.
+const Exponomial& system_distribution(Interpreter& in, SystemRecord& sys) {
+    if (!sys.has_dist) in.err.error(130, kInternal, "", false);
+    return sys.s_dist;
+}
+
+struct Masses {
+    double pz = 0.0, pi = 0.0, pc = 0.0;
+};
+
+Masses masses_of(Interpreter& in, const Exponomial& F) {
+    Masses m;
+    separate(F, m.pz, m.pi, m.pc, in.settings.tol.epsilon, nullptr, in.settings.tol);
+    return m;
+}
+
+// Mean and variance of the continuous part, as the distribution summary
+// prints them.
+void moments_of(Interpreter& in, const Exponomial& F, double& mean, double& variance) {
+    Masses m = masses_of(in, F);
+    mean = variance = 0.0;
+    if (m.pc == 0.0) return;
+    Exponomial G = F;
+    scalar_multiply(G, 1.0 / m.pc);
+    mean = moment_of_expo(G, 1, in.settings.tol);
+    variance = moment_of_expo(G, 2, in.settings.tol) - mean * mean;
+}
+
+double distribution_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
+                                  const AnalysisRequest& req) {
+    const Exponomial& F = system_distribution(in, sys);
+    switch (call.kw) {
+        case Kw::Mean: {
+            double mean, variance;
+            moments_of(in, F, mean, variance);
+            return mean;
+        }
+        case Kw::Variance: {
+            double mean, variance;
+            moments_of(in, F, mean, variance);
+            return variance;
+        }
+        case Kw::Pzero: return masses_of(in, F).pz;
+        case Kw::Pinf: return masses_of(in, F).pi;
+        case Kw::Pcont: return masses_of(in, F).pc;
+        case Kw::Value:
+        case Kw::Tvalue: return evaluate_expo(F, req.time, in.settings.tol);
+        case Kw::Sysprob:
+        case Kw::Ss_unavail: return evaluate_expo(F, 0.0, in.settings.tol);
+        default:
+            in.err.error(21, kFatal, sys.name, true);
+            return 0.0;
+    }
+}
+
+bool has_distribution_result(int type) {
+    switch (type) {
+        case kSysGraph:
+        case kSysBlock:
+        case kSysFtreeNoRepeat:
+        case kSysFtreeRepeated:
+        case kSysRelgraph:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+double evaluate_measure(Interpreter& in, MeasureCall& call) {
+    AnalysisRequest req = request_for(in, call);
+    analyze_system(in, call, req);
+    SystemRecord& sys = in.systems[call.system];
+    if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
+    in.err.error(94, kInternal, "", false);
+    return 0.0;
+}
+
+bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
+    if (call.kw != Kw::Cdf) {
+        // A value measure used as a distribution is the constant probability.
+        out = Exponomial::constant(evaluate_measure(in, call));
+        return true;
+    }
+    AnalysisRequest req = request_for(in, call);
+    analyze_system(in, call, req);
+    SystemRecord& sys = in.systems[call.system];
+    if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
+    out = system_distribution(in, sys);
+    return true;
+}
+
+namespace {
+
+void print_cdf(Interpreter& in, OutputStatement& st, SystemRecord& sys) {
+    print_system_result_header(in.out, SystemResult::Cdf, sys.name);
+    const Exponomial& F = system_distribution(in, sys);
+    if (sys.type == kSysFtreeRepeated && !sys.coherent)
+        expo_print(in.out, in.settings, F, 't');
+    else
+        print_distribution_info(in.out, in.settings, in.err, F, 't');
+    (void)st;
+}
+
+void print_eval(Interpreter& in, OutputStatement& st, SystemRecord& sys) {
+    print_eval_title(in.out, sys.name,
+                     st.call.has_node ? std::optional<std::string_view>(st.call.node) : std::nullopt);
+    const Exponomial& F = system_distribution(in, sys);
+    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, {}, F, 't');
+}
+
+}  // namespace
+
+void run_output_statement(Interpreter& in, OutputStatement& st) {
+    MeasureCall& call = st.call;
+    if (call.kw == Kw::Eval) {
+        // The range is checked before anything is analysed; a refused range
+        // stops the run.
+        if (check_eval_range(in.err, st.low, st.high, st.increment) != 0) throw ParseStopRequest{};
+    }
+    in.begin_result();
+    AnalysisRequest req = request_for(in, call);
+    if (call.kw == Kw::Eval) {
+        req.measure = st.kind;
+        req.computing_cdf = st.kind == Kw::Cdf;
+        req.computing_reward = st.kind == Kw::Reward;
+    }
+    analyze_system(in, call, req);
+    SystemRecord& sys = in.systems[call.system];
+    if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
+    switch (call.kw) {
+        case Kw::Cdf:
+            print_cdf(in, st, sys);
+            break;
+        case Kw::Eval:
+            print_eval(in, st, sys);
+            break;
+        case Kw::Analyze:
+            break;
+        default:
+            in.err.error(21, kFatal, sys.name, true);
+    }
+}
+
+}  // namespace corvel
