@@ -135,6 +135,9 @@ void Interpreter::parse_stream(std::istream& in, const std::string& name) {
         parser.run();
     } catch (const ParseStop&) {
     } catch (const ParseStopRequest&) {
+    } catch (const ExpoError& e) {
+        // The algebra's failures are internal errors.
+        err.error(e.number, kInternal, e.text, false);
     }
     out.flush();
 }

@@ -118,6 +118,8 @@ void Parser::run() {
             in_.symbols.truncate(symbols_before);
             scope_.clear();
             recording_ = false;
+            depth_ = 0;
+            body_nesting_ = 0;
             body_depth_ = 0;
             in_.scanner.isTuple = in_.scanner.isArcPair = false;
             if (!eol_seen_) skip_to_eol();
@@ -674,6 +676,12 @@ std::unique_ptr<Stmt> Parser::parse_if(BodyKind kind) {
 }
 
 StmtList Parser::parse_body(BodyKind kind, bool in_if) {
+    // Bodies nest through loops, whiles and if-chains; bound the nesting.
+    if (++body_nesting_ > 200) syntax_error();
+    struct Nesting {
+        int& n;
+        ~Nesting() { --n; }
+    } nesting{body_nesting_};
     StmtList list;
     for (;;) {
         const Token& t = peek();

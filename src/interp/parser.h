@@ -142,6 +142,10 @@ private:
     bool recording_ = false;
     std::string text_;
     int body_depth_ = 0;
+    int depth_ = 0;  // nesting of the expression being read
+    int body_nesting_ = 0;
+    struct DepthGuard;
+    void enter_depth(int n);
     bool builtin_mode_ = false;
     int current_block_system_ = -1;  // the system whose block is being read
 };

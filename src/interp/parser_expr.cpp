@@ -43,7 +43,28 @@ int math_code(Kw kw) {
     }
 }
 
+// Expression trees are evaluated and released recursively, so their depth is
+// bounded; an expression nested deeper than this is refused as a syntax error.
+constexpr int kMaxExpressionDepth = 5000;
+
 }  // namespace
+
+// Counts one level of expression depth for the lifetime of the guard.
+struct Parser::DepthGuard {
+    Parser& p;
+    int levels = 1;
+    explicit DepthGuard(Parser& parser) : p(parser) { p.enter_depth(1); }
+    void more() {
+        ++levels;
+        p.enter_depth(1);
+    }
+    ~DepthGuard() { p.depth_ -= levels; }
+};
+
+void Parser::enter_depth(int n) {
+    depth_ += n;
+    if (depth_ > kMaxExpressionDepth) syntax_error();
+}
 
 Param* Parser::find_param(const std::string& name) const {
     std::string key = significant_name(name);
@@ -77,8 +98,10 @@ std::unique_ptr<Expr> Parser::expr() { return expr_rest(nullptr); }
 // first: an already-read operand that begins the expression (from a
 // parenthesised item of a condition), or null.
 std::unique_ptr<Expr> Parser::expr_rest(std::unique_ptr<Expr> first) {
+    DepthGuard guard(*this);
     auto left = term(std::move(first));
     for (;;) {
+        if (at(Tok::Plus) || at(Tok::Minus)) guard.more();
         if (accept(Tok::Plus))
             left = Expr::binary(kOpPlus, std::move(left), term(nullptr));
         else if (accept(Tok::Minus))
@@ -89,8 +112,10 @@ std::unique_ptr<Expr> Parser::expr_rest(std::unique_ptr<Expr> first) {
 }
 
 std::unique_ptr<Expr> Parser::term(std::unique_ptr<Expr> first) {
+    DepthGuard guard(*this);
     auto left = power(std::move(first));
     for (;;) {
+        if (at(Tok::Times) || at(Tok::Divide)) guard.more();
         if (accept(Tok::Times))
             left = Expr::binary(kOpTimes, std::move(left), power(nullptr));
         else if (accept(Tok::Divide))
@@ -103,12 +128,14 @@ std::unique_ptr<Expr> Parser::term(std::unique_ptr<Expr> first) {
 // "^" is right associative; its left operand is a unary-level operand, so
 // -2^2 is (-2)^2.
 std::unique_ptr<Expr> Parser::power(std::unique_ptr<Expr> first) {
+    DepthGuard guard(*this);
     auto base = first ? std::move(first) : unary();
     if (accept(Tok::Power)) return Expr::binary(kOpPower, std::move(base), power(nullptr));
     return base;
 }
 
 std::unique_ptr<Expr> Parser::unary() {
+    DepthGuard guard(*this);
     if (accept(Tok::Minus)) return Expr::unary(kOpNegate, unary());
     if (accept(Tok::Plus)) return unary();
     if (accept(Tok::Power)) return Expr::unary(kOpExp, unary());
@@ -287,18 +314,29 @@ std::unique_ptr<Expr> Parser::comparison(std::unique_ptr<Expr> left) {
 }
 
 std::unique_ptr<Expr> Parser::cond() {
+    DepthGuard guard(*this);
     auto left = cond_and();
-    while (accept_kw(Kw::Or)) left = Expr::binary(kOpOr, std::move(left), cond_and());
+    while (at_kw(Kw::Or)) {
+        guard.more();
+        take();
+        left = Expr::binary(kOpOr, std::move(left), cond_and());
+    }
     return left;
 }
 
 std::unique_ptr<Expr> Parser::cond_and() {
+    DepthGuard guard(*this);
     auto left = cond_not();
-    while (accept_kw(Kw::And)) left = Expr::binary(kOpAnd, std::move(left), cond_not());
+    while (at_kw(Kw::And)) {
+        guard.more();
+        take();
+        left = Expr::binary(kOpAnd, std::move(left), cond_not());
+    }
     return left;
 }
 
 std::unique_ptr<Expr> Parser::cond_not() {
+    DepthGuard guard(*this);
     if (accept_kw(Kw::Not)) return Expr::unary(kOpNot, cond_not());
     return cond_atom();
 }

@@ -69,6 +69,7 @@ void Runner::run_loop(Stmt& loop, int indent, bool top_level) {
             if (single) break;
             if (increment > 0 ? x > high + allowance : x < high - allowance) break;
         }
+        in_.eval.count_pass();
         index.value = x;
         in_.out.printf("\n%*s%s=%f\n", indent, "", index.name.c_str(), x);
         run_body(loop.body, indent);
@@ -77,7 +78,10 @@ void Runner::run_loop(Stmt& loop, int indent, bool top_level) {
 
 void Runner::run_while(Stmt& loop, int indent) {
     in_.first_result = false;
-    while (in_.eval.bind_expression(*loop.cond) != 0.0) run_body(loop.body, indent);
+    while (in_.eval.bind_expression(*loop.cond) != 0.0) {
+        in_.eval.count_pass();
+        run_body(loop.body, indent);
+    }
 }
 
 void Runner::run_body(StmtList& body, int indent) {

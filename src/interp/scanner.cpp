@@ -95,6 +95,7 @@ bool Scanner::fill(Input& input) {
     }
     input.line.push_back('\n');
     input.pos = 0;
+    paren_depth_ = 0;
     return true;
 }
 
@@ -143,7 +144,8 @@ void Scanner::push_include(const std::string& file) {
     auto stream = std::make_unique<std::ifstream>();
     // A name with an embedded NUL byte cannot name a file; opening it would
     // silently open a shorter name instead.
-    if (file.find('\0') == std::string::npos) stream->open(file, std::ios::in | std::ios::binary);
+    if (includes_enabled && file.find('\0') == std::string::npos)
+        stream->open(file, std::ios::in | std::ios::binary);
     if (!stream->is_open()) {
         err_.error(83, kFatal, file, false);
         return;
@@ -169,6 +171,7 @@ Token Scanner::next() {
                 continue;
             }
             inputs_.pop_back();
+            paren_depth_ = 0;
             continue;
         }
         if (awaiting_include_name_) {
@@ -195,7 +198,9 @@ Token Scanner::next() {
             std::size_t q = p;
             while (is_blank(static_cast<unsigned char>(s[q]))) ++q;
             input.pos = q;
-            if (isArcPair) return finish(input, make_token(Tok::Blank, s.substr(p, q - p), line));
+            // Blanks separate fields only outside parentheses.
+            if (isArcPair && paren_depth_ == 0)
+                return finish(input, make_token(Tok::Blank, s.substr(p, q - p), line));
             // Kept so that the parser can reproduce the text of an expression.
             leading_.append(s, p, q - p);
             continue;
@@ -215,8 +220,14 @@ Token Scanner::next() {
 
         Tok single = Tok::Other;
         switch (ch) {
-            case '(': single = Tok::LParen; break;
-            case ')': single = Tok::RParen; break;
+            case '(':
+                single = Tok::LParen;
+                ++paren_depth_;
+                break;
+            case ')':
+                single = Tok::RParen;
+                if (paren_depth_ > 0) --paren_depth_;
+                break;
             case '{': single = Tok::LBrace; break;
             case '}': single = Tok::RBrace; break;
             case ',': single = Tok::Comma; break;

@@ -42,9 +42,12 @@ public:
 
     // Set by the parser: a line continuation yields a Comma token.
     bool isTuple = false;
-    // Set by the parser: a run of blanks yields a Blank token instead of being
-    // skipped.
+    // Set by the parser: a run of blanks outside parentheses yields a Blank
+    // token instead of being skipped. Parentheses are counted per physical line.
     bool isArcPair = false;
+    // When off, every include file counts as one that cannot be opened (the
+    // fuzzing harness must not read the machine's files).
+    bool includes_enabled = true;
 
     // File name of the current include level and the line of the last token
     // returned from it.
@@ -90,6 +93,7 @@ private:
     std::vector<Input> inputs_;
     bool awaiting_include_name_ = false;
     bool finished_ = false;
+    int paren_depth_ = 0;  // parentheses open on the current line
 };
 
 }  // namespace corvel

@@ -149,6 +149,12 @@ double Evaluator::call_function(const Expr& call) {
     return result;
 }
 
+void Evaluator::count_pass() {
+    if (pass_budget < 0) return;
+    if (pass_budget == 0) err_.exit_program(0);
+    --pass_budget;
+}
+
 double Evaluator::sum(const Expr& e) {
     // args: low, high, body; the index parameter is owned by the node.
     double low = bind_expression(*e.args[0]);
@@ -161,6 +167,7 @@ double Evaluator::sum(const Expr& e) {
     for (long k = 0;; ++k) {
         double i = low + static_cast<double>(k);
         if (i > high + 1e-9) break;
+        count_pass();
         index->value = i;
         total += bind_expression(*e.args[2]);
     }

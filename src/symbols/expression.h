@@ -104,6 +104,12 @@ public:
     bool bind_parameters(ParamList& params, const std::vector<std::unique_ptr<Expr>>& args);
     double do_operation(int kind, double right, double left);
 
+    // Passes of loops, while statements and sums still allowed in this run;
+    // negative means no limit. Used to bound the work of fuzzed inputs.
+    long pass_budget = -1;
+    // Counts one pass; ends the run normally when the budget is spent.
+    void count_pass();
+
     // Limit of nested user-function calls.
     static constexpr int kMaxCallDepth = 299;
 

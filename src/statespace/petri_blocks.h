@@ -1,0 +1,74 @@
+#pragma once
+// The records of stochastic Petri nets (gspn) and stochastic reward nets
+// (srn), as their blocks fill them.
+//
+// Places and transitions have name tables of their own: the system's name
+// table is left to the chain that the analysis loads from the reachability
+// graph. Every expression is kept as written; where it was constant its value
+// is also stored at once.
+
+#include <memory>
+#include <vector>
+
+#include "interp/system_store.h"
+
+namespace corvel {
+
+enum TransitionKind {
+    kTransImmediate = 1,
+    kTransTimed = 2,
+};
+
+// How a transition's rate (or weight) depends on the marking.
+enum TransitionDependence {
+    kDepPlace = 3,        // dep / placedep: the rate times the tokens in `place_index`
+    kDepIndependent = 4,  // ind: marking-independent
+    kDepGeneral = 5,      // gendep (srn): an expression over the marking
+};
+
+// Default priorities: immediate transitions preempt timed ones.
+constexpr int kImmediatePriority = 1;
+constexpr int kTimedPriority = 0;
+
+// Largest initial marking of one place.
+constexpr long kMaxPlaceTokens = 2147483647L;
+
+struct PetriArc {
+    int place = -1;                          // place index
+    std::shared_ptr<Expr> sym_multiplicity;  // as written
+    int multiplicity = 0;                    // value (set at once when constant)
+};
+
+struct PetriPlace {
+    std::shared_ptr<Expr> sym_tokens;  // initial marking as written
+    long init_tokens = 0;              // rounded to nearest (set at once when constant)
+    double avg_tokens = 0.0;
+    double pr_empty = 0.0;
+};
+
+struct PetriTransition {
+    int kind = kTransTimed;                 // TransitionKind
+    int dependent = kDepIndependent;        // TransitionDependence
+    int place_index = -1;                   // kDepPlace: the place whose tokens multiply the rate
+    std::shared_ptr<Expr> sym_rate;         // rate (timed) or weight (immediate)
+    double rate = 0.0;                      // value (set at once when constant)
+    std::shared_ptr<Expr> sym_guard;        // srn: enabled only while non-zero (null: no guard)
+    std::shared_ptr<Expr> sym_priority;     // srn: as written (null: the default)
+    int priority = kTimedPriority;          // higher is served first
+    std::vector<PetriArc> input, output, inhibitor;
+    double tput = 0.0;
+    double util = 0.0;
+};
+
+struct PetriModel : ModelData {
+    bool srn = false;
+    NameTable place_names;                  // index = index into places
+    NameTable transition_names;             // index = index into transitions
+    std::vector<PetriPlace> places;
+    std::vector<PetriTransition> transitions;
+};
+
+// The model record of a net (null for other kinds).
+PetriModel* petri_model(SystemRecord& sys);
+
+}  // namespace corvel
