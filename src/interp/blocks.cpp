@@ -32,9 +32,9 @@ BlockReader block_reader_of(Kw kw) {
         case Kw::Mstree: return nullptr;
         case Kw::Relgraph: return nullptr;
         case Kw::Pms: return nullptr;
-        case Kw::Markov: return nullptr;
-        case Kw::Semimark: return nullptr;
-        case Kw::Mrgp: return nullptr;
+        case Kw::Markov: return read_markov_block;
+        case Kw::Semimark: return read_semimark_block;
+        case Kw::Mrgp: return read_mrgp_block;
         case Kw::Pfqn: return nullptr;
         case Kw::Mpfqn: return nullptr;
         case Kw::Gspn: return nullptr;

@@ -1,0 +1,241 @@
+// Reading the gspn and srn blocks: places, timed and immediate transitions,
+// output, input and inhibitor arcs.
+
+#include "statespace/petri_blocks.h"
+
+#include <cmath>
+#include <unordered_set>
+
+#include "interp/blocks.h"
+#include "interp/interpreter.h"
+#include "interp/parser.h"
+#include "statespace/block_lines.h"
+
+namespace corvel {
+
+PetriModel* petri_model(SystemRecord& sys) { return dynamic_cast<PetriModel*>(sys.model.get()); }
+
+namespace {
+
+// Finds references to the marking (#, ?, Rate) in an expression, directly or
+// through the variables and functions it uses. Each symbol is looked into
+// once per search.
+class MarkingSearch {
+public:
+    explicit MarkingSearch(const SymbolTable& symbols) : symbols_(symbols) {}
+
+    // What to name in the message: the reference itself, or the variable or
+    // function through which it is reached; empty when there is none.
+    std::string in(const Expr& e) {
+        switch (e.code) {
+            case kPlaceTokens: return "#(" + e.name + ")";
+            case kTransEnabled: return "?(" + e.name + ")";
+            case kTransRate: return "Rate(" + e.name + ")";
+            case kMeasure: return {};
+            default: break;
+        }
+        for (const auto& a : e.args)
+            if (a)
+                if (std::string r = in(*a); !r.empty()) return r;
+        if ((e.code == kFunctionCall || e.code == kVariableRef || e.code == kSymbolRef) && e.symbol >= 0 &&
+            e.symbol < symbols_.size() && seen_.insert(e.symbol).second) {
+            const Symbol& s = symbols_[e.symbol];
+            bool found = (s.exp && !in(*s.exp).empty()) || (s.body && !in(*s.body).empty());
+            if (found) return s.name;
+        }
+        return {};
+    }
+
+private:
+    std::string in(const StmtList& body) {
+        for (const auto& st : body) {
+            if (!st) continue;
+            for (const auto& b : st->bindings)
+                if (b.expr)
+                    if (std::string r = in(*b.expr); !r.empty()) return r;
+            for (const auto& e : st->exprs)
+                if (e)
+                    if (std::string r = in(*e); !r.empty()) return r;
+            if (st->cond)
+                if (std::string r = in(*st->cond); !r.empty()) return r;
+            for (const auto& br : st->branches) {
+                if (br.cond)
+                    if (std::string r = in(*br.cond); !r.empty()) return r;
+                if (std::string r = in(br.body); !r.empty()) return r;
+            }
+            if (std::string r = in(st->body); !r.empty()) return r;
+        }
+        return {};
+    }
+
+    const SymbolTable& symbols_;
+    std::unordered_set<int> seen_;
+};
+
+int comparison_code(Tok kind) {
+    switch (kind) {
+        case Tok::Less: return kCmpLess;
+        case Tok::Greater: return kCmpGreater;
+        case Tok::LessEq: return kCmpLessEq;
+        case Tok::GreaterEq: return kCmpGreaterEq;
+        case Tok::Equal: return kCmpEqual;
+        case Tok::NotEqual: return kCmpNotEqual;
+        default: return -1;
+    }
+}
+
+class PetriReader {
+public:
+    PetriReader(Parser& p, SystemRecord& sys, bool srn) : p_(p), sys_(sys), in_(p.interp()) {
+        auto model = std::make_unique<PetriModel>();
+        net_ = model.get();
+        net_->srn = srn;
+        sys_.model = std::move(model);
+    }
+
+    void read() {
+        p_.expect_eol();
+        while (!section_end(p_)) place_line();
+        while (!section_end(p_)) transition_line(kTransTimed);
+        while (!section_end(p_)) transition_line(kTransImmediate);
+        while (!section_end(p_)) arc_line(&PetriTransition::output, true);
+        while (!section_end(p_)) arc_line(&PetriTransition::input, false);
+        while (!section_end(p_)) arc_line(&PetriTransition::inhibitor, false);
+    }
+
+private:
+    // Expressions that must not depend on the marking.
+    void forbid_marking(const Expr& e) {
+        std::string r = MarkingSearch(in_.symbols).in(e);
+        if (!r.empty()) in_.err.error(221, kFatal, r, true);
+    }
+
+    int find_place(int missing_error) {
+        std::string name = element_name(p_, missing_error);
+        int i = net_->place_names.find(name);
+        if (i < 0) in_.err.error(159, kInputError, name, true);
+        return i;
+    }
+
+    int find_transition() {
+        std::string name = element_name(p_, 112);
+        int i = net_->transition_names.find(name);
+        if (i < 0) in_.err.error(131, kInputError, name, true);
+        return i;
+    }
+
+    // place tokens
+    void place_line() {
+        std::string name = element_name(p_, 20);
+        std::shared_ptr<Expr> tokens = p_.expr();
+        p_.expect_eol();
+        forbid_marking(*tokens);
+        if (net_->place_names.find(name) >= 0) in_.err.error(27, kInputError, name, true);
+        PetriPlace place;
+        if (tokens->is_constant()) {
+            double n = std::floor(constant_value(p_, *tokens) + 0.5);
+            if (n < 0) in_.err.error(177, kFatal, ": place " + name, true);
+            if (!(n <= static_cast<double>(kMaxPlaceTokens))) in_.err.error(200, kInputError, name, true);
+            place.init_tokens = static_cast<long>(n);
+        }
+        place.sym_tokens = std::move(tokens);
+        net_->place_names.find(name, NameTable::kAdd);
+        net_->places.push_back(std::move(place));
+    }
+
+    // transition ind expr | transition dep place expr (gspn)
+    // transition ind expr | gendep expr | placedep place expr, then
+    //   [guard condition] [priority expr] (srn)
+    void transition_line(int kind) {
+        std::string name = element_name(p_, 112);
+        if (net_->transition_names.find(name) >= 0) in_.err.error(27, kInputError, name, true);
+        if (p_.at_eol()) in_.err.error(103, kInputError, "", true);
+        PetriTransition t;
+        t.kind = kind;
+        t.priority = kind == kTransImmediate ? kImmediatePriority : kTimedPriority;
+        bool srn = net_->srn;
+        if (p_.accept_kw(Kw::Ind)) {
+            t.dependent = kDepIndependent;
+        } else if (srn ? p_.accept_kw(Kw::Placedep) : p_.accept_kw(Kw::Dep)) {
+            t.dependent = kDepPlace;
+            t.place_index = find_place(20);
+        } else if (srn && p_.accept_kw(Kw::Gendep)) {
+            t.dependent = kDepGeneral;
+        } else {
+            in_.err.error(102, kInputError, "", true);
+        }
+        t.sym_rate = p_.expr();
+        if (srn && p_.accept_kw(Kw::Guard)) t.sym_guard = guard();
+        if (srn && p_.accept_kw(Kw::Priority)) t.sym_priority = p_.expr();
+        p_.expect_eol();
+        if (!srn || t.dependent == kDepIndependent) forbid_marking(*t.sym_rate);
+        if (t.sym_priority) forbid_marking(*t.sym_priority);
+        if (t.sym_rate->is_constant()) t.rate = constant_value(p_, *t.sym_rate);
+        if (t.sym_priority && t.sym_priority->is_constant())
+            t.priority = round_to_int(constant_value(p_, *t.sym_priority));
+        net_->transition_names.find(name, NameTable::kAdd);
+        net_->transitions.push_back(std::move(t));
+    }
+
+    // transition place multiplicity (output arcs), place transition
+    // multiplicity (input and inhibitor arcs)
+    void arc_line(std::vector<PetriArc> PetriTransition::*list, bool transition_first) {
+        int trans = -1;
+        PetriArc arc;
+        if (transition_first) {
+            trans = find_transition();
+            arc.place = find_place(20);
+        } else {
+            arc.place = find_place(20);
+            trans = find_transition();
+        }
+        arc.sym_multiplicity = p_.expr();
+        p_.expect_eol();
+        if (!net_->srn) forbid_marking(*arc.sym_multiplicity);
+        if (arc.sym_multiplicity->is_constant()) {
+            double m = constant_value(p_, *arc.sym_multiplicity);
+            // A gspn truncates its multiplicities, an srn rounds them.
+            arc.multiplicity = net_->srn ? round_to_int(m) : truncate_to_int(m);
+        }
+        (net_->transitions[static_cast<size_t>(trans)].*list).push_back(std::move(arc));
+    }
+
+    // A guard is an expression, enabling while non-zero; comparisons and
+    // not/and/or may be written directly ("#(p) > 0 and #(q) == 0"), with the
+    // usual precedence. Parentheses group arithmetic only.
+    std::unique_ptr<Expr> guard() {
+        auto left = guard_and();
+        while (p_.accept_kw(Kw::Or)) left = Expr::binary(kOpOr, std::move(left), guard_and());
+        return left;
+    }
+
+    std::unique_ptr<Expr> guard_and() {
+        auto left = guard_not();
+        while (p_.accept_kw(Kw::And)) left = Expr::binary(kOpAnd, std::move(left), guard_not());
+        return left;
+    }
+
+    std::unique_ptr<Expr> guard_not() {
+        if (p_.accept_kw(Kw::Not)) return Expr::unary(kOpNot, guard_not());
+        if (p_.accept_kw(Kw::True)) return Expr::constant(1.0);
+        if (p_.accept_kw(Kw::False)) return Expr::constant(0.0);
+        auto left = p_.expr();
+        int code = comparison_code(p_.peek().kind);
+        if (code < 0) return left;
+        p_.take();
+        return Expr::binary(code, std::move(left), p_.expr());
+    }
+
+    Parser& p_;
+    SystemRecord& sys_;
+    Interpreter& in_;
+    PetriModel* net_ = nullptr;
+};
+
+}  // namespace
+
+void read_gspn_block(Parser& parser, SystemRecord& sys) { PetriReader(parser, sys, false).read(); }
+
+void read_srn_block(Parser& parser, SystemRecord& sys) { PetriReader(parser, sys, true).read(); }
+
+}  // namespace corvel
