@@ -80,12 +80,13 @@ void read_pms_block(Parser& p, SystemRecord& sys) {
         given[static_cast<size_t>(order)] = 1;
         slots[static_cast<size_t>(order)] = std::move(phase);
     }
-    int last = kMaxPhases;
-    while (last > 0 && !given[static_cast<size_t>(last)]) --last;
-    for (int i = 1; i <= last; ++i)
-        if (!given[static_cast<size_t>(i)]) last = -1;
-    if (last <= 0) in.err.error(216, kFatal, sys.name, true);
-    for (int i = 1; i <= last; ++i) pms.phases.push_back(std::move(slots[static_cast<size_t>(i)]));
+    // Numbers are distinct, so n phases run 1..n exactly when 1..n are all given.
+    int n = 0;
+    for (char g : given) n += g ? 1 : 0;
+    bool complete = n > 0;
+    for (int i = 1; i <= n; ++i) complete = complete && given[static_cast<size_t>(i)];
+    if (!complete) in.err.error(216, kFatal, sys.name, true);
+    for (int i = 1; i <= n; ++i) pms.phases.push_back(std::move(slots[static_cast<size_t>(i)]));
 }
 
 }  // namespace corvel

@@ -30,15 +30,15 @@ BlockReader block_reader_of(Kw kw) {
         case Kw::Block: return nullptr;
         case Kw::Ftree: return nullptr;
         case Kw::Mstree: return nullptr;
-        case Kw::Relgraph: return nullptr;
-        case Kw::Pms: return nullptr;
+        case Kw::Relgraph: return read_relgraph_block;
+        case Kw::Pms: return read_pms_block;
         case Kw::Markov: return read_markov_block;
         case Kw::Semimark: return read_semimark_block;
         case Kw::Mrgp: return read_mrgp_block;
-        case Kw::Pfqn: return nullptr;
-        case Kw::Mpfqn: return nullptr;
-        case Kw::Gspn: return nullptr;
-        case Kw::Srn: return nullptr;
+        case Kw::Pfqn: return read_pfqn_block;
+        case Kw::Mpfqn: return read_mpfqn_block;
+        case Kw::Gspn: return read_gspn_block;
+        case Kw::Srn: return read_srn_block;
         default: return nullptr;
     }
 }
