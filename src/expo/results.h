@@ -42,7 +42,8 @@ inline void expo_print(Output& out, const Settings& settings, const Exponomial& 
     expo_print(out, settings, &F, variable);
 }
 
-// The same printer in the shape the convolution trace wants.
+// The same printer in the shape the convolution trace wants; it reads
+// `settings` when called, so they must outlive it.
 std::function<void(Output&, const Exponomial&)> expo_printer(const Settings& settings,
                                                               char variable = 't');
 

@@ -17,6 +17,8 @@
 // Leading and trailing blanks are ignored, and keyword lines (loop headers,
 // reward, end, fastmttf) are read with blanks skipped.
 
+#include <cmath>
+
 #include "interp/blocks.h"
 #include "interp/interpreter.h"
 #include "interp/parser.h"

@@ -1,0 +1,175 @@
+// Solving block diagrams, fault trees without repeated events and
+// series-parallel graphs: binding the components for the request, then the
+// tree analysis (or the per-path analysis of a "multpath" graph).
+
+#include <cmath>
+
+#include "combinatorial/tree.h"
+#include "interp/dispatch.h"
+#include "interp/interpreter.h"
+
+namespace corvel {
+
+namespace {
+
+bool is_weibull(const SymbolTable& symbols, const DistSpec& spec) {
+    const DistSpec* s = &spec;
+    for (int depth = 0; depth < 64 && s != nullptr; ++depth) {
+        if (s->type == kDistWeibull) return true;
+        if (s->type != kDistNamed || s->symbol < 0 || s->symbol >= symbols.size()) return false;
+        s = symbols[s->symbol].dist.get();
+    }
+    return false;
+}
+
+// The rate of an exponential distribution 1 − e^(−λt), checked term by term.
+bool exponential_rate(const Exponomial& F, double& rate, const Tolerances& tol) {
+    const double eps = tol.epsilon;
+    if (F.size() != 2) return false;
+    const Term& one = F[0];
+    const Term& decay = F[1];
+    if (one.e_xpower != 0 || std::fabs(one.e_b) >= eps || one.e_b_complex != 0.0 || one.e_a_complex != 0.0 ||
+        std::fabs(one.e_a - 1.0) >= eps)
+        return false;
+    if (decay.e_xpower != 0 || !(decay.e_b <= -eps) || decay.e_b_complex != 0.0 || decay.e_a_complex != 0.0 ||
+        std::fabs(decay.e_a + 1.0) >= eps)
+        return false;
+    rate = -decay.e_b;
+    return true;
+}
+
+[[noreturn]] void only_exponential(Interpreter& in) {
+    in.out.write("Currently only exponential distribution is accepted.\n");
+    in.err.exit_program(kExitFailure);
+}
+
+// A component with a repair distribution: its unavailability in the form the
+// measure needs, from the failure rate l and the repair rate m.
+void combine_repair(Interpreter& in, NodeInfo& info, const std::string& name, const AnalysisRequest& req) {
+    const Tolerances& tol = in.settings.tol;
+    in.dist_binder.bind_distribution(*info.rudist, info.rdist, kFatal, name, "");
+    double l = 0.0, m = 0.0;
+    if (!exponential_rate(info.dist, l, tol) || !exponential_rate(info.rdist, m, tol)) only_exponential(in);
+    info.failure_rate = l;
+    info.repair_rate = m;
+    const double u = l / (l + m);
+    switch (req.measure) {
+        case Kw::Sysprob:
+        case Kw::Ss_unavail:
+            info.dist = Exponomial::constant(u);
+            break;
+        case Kw::Tvalue:
+            info.dist = Exponomial::constant((1.0 - std::exp(-(l + m) * req.time)) * u);
+            break;
+        case Kw::Mttf:
+            break;
+        default: {
+            Exponomial F;
+            insert_term(u, 0.0, 0, 0.0, 0.0, F, tol);
+            insert_term(-u, 0.0, 0, -(l + m), 0.0, F, tol);
+            info.dist = std::move(F);
+            break;
+        }
+    }
+}
+
+void bind_component(Interpreter& in, SystemRecord& sys, int index, const AnalysisRequest& req) {
+    NodeInfo& info = sys.nodes[static_cast<size_t>(index)];
+    const std::string name = real_name(sys, index);
+    if (!info.udist) {
+        info.dist.clear();
+        return;
+    }
+    if (is_weibull(in.symbols, *info.udist)) {
+        if (req.transient)
+            info.dist = in.dist_binder.tvalue_weibull(req.time, *info.udist);
+        else if (req.measure != Kw::Pqcdf)
+            in.err.error(61, kFatal, "", true);
+        else
+            info.dist.clear();
+    } else {
+        in.dist_binder.bind_distribution(*info.udist, info.dist, kFatal, name, "");
+    }
+    NodeInfo& bound = info;
+    if (bound.rudist) combine_repair(in, bound, name, req);
+    if (req.measure == Kw::Tvalue) {
+        // Every component at the call's time, as a one-term constant.
+        double value = evaluate_expo(bound.dist, req.time, in.settings.tol);
+        bound.dist = Exponomial::constant(value);
+    }
+}
+
+}  // namespace
+
+void bind_tree_components(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) {
+    if (sys.type == kSysGraph) {
+        for (int v = 1; v < static_cast<int>(sys.nodes.size()); ++v) {
+            if (!sys.nodes[static_cast<size_t>(v)].udist) in.err.ERR(44, kFatal, sys.names[v], "");
+            bind_component(in, sys, v, req);
+        }
+        if (!sys.nodes.empty()) sys.nodes[0].dist = Exponomial::constant(1.0);
+        return;
+    }
+    const TreeModel& tm = tree_model(sys);
+    for (int index : tm.map) bind_component(in, sys, index, req);
+}
+
+void check_probabilities(Interpreter& in, SystemRecord& sys) {
+    const TreeModel& tm = tree_model(sys);
+    const double eps = in.settings.tol.epsilon;
+    for (size_t v = 0; v < sys.nodes.size() && v < tm.exit_type.size(); ++v) {
+        if (tm.exit_type[v] != NT_PROB) continue;
+        const std::string& from = sys.names[static_cast<int>(v)];
+        double sum = 0.0;
+        for (int s : sys.nodes[v].succ) {
+            NodeInfo& branch = sys.nodes[static_cast<size_t>(s)];
+            if (!branch.has_prob) in.err.ERR(42, kFatal, from, sys.names[s]);
+            if (branch.prob_sym) branch.prob = in.eval.bind_expression(*branch.prob_sym);
+            if (branch.prob < -eps) in.err.ERR(117, kFatal, from, sys.names[s]);
+            if (branch.prob > 1.0 + eps) in.err.ERR(118, kFatal, from, sys.names[s]);
+            sum += branch.prob;
+        }
+        std::string where = format_string("(node %s)", from.c_str());
+        if (sum > 1.0 + eps) in.err.error(50, kFatal, where, true);
+        if (sum < 1.0 - eps) in.err.error(51, kWarning, where, true);
+    }
+}
+
+void analyze_tree_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req) {
+    TreeModel& tm = tree_model(sys);
+    sys.s_dist.clear();
+    sys.has_dist = false;
+    sys.numpaths = 0;
+    tm.paths.clear();
+    if (tm.root < 0) in.err.error(80, kFatal, sys.name, true);
+
+    if (sys.type == kSysFtreeNoRepeat) {
+        if (in.settings.use_bdd && in.settings.user_turned_bdd_on) {
+            in.err.error(208, kWarning, sys.name, true);
+            in.out.write("To use bdd, use repeat to declare one of the event names that appears only once.\n");
+        }
+        if (!sys.coherent) {
+            in.out.write("To use not, nor, nand, or nkofn gates, use repeat to declare\n"
+                         "an event name that appears only once and leave bdd on.\n");
+            in.err.error(210, kFatal, sys.name, true);
+        }
+        if (in.settings.verbose)
+            in.out.printf("  analyzing %s combinatorially (no bdd, no factoring)\n", sys.name.c_str());
+    }
+
+    bind_k_n(in, sys, tm.root, kFatal);
+    bind_tree_components(in, sys, req);
+    if (sys.type == kSysGraph) check_probabilities(in, sys);
+
+    if (sys.type == kSysGraph && sys.multpath) {
+        sys.s_dist = mult_path_cdf(in, sys);
+        sys.numpaths = static_cast<int>(tm.paths.size());
+    } else {
+        analyze_tree(in, sys, tm.root, sys.type, req.node);
+        const Exponomial* kept = req.node >= 0 ? tree_node_cdf(sys, req.node) : nullptr;
+        sys.s_dist = kept ? *kept : tm.tree[static_cast<size_t>(tm.root)].cdf;
+    }
+    sys.has_dist = true;
+}
+
+}  // namespace corvel
