@@ -2,7 +2,7 @@
 # Runs the parser fuzzer for a bounded time, seeded with every golden model.
 #   run_fuzz.sh FUZZER SECONDS
 set -eu
-fuzzer=$1
+fuzzer=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 seconds=${2:-60}
 top=$(cd "$(dirname "$0")/.." && pwd)
 corpus=$(mktemp -d)

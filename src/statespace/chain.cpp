@@ -3,6 +3,7 @@
 
 #include "statespace/chain.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
