@@ -22,7 +22,7 @@ namespace corvel {
 namespace {
 
 // The largest graph whose reachable sets are built (one bit per node pair).
-constexpr long long kMaxGraphNodes = 40000;
+constexpr long long kMaxGraphNodes = 30000;
 // The most execution paths "multpath" keeps.
 constexpr size_t kMaxPaths = 100000;
 
@@ -285,7 +285,7 @@ public:
 private:
     bool interactive() const { return in_.err.interactive; }
 
-    // One line of the arc section, or false at its end.
+    // The arc section: lines "a b" (an arc) or "a" (a node).
     void read_arcs() {
         if (interactive()) {
             in_.out.write("Enter the ordering of the nodes in the graph.\n");
@@ -293,11 +293,11 @@ private:
             in_.out.write("End with a null line.\n");
         }
         for (;;) {
-            const Token& t = p_.peek();
-            if (t.kind == Tok::EndOfInput) p_.syntax_error();
-            if (t.kind == Tok::Eol || t.kind == Tok::Comment) {
+            const Tok kind = p_.peek().kind;
+            if (kind == Tok::EndOfInput) p_.syntax_error();
+            if (kind == Tok::Eol || kind == Tok::Comment) {
                 p_.take();
-                if (interactive() && t.kind == Tok::Eol) return;
+                if (interactive() && kind == Tok::Eol) return;
                 continue;
             }
             if (p_.accept_kw(Kw::End)) {
@@ -543,7 +543,7 @@ private:
         std::vector<bool> branch(sys_.nodes.size(), false);
         for (size_t v = 0; v < sys_.nodes.size(); ++v) {
             if (sys_.nodes[v].succ.size() > 1 && tm_.exit_type[v] == 0)
-                in_.err.ERR(41, kFatal, sys_.names[static_cast<int>(v)], "");
+                in_.err.error(41, kFatal, "for node " + sys_.names[static_cast<int>(v)], true);
             if (tm_.exit_type[v] == NT_PROB)
                 for (int s : sys_.nodes[v].succ) branch[static_cast<size_t>(s)] = true;
         }

@@ -104,7 +104,7 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
 void bind_tree_components(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) {
     if (sys.type == kSysGraph) {
         for (int v = 1; v < static_cast<int>(sys.nodes.size()); ++v) {
-            if (!sys.nodes[static_cast<size_t>(v)].udist) in.err.ERR(44, kFatal, sys.names[v], "");
+            if (!sys.nodes[static_cast<size_t>(v)].udist) in.err.error(44, kFatal, sys.names[v], true);
             bind_component(in, sys, v, req);
         }
         if (!sys.nodes.empty()) sys.nodes[0].dist = Exponomial::constant(1.0);
@@ -123,10 +123,11 @@ void check_probabilities(Interpreter& in, SystemRecord& sys) {
         double sum = 0.0;
         for (int s : sys.nodes[v].succ) {
             NodeInfo& branch = sys.nodes[static_cast<size_t>(s)];
-            if (!branch.has_prob) in.err.ERR(42, kFatal, from, sys.names[s]);
+            std::string arc = format_string("(%s to %s)", from.c_str(), sys.names[s].c_str());
+            if (!branch.has_prob) in.err.error(42, kFatal, arc, true);
             if (branch.prob_sym) branch.prob = in.eval.bind_expression(*branch.prob_sym);
-            if (branch.prob < -eps) in.err.ERR(117, kFatal, from, sys.names[s]);
-            if (branch.prob > 1.0 + eps) in.err.ERR(118, kFatal, from, sys.names[s]);
+            if (branch.prob < -eps) in.err.error(117, kFatal, " " + arc, true);
+            if (branch.prob > 1.0 + eps) in.err.error(118, kFatal, " " + arc, true);
             sum += branch.prob;
         }
         std::string where = format_string("(node %s)", from.c_str());

@@ -26,10 +26,10 @@ int block_type_of(Kw kw) {
 
 BlockReader block_reader_of(Kw kw) {
     switch (kw) {
-        case Kw::Graph: return nullptr;
-        case Kw::Block: return nullptr;
-        case Kw::Ftree: return nullptr;
-        case Kw::Mstree: return nullptr;
+        case Kw::Graph: return read_graph_block;
+        case Kw::Block: return read_block_block;
+        case Kw::Ftree: return read_ftree_block;
+        case Kw::Mstree: return read_mstree_block;
         case Kw::Relgraph: return read_relgraph_block;
         case Kw::Pms: return read_pms_block;
         case Kw::Markov: return read_markov_block;

@@ -12,7 +12,7 @@ namespace {
 TEST(RelgraphBlocks, TransferPairsAndTwoWayEdges) {
     RunText r(
         "relgraph g\n"
-        "s a gen 1,0,-1 transfer a t b t\n"
+        "s a gen 1,0,0, -1,0,-1 transfer a t b t\n"
         "s b inf\n"
         "bidirect\n"
         "a b zero\n"
@@ -56,7 +56,7 @@ TEST(RelgraphBlocks, TransferPairsAndTwoWayEdges) {
 TEST(RelgraphBlocks, OnlyAnExponentialSecondDistributionIsKept) {
     RunText r;
     r.in.install_builtins();
-    r.run("relgraph g\na b gen 1,0,0 exp(2)\nb c gen 1,0,0 gen 1,0,-1\nend\n");
+    r.run("relgraph g\na b gen 1,0,0 exp(2)\nb c gen 1,0,0 gen 1,0,0, -1,0,-2\nend\n");
     ASSERT_EQ(r.status, 0) << r.out;
     SystemRecord* sys = r.sys("g");
     ASSERT_NE(sys, nullptr);
