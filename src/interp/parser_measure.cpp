@@ -92,7 +92,9 @@ void Parser::measure_arguments(MeasureCall& call, MeasureShape shape, bool paren
         case MeasureShape::SysName:
         case MeasureShape::TimeSysName:
         case MeasureShape::SysSemiName:
-            // A required second name follows whichever separator precedes it.
+            // A required second name follows whichever separator precedes it;
+            // a call without it is refused by the analysis ("node name expected").
+            if (at(Tok::RParen)) break;
             any_sep();
             call.has_node = true;
             call.node = name();
@@ -108,6 +110,7 @@ void Parser::measure_arguments(MeasureCall& call, MeasureShape shape, bool paren
             }
             break;
         case MeasureShape::SysStationChain:
+            if (at(Tok::RParen)) break;
             any_sep();
             call.has_node = true;
             call.node = name();

@@ -4,7 +4,7 @@
 #include "statespace/petri_blocks.h"
 
 #include <cmath>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "interp/blocks.h"
 #include "interp/interpreter.h"
@@ -18,8 +18,8 @@ PetriModel* petri_model(SystemRecord& sys) { return dynamic_cast<PetriModel*>(sy
 namespace {
 
 // Finds references to the marking (#, ?, Rate) in an expression, directly or
-// through the variables and functions it uses. Each symbol is looked into
-// once per search.
+// through the variables and functions it uses. Definitions never change once
+// made, so what was found for a symbol is remembered for the whole block.
 class MarkingSearch {
 public:
     explicit MarkingSearch(const SymbolTable& symbols) : symbols_(symbols) {}
@@ -38,10 +38,17 @@ public:
             if (a)
                 if (std::string r = in(*a); !r.empty()) return r;
         if ((e.code == kFunctionCall || e.code == kVariableRef || e.code == kSymbolRef) && e.symbol >= 0 &&
-            e.symbol < symbols_.size() && seen_.insert(e.symbol).second) {
-            const Symbol& s = symbols_[e.symbol];
-            bool found = (s.exp && !in(*s.exp).empty()) || (s.body && !in(*s.body).empty());
-            if (found) return s.name;
+            e.symbol < symbols_.size()) {
+            bool found;
+            if (auto it = known_.find(e.symbol); it != known_.end()) {
+                found = it->second;
+            } else {
+                known_[e.symbol] = false;  // while its definition is searched
+                const Symbol& s = symbols_[e.symbol];
+                found = (s.exp && !in(*s.exp).empty()) || (s.body && !in(*s.body).empty());
+                known_[e.symbol] = found;
+            }
+            if (found) return symbols_[e.symbol].name;
         }
         return {};
     }
@@ -69,7 +76,7 @@ private:
     }
 
     const SymbolTable& symbols_;
-    std::unordered_set<int> seen_;
+    std::unordered_map<int, bool> known_;  // symbol: its definition reaches the marking
 };
 
 int comparison_code(Tok kind) {
@@ -86,7 +93,8 @@ int comparison_code(Tok kind) {
 
 class PetriReader {
 public:
-    PetriReader(Parser& p, SystemRecord& sys, bool srn) : p_(p), sys_(sys), in_(p.interp()) {
+    PetriReader(Parser& p, SystemRecord& sys, bool srn)
+        : p_(p), sys_(sys), in_(p.interp()), search_(in_.symbols) {
         auto model = std::make_unique<PetriModel>();
         net_ = model.get();
         net_->srn = srn;
@@ -106,7 +114,7 @@ public:
 private:
     // Expressions that must not depend on the marking.
     void forbid_marking(const Expr& e) {
-        std::string r = MarkingSearch(in_.symbols).in(e);
+        std::string r = search_.in(e);
         if (!r.empty()) in_.err.error(221, kFatal, r, true);
     }
 
@@ -230,6 +238,7 @@ private:
     SystemRecord& sys_;
     Interpreter& in_;
     PetriModel* net_ = nullptr;
+    MarkingSearch search_;
 };
 
 }  // namespace

@@ -56,10 +56,13 @@ public:
         while (!section_end(p_)) routing_line(sys_.edges, q_->chains[0]);
         while (!section_end(p_)) pfqn_station_line();
         check_stations_declared();
+        // name count: the name labels the one class; a later line replaces
+        // an earlier one.
         while (!section_end(p_)) {
-            element_name(p_, 190);
+            std::string name = element_name(p_, 190);
             std::shared_ptr<Expr> count = p_.expr();
             p_.expect_eol();
+            q_->chains[0].name = std::move(name);
             q_->chains[0].sym_customers = std::move(count);
         }
         if (!q_->chains[0].sym_customers) in_.err.error(194, kInputError, sys_.name, true);

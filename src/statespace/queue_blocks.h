@@ -54,7 +54,7 @@ struct Station {
 };
 
 struct QueueChain {
-    std::string name;                  // empty for the single chain of a pfqn
+    std::string name;                  // pfqn: the name on its customers line
     std::vector<EdgeRecord> routing;   // mpfqn only; a pfqn routes through the system's edges
     std::vector<int> stations;         // stations the routing visits, in order of first mention
     std::vector<char> visits;          // per name-table position: the routing visits it

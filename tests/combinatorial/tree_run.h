@@ -19,10 +19,11 @@ struct TreeRun {
     Interpreter in{&out};
     int status = 0;  // exit status of a run-ending error, else 0
 
-    explicit TreeRun(bool interactive = false) {
+    enum Mode { kBatch, kInteractive };
+    explicit TreeRun(Mode mode = kBatch) {
         in.install_builtins();
         out.clear();
-        in.err.interactive = interactive;
+        in.err.interactive = mode == kInteractive;
     }
     explicit TreeRun(const std::string& text) : TreeRun() { run(text); }
 

@@ -215,7 +215,7 @@ TEST(TreeBuild, StatementErrors) {
 
 // Interactively a rejected statement is dropped and the block goes on.
 TEST(TreeBuild, InteractiveErrorDropsOnlyTheStatement) {
-    TreeRun r(true);
+    TreeRun r(TreeRun::kInteractive);
     r.run(
         "block b\n"
         "comp a exp(1)\n"
@@ -432,23 +432,31 @@ TEST(TreeScale, DeepChainAndTenThousandComponents) {
     ASSERT_TRUE(r.solve("f"));
     EXPECT_NEAR(r.F("f", 1e-4), 1 - std::exp(-(depth + 1) * 1e-4), 1e-10);
 
-    // parallel of 100 series of 100 components exp(0.01): (1 - e^-t)^100.
+    // Ten series blocks, each a parallel pair of series of 500 components
+    // exp(0.001): every pair survives with 2e^(-t/2) - e^(-t).
     std::string wide = "block b\n";
-    std::string top = "parallel top";
-    for (int s = 0; s < 100; ++s) {
-        std::string line = "series s" + std::to_string(s);
-        for (int c = 0; c < 100; ++c) {
-            std::string name = "c" + std::to_string(s) + "_" + std::to_string(c);
-            wide += "comp " + name + " exp(0.01)\n";
-            line += " " + name;
+    std::string top = "series top";
+    for (int blk = 0; blk < 10; ++blk) {
+        std::string pair = "parallel p" + std::to_string(blk);
+        for (int side = 0; side < 2; ++side) {
+            std::string chain = "s" + std::to_string(blk) + "_" + std::to_string(side);
+            std::string line = "series " + chain;
+            for (int c = 0; c < 500; ++c) {
+                std::string name = "c" + std::to_string(blk) + "_" + std::to_string(side) + "_" + std::to_string(c);
+                wide += "comp " + name + " exp(0.001)\n";
+                line += " " + name;
+            }
+            wide += line + "\n";
+            pair += " " + chain;
         }
-        wide += line + "\n";
-        top += " s" + std::to_string(s);
+        wide += pair + "\n";
+        top += " p" + std::to_string(blk);
     }
     TreeRun w(wide + top + "\nend\n");
     ASSERT_EQ(w.status, 0);
     ASSERT_TRUE(w.solve("b"));
-    for (double t : {2.0, 5.0, 8.0}) EXPECT_NEAR(w.F("b", t), std::pow(expF(1, t), 100), 1e-9);
+    for (double t : {0.5, 2.0, 5.0})
+        EXPECT_NEAR(w.F("b", t), 1 - std::pow(2 * std::exp(-t / 2) - std::exp(-t), 10), 1e-9);
 }
 
 }  // namespace
