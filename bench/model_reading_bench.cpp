@@ -39,6 +39,7 @@ void read_model(benchmark::State& state, const std::string& text) {
         std::string captured;
         corvel::Interpreter in(&captured);
         in.err.interactive = false;
+        in.install_builtins();
         std::istringstream input(text);
         in.parse_stream(input, "bench.crv");
         benchmark::DoNotOptimize(in.systems.size());

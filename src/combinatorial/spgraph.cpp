@@ -270,7 +270,7 @@ public:
         if (seen_.size() == 0) {
             in_.err.error(80, kWarning, sys_.name, true);
             skip_section();
-            sys_.type = 0;  // discarded: no request can use it
+            sys_.discarded = true;  // the store drops it when the block ends
             return;
         }
         number_nodes();

@@ -322,7 +322,7 @@ void rewrite_one(Interpreter& in, SystemRecord& sys, TreeModel& tm, int t) {
     }
     const std::vector<int> x = tm.tree[static_cast<size_t>(t)].kids;
     const int n = static_cast<int>(x.size());
-    const int k = tm.tree[static_cast<size_t>(t)].k;
+    const int k = failure_k(tm.tree[static_cast<size_t>(t)], sys.type);
     const int first = tm.tree[static_cast<size_t>(t)].first_node;
     if (k <= 1) {
         TreeNode& node = tm.tree[static_cast<size_t>(t)];

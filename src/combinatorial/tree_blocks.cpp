@@ -211,8 +211,10 @@ private:
         if (refuse_in_mstree(type)) return;
         std::string name = new_name();
         std::vector<int> kids = members(name);
-        bool too_few = kids.empty() || (type != NT_NOT && kids.size() < 2) || (type == NT_NOT && kids.size() > 1);
-        if (too_few) in_.err.error(40, kInputError, "", true);
+        // These forms take at least two inputs: fewer is a parse error. A not
+        // takes one; more is refused as too many components for it.
+        if (kids.empty() || (type != NT_NOT && kids.size() < 2)) p_.syntax_error();
+        if (type == NT_NOT && kids.size() > 1) in_.err.error(40, kInputError, "", true);
         p_.expect_eol();
         set_gate(add_record(name, type), type, std::move(kids));
     }
@@ -248,7 +250,7 @@ private:
     void finish() {
         if (sys_.nodes.empty()) {
             in_.err.error(80, kWarning, sys_.name, true);
-            sys_.type = 0;  // discarded: no request can use it
+            sys_.discarded = true;  // the store drops it when the block ends
             return;
         }
         tm_.has_repeat_or_transfer = repeat_or_transfer_;

@@ -71,17 +71,27 @@ bool Parser::read_block(Kw kw) {
     push_scope(sys.params);
     int outer_block = current_block_system_;
     current_block_system_ = index;
+    // Restores the scope without touching the record, which an abandoned
+    // block removes from the store.
     struct PopScope {
-        Parser& p;
-        SystemRecord& s;
+        std::vector<Param*>& scope;
+        size_t size;
         int& current;
         int outer;
         ~PopScope() {
-            p.pop_scope(s.params);
+            scope.resize(size);
             current = outer;
         }
-    } pop{*this, sys, current_block_system_, outer_block};
-    reader(*this, sys);
+    } pop{scope_, scope_.size() - sys.params.size(), current_block_system_, outer_block};
+    try {
+        reader(*this, sys);
+    } catch (const CommandAbandoned&) {
+        // An input error in the middle of an interactive block: the model is
+        // not defined, so its name stays free.
+        if (index == in_.systems.size() - 1) in_.systems.discard_last();
+        throw;
+    }
+    if (in_.systems[index].discarded && index == in_.systems.size() - 1) in_.systems.discard_last();
     return true;
 }
 

@@ -80,11 +80,6 @@ bool bind_system_arguments(Interpreter& in, SystemRecord& sys, MeasureCall& call
 
 }  // namespace
 
-// Until the tree solver is linked in, such systems cannot be solved.
-__attribute__((weak)) void analyze_tree_system(Interpreter& in, SystemRecord&, AnalysisRequest&) {
-    in.err.error(94, kInternal, "", false);
-}
-
 void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     SystemRecord& sys = in.systems[call.system];
     bool saved_bdd = in.settings.use_bdd;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "expo/results.h"
+#include "combinatorial/tree.h"
 #include "interp/dispatch.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
@@ -145,21 +146,33 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
 
 namespace {
 
-void print_cdf(Interpreter& in, OutputStatement& st, SystemRecord& sys) {
+void print_cdf(Interpreter& in, SystemRecord& sys) {
     print_system_result_header(in.out, SystemResult::Cdf, sys.name);
     const Exponomial& F = system_distribution(in, sys);
-    if (sys.type == kSysFtreeRepeated && !sys.coherent)
+    if (sys.type == kSysFtreeRepeated && !sys.coherent) {
         expo_print(in.out, in.settings, F, 't');
-    else
-        print_distribution_info(in.out, in.settings, in.err, F, 't');
-    (void)st;
+        return;
+    }
+    print_distribution_info(in.out, in.settings, in.err, F, 't');
+    // A graph analysed with multpath: one block per path.
+    if (const std::vector<PathResult>* paths = tree_paths(sys)) {
+        int number = 0;
+        for (const PathResult& path : *paths) {
+            std::vector<std::string> names = path_node_names(sys, path);
+            print_path_header(in.out, in.settings, ++number, names, path.probability);
+            print_distribution_info(in.out, in.settings, in.err, path.dist, 't');
+        }
+    }
 }
 
 void print_eval(Interpreter& in, OutputStatement& st, SystemRecord& sys) {
     print_eval_title(in.out, sys.name,
                      st.call.has_node ? std::optional<std::string_view>(st.call.node) : std::nullopt);
     const Exponomial& F = system_distribution(in, sys);
-    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, {}, F, 't');
+    std::vector<const Exponomial*> columns;
+    if (const std::vector<PathResult>* paths = tree_paths(sys))
+        for (const PathResult& path : *paths) columns.push_back(&path.dist);
+    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, columns, F, 't');
 }
 
 }  // namespace
@@ -183,7 +196,11 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
     switch (call.kw) {
         case Kw::Cdf:
-            print_cdf(in, st, sys);
+            print_cdf(in, sys);
+            break;
+        case Kw::Pqcdf:
+            print_system_result_header(in.out, SystemResult::Pqcdf, sys.name);
+            print_tree_pqcdf(in, sys);
             break;
         case Kw::Eval:
             print_eval(in, st, sys);

@@ -69,6 +69,12 @@ int SystemStore::create(std::string_view raw_name, int type) {
     return i;
 }
 
+void SystemStore::discard_last() {
+    if (systems_.empty()) return;
+    index_.erase(systems_.back().name);
+    systems_.pop_back();
+}
+
 void SystemStore::invalidate_all() {
     for (SystemRecord& s : systems_) s.s_vbound = s.s_tbound = s.s_sbound = s.s_ibound = false;
 }

@@ -142,7 +142,8 @@ struct SystemRecord {
     double s_time = 0.0;
     bool s_reward = false;
     bool analysed_once = false;         // parameters have been bound at least once
-    int cache_mode = -1;                // how components were bound for the cached result
+    int cache_mode = -1;
+    bool discarded = false;             // the block defined nothing; the store drops it                // how components were bound for the cached result
 
     // Adds (or finds) a node name; keeps `nodes` as long as `names`.
     int node(std::string_view name, NameTable::Mode mode = NameTable::kFindOrAdd);
@@ -156,6 +157,10 @@ public:
     int create(std::string_view name, int type);
     SystemRecord& operator[](int i) { return systems_[static_cast<size_t>(i)]; }
     int size() const { return static_cast<int>(systems_.size()); }
+
+    // Removes the most recently created system (a block abandoned while it
+    // was being read).
+    void discard_last();
 
     // Marks every analysis of every system stale.
     void invalidate_all();

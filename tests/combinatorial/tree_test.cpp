@@ -195,7 +195,7 @@ TEST(TreeBuild, StatementErrors) {
     } cases[] = {
         {"and g x w\n", "error: cannot find node name w"},
         {"and g x g\n", "error: a block cannot be a subblock of itself"},
-        {"or g x\n", "error: not enough components"},
+        {"kofn g 1, 1,\n", "error: not enough components"},
         {"not g x y\n", "error: not enough components"},
         {"basic x exp(2)\n", "error: duplicate name: x"},
         {"kofn g 3, 2, x y\n", "error: K must be <= N: node g"},
@@ -206,6 +206,10 @@ TEST(TreeBuild, StatementErrors) {
         EXPECT_EQ(r.status, kExitFailure) << c.lines;
         EXPECT_TRUE(r.printed(c.message)) << c.lines << r.out;
     }
+    // A gate with one input does not match its line form.
+    TreeRun single("ftree f\n" + std::string(head) + "or g x\nend\n");
+    EXPECT_EQ(single.status, 0);
+    EXPECT_TRUE(single.printed("parse error in file t.crv, line 4")) << single.out;
     TreeRun block("block b\ncomp x exp(1)\ntransfer t x\nend\n");
     EXPECT_TRUE(block.printed("error: system must be a fault tree: b")) << block.out;
     TreeRun empty("block b\nend\n");

@@ -158,15 +158,17 @@ TEST(MarkovBlock, InitialProbabilitiesRewardsAndSets) {
 }
 
 TEST(MarkovBlock, SyntaxErrors) {
-    const char* lines[] = {"a b 2 * x\n", "a b\n",       "a b 1 c\n",   "a b f (2)\n",
-                           "a$(1) $ b 1\n", "exp b 1\n", "loop i, 1\n", "a b 1\nend\na 1\nb\n"};
-    for (const char* line : lines) {
-        Chain r(std::string("markov m\n") + line + "end\nend\n");
-        EXPECT_EQ(r.status, 0) << line;
-        EXPECT_EQ(r.out, "parse error in file t.crv, line 2\n".substr(0, 0) +
-                             (std::string(line).size() > 12 ? "parse error in file t.crv, line 5\n"
-                                                            : "parse error in file t.crv, line 2\n"))
-            << line;
+    struct Case {
+        const char* lines;
+        int line;
+    };
+    const Case cases[] = {{"a b 2 * x\n", 2}, {"a b\n", 2},          {"a b 1 c\n", 2},
+                          {"a b f (2)\n", 2}, {"a$(1) $ b 1\n", 2},  {"exp b 1\n", 2},
+                          {"loop i, 1\n", 2}, {"a b 1\nend\na 1\nb\n", 5}};
+    for (const Case& c : cases) {
+        Chain r(std::string("markov m\n") + c.lines + "end\nend\n");
+        EXPECT_EQ(r.status, 0) << c.lines;
+        EXPECT_EQ(r.out, "parse error in file t.crv, line " + std::to_string(c.line) + "\n") << c.lines;
     }
     Chain cut("markov m\na b 1\nend\n");
     EXPECT_EQ(cut.out, "parse error in file t.crv, line 4\n");
