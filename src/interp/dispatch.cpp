@@ -2,6 +2,7 @@
 
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
+#include "statespace/chain.h"
 
 namespace corvel {
 
@@ -92,6 +93,14 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
 
     bool unchanged = bind_system_arguments(in, sys, call);
     sys.analysed_once = true;
+
+    // Chains are rebuilt from their loop groups for the current parameter values.
+    if (!(unchanged && sys.s_vbound)) {
+        if (find_chain(sys) != nullptr) {
+            if (in.settings.verbose) in.out.printf("expanding markov chain %s.\n", sys.name.c_str());
+            expand_chain(in, sys);
+        }
+    }
 
     std::optional<FuncSysEntry> entry = func_sys(call.kw, sys.type);
     if (!entry) in.err.error(21, kFatal, sys.name, true);
