@@ -50,19 +50,7 @@ bool Parser::read_block(Kw kw) {
     if (type == 0 || reader == nullptr) return false;
     take();
     std::string name = definition_name();
-    ParamList params;
-    if (accept(Tok::LParen)) {
-        if (!accept(Tok::RParen)) {
-            for (;;) {
-                if (!at_word()) in_.err.error(71, kInputError, "", true);
-                auto p = std::make_unique<Param>();
-                p->name = significant_name(word());
-                params.push_back(std::move(p));
-                if (accept(Tok::RParen)) break;
-                if (!accept(Tok::Comma)) in_.err.error(77, kInputError, "", true);
-            }
-        }
-    }
+    ParamList params = param_list();
     int index = in_.systems.create(name, type);
     if (index < 0) in_.err.error(28, kInputError, name, true);
     SystemRecord& sys = in_.systems[index];

@@ -2,12 +2,13 @@
 // Fixed texts: the statement summary, the list of measure functions and the
 // compile-time limits.
 
+#include "symbols/function_list.h"
+
 namespace corvel {
 
 class Output;
 
 void print_forms(Output& out);
-void print_functions(Output& out);
 void print_constants(Output& out);
 
 }  // namespace corvel

@@ -307,18 +307,7 @@ void Parser::stmt_func() {
     take();
     std::string name = definition_name();
     if (!at(Tok::LParen)) in_.err.error(70, kInputError, "", true);
-    take();
-    ParamList params;
-    if (!accept(Tok::RParen)) {
-        for (;;) {
-            if (!at_word()) in_.err.error(71, kInputError, "", true);
-            auto p = std::make_unique<Param>();
-            p->name = significant_name(word());
-            params.push_back(std::move(p));
-            if (accept(Tok::RParen)) break;
-            if (!accept(Tok::Comma)) in_.err.error(77, kInputError, "", true);
-        }
-    }
+    ParamList params = param_list();
     size_t scope_mark = scope_.size();
     for (auto& p : params) scope_.push_back(p.get());
     struct Restore {
@@ -583,6 +572,20 @@ std::unique_ptr<Stmt> Parser::parse_expression_line() {
 }
 
 // ---------------------------------------------------------------- loops and bodies
+
+ParamList Parser::param_list() {
+    ParamList params;
+    if (!accept(Tok::LParen)) return params;
+    if (accept(Tok::RParen)) return params;
+    for (;;) {
+        if (!at_word()) in_.err.error(71, kInputError, "", true);
+        auto p = std::make_unique<Param>();
+        p->name = significant_name(word());
+        params.push_back(std::move(p));
+        if (accept(Tok::RParen)) return params;
+        if (!accept(Tok::Comma)) in_.err.error(77, kInputError, "", true);
+    }
+}
 
 void Parser::push_scope(ParamList& params) {
     for (auto& p : params) scope_.push_back(p.get());

@@ -35,6 +35,8 @@ public:
     Interpreter& interp() { return in_; }
     // Makes a parameter list visible in the expressions that follow.
     void push_scope(ParamList& params);
+    // "(" names ")" of a definition; nothing when no "(" follows.
+    ParamList param_list();
     void pop_scope(ParamList& params);
 
     // Tokens.

@@ -17,19 +17,7 @@ std::string Parser::definition_name() {
 void Parser::stmt_poly() {
     take();
     std::string name = definition_name();
-    ParamList params;
-    if (accept(Tok::LParen)) {
-        if (!accept(Tok::RParen)) {
-            for (;;) {
-                if (!at_word()) in_.err.error(71, kInputError, "", true);
-                auto p = std::make_unique<Param>();
-                p->name = significant_name(word());
-                params.push_back(std::move(p));
-                if (accept(Tok::RParen)) break;
-                if (!accept(Tok::Comma)) in_.err.error(77, kInputError, "", true);
-            }
-        }
-    }
+    ParamList params = param_list();
     if (in_.symbols.find_symbol(name, SymbolTable::kLookup) >= 0) in_.err.error(74, kInputError, name, true);
     size_t mark = scope_.size();
     for (auto& p : params) scope_.push_back(p.get());

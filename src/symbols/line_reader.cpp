@@ -1,4 +1,5 @@
 #include "symbols/line_reader.h"
+#include "symbols/function_list.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -112,40 +113,6 @@ struct Scope {
     }
 };
 
-void print_function_list(Output& out) {
-    out.write(
-        "\nFunctions are:\n"
-        "   prob  (system,node<;args>)\n"
-        "   pcont (system<,node><;args>)\n"
-        "   pzero (system<,node><;args>)\n"
-        "   pinf  (system<,node><;args>)\n"
-        "   mean  (system<,node><;args>)\n"
-        "   variance  (system<,node><;args>)\n"
-        "   value  (t;system<,node><;args>)\n"
-        "   rmean  (system<;args>)\n"
-        "   rvariance  (system<;args>)\n"
-        "   rvalue  (r;system<;args>)\n"
-        "   exrss  (system<;args>)\n"
-        "   exrt  (t;system<;args>)\n"
-        "   cexrt  (t;system<;args>)\n"
-        "   tput  (system,station)\n"
-        "   rtime  (system,station)\n"
-        "   qlength  (system,station)\n"
-        "   util  (system,station)\n"
-        "   etok  (system,place)\n"
-        "   prempty (system,place)\n"
-        "   premptyu (t;system,place)\n"
-        "   etoku  (t;system,place)\n"
-        "   utilu  (t;system,transition)\n"
-        "   tputu  (t;system,transition)\n"
-        "   etokt (t;system,place)\n"
-        "   premptyt (t;system,place)\n"
-        "   tputt (t;system,transition)\n"
-        "   utilt (t;system,transition)\n"
-        "   tavetokt (t;system,place)\n"
-        "   tavtputt (t;system,transition)\n"
-        "   sum(index, low, high, expression)\n");
-}
 
 // One read over a line; nested argument lists and loop bounds recurse with
 // their own operand and operator stacks.
@@ -405,7 +372,7 @@ Outcome Reading::read(const Scope& scope, bool paren_may_end, bool in_list) {
             case '(':
                 if (!expect_operand) {
                     if (last_was_name) {
-                        print_function_list(out_);
+                        print_functions(out_);
                         const Expr& e = *operands.back().expr;
                         fail(95, e.code == kParamRef ? e.param->name : symbols_[e.symbol].name);
                     }
