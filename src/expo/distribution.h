@@ -61,7 +61,7 @@ struct DistSpec {
     int symbol = -1;                         // type 9: the distribution symbol
     std::vector<std::unique_ptr<Expr>> args; // type 9 arguments; type 10: b and c
     std::shared_ptr<MeasureCall> subsystem;  // types 1 and 2
-    std::string text;                        // the specification as written
+    std::string text;                        // the text as the user wrote it
 };
 
 // Turns symbolic term lists into exponomials: evaluated fields, inserted

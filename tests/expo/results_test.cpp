@@ -112,7 +112,7 @@ TEST_F(Results, ConjugatePairsPrintOnceAsCosineAndSine) {
 
 TEST_F(Results, DistributionSummaries) {
     // F = 0.7 − 0.5·e^(−2t): F(0) = 0.2, F(∞) = 0.7, so 0.3 never finishes and
-    // the continuous part 0.5 is exponential with rate 2: mean 1/2, second
+    // the continuous mass of 0.5 is exponential with rate 2: mean 1/2, second
     // moment 2/4, variance 1/2 − 1/4.
     print_distribution_info(out, settings, errors, expo({{0.7, 0, 0, 0, 0}, {-0.5, 0, 0, -2, 0}}), 't');
     EXPECT_EQ(take(), cfmt("probability at 0:        %10.4e\n", 0.2) +
