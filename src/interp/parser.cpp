@@ -156,14 +156,9 @@ void Parser::statement() {
         }
         case Tok::Keyword:
             break;
-        default: {
-            auto st = parse_expression_line();
-            Runner runner(in_);
-            in_.begin_result();
-            for (auto& e : st->exprs) runner.print_value_line(0, e->text, in_.eval.bind_expression(*e));
-            in_.out.write("\n");
+        default:
+            Runner(in_).run_expression_statement(*parse_expression_line());
             return;
-        }
     }
     Runner runner(in_);
     switch (t.kw) {
@@ -193,9 +188,7 @@ void Parser::statement() {
             take();
             Stmt st;
             stmt_expr_list(st);
-            in_.begin_result();
-            for (auto& e : st.exprs) runner.print_value_line(0, e->text, in_.eval.bind_expression(*e));
-            in_.out.write("\n");
+            runner.run_expression_statement(st);
             return;
         }
         case Kw::Epsilon: {
@@ -281,10 +274,7 @@ void Parser::statement() {
     }
     if (statement_hook()) return;
     // Anything else that can start an expression is an expression statement.
-    auto st = parse_expression_line();
-    in_.begin_result();
-    for (auto& e : st->exprs) runner.print_value_line(0, e->text, in_.eval.bind_expression(*e));
-    in_.out.write("\n");
+    runner.run_expression_statement(*parse_expression_line());
 }
 
 // ---------------------------------------------------------------- definitions

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "expo/results.h"
 #include "interp/interpreter.h"
 
 namespace corvel {
@@ -19,9 +20,15 @@ double& epsilon_by_index(Tolerances& tol, int index) {
 }
 
 void Runner::print_value_line(int indent, const std::string& text, double value) {
-    const Settings& s = in_.settings;
-    if (std::fabs(value) < s.tol.results_epsilon) value = 0.0;
-    in_.out.printf("%*s%s:   %*.*e\n", indent, "", text.c_str(), s.width, s.precision, value);
+    print_expression_value(in_.out, in_.settings, text, value, indent);
+}
+
+// A top-level expression statement: a result of its own, one line per
+// expression, then a blank line.
+void Runner::run_expression_statement(Stmt& st) {
+    in_.begin_result();
+    for (auto& e : st.exprs) print_value_line(0, e->text, in_.eval.bind_expression(*e));
+    in_.out.write("\n");
 }
 
 void Runner::do_binding(std::vector<Binding>& list, int indent, bool write_data) {

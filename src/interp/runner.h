@@ -24,6 +24,8 @@ public:
     void do_binding(std::vector<Binding>& list, int indent, bool write_data);
     // Sets a tolerance; prints the assignment at the given indent.
     void assign_epsilon(Stmt& st, int indent);
+    // A top-level expression statement.
+    void run_expression_statement(Stmt& st);
     // "%*s%s:   %*.*e\n" for one expression value.
     void print_value_line(int indent, const std::string& text, double value);
 
