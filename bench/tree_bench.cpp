@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench_models.h"
 #include "combinatorial/tree.h"
 #include "interp/dispatch.h"
 #include "interp/interpreter.h"
@@ -34,46 +35,17 @@ std::string block_model(long n) {
     return m.str();
 }
 
-// A fault tree of n constant-probability events: and gates of ten under one or.
-std::string prob_tree_model(long n) {
-    std::ostringstream m;
-    m << "ftree big\n";
-    for (long i = 0; i < n; ++i) m << "basic e" << i << " prob(0.01)\n";
-    long gates = 0;
-    for (long i = 0; i < n; i += 10, ++gates) {
-        m << "and g" << gates;
-        for (long j = i; j < i + 10 && j < n; ++j) m << " e" << j;
-        m << "\n";
-    }
-    m << "or top";
-    for (long g = 0; g < gates; ++g) m << " g" << g;
-    m << "\nend\n";
-    return m.str();
-}
-
 void read_and_solve(benchmark::State& state, const std::string& text) {
-    for (auto _ : state) {
-        std::string captured;
-        corvel::Interpreter in(&captured);
-        in.install_builtins();
-        in.err.interactive = false;
-        std::istringstream input(text);
-        try {
-            in.parse_stream(input, "bench.crv");
-            corvel::AnalysisRequest req;
-            corvel::SystemRecord& sys = in.systems[in.systems.find("big")];
-            corvel::analyze_tree_system(in, sys, req);
-            benchmark::DoNotOptimize(sys.s_dist.size());
-        } catch (const corvel::ProgramExit&) {
-            state.SkipWithError(captured.c_str());
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
+    corvel::bench::run_model(state, text, [](corvel::Interpreter& in) {
+        corvel::AnalysisRequest req;
+        corvel::SystemRecord& sys = in.systems[in.systems.find("big")];
+        corvel::analyze_tree_system(in, sys, req);
+        benchmark::DoNotOptimize(sys.s_dist.size());
+    });
 }
 
 void BM_TreeBlockDiagram(benchmark::State& state) { read_and_solve(state, block_model(state.range(0))); }
-void BM_TreeProbFaultTree(benchmark::State& state) { read_and_solve(state, prob_tree_model(state.range(0))); }
+void BM_TreeProbFaultTree(benchmark::State& state) { read_and_solve(state, corvel::bench::ftree_model(state.range(0), "prob(0.01)")); }
 
 }  // namespace
 

@@ -155,6 +155,18 @@ int resolve_transfer(const SystemRecord& sys, int node) {
     return (node >= 0 && node < limit) ? node : -1;
 }
 
+namespace {
+
+// The record a leaf of the tree stands for, following transfers; a transfer
+// cycle is error 212.
+int leaf_record(Interpreter& in, const SystemRecord& sys, int first_node) {
+    int rec = resolve_transfer(sys, first_node);
+    if (rec < 0) in.err.error(212, kFatal, sys.names[first_node], true);
+    return rec;
+}
+
+}  // namespace
+
 // ------------------------------------------------------------------ building
 
 int make_btree(Interpreter& in, SystemRecord& sys, int top) {
@@ -457,8 +469,7 @@ void analyze_tree(Interpreter& in, SystemRecord& sys, int root, int ttype, int k
                 case NT_LEAF:
                 case NT_TRANSFER:
                 case NT_REPEAT: {
-                    int rec = resolve_transfer(sys, node.first_node);
-                    if (rec < 0) in.err.error(212, kFatal, sys.names[node.first_node], true);
+                    int rec = leaf_record(in, sys, node.first_node);
                     const NodeInfo& info = sys.nodes[static_cast<size_t>(rec)];
                     if (info.has_prob)
                         scalar_mult_and_add(info.dist, info.prob, result, tol);
@@ -609,8 +620,7 @@ SymFormula analyze_tree_pqcdf(Interpreter& in, SystemRecord& sys, int root, int 
                 case NT_LEAF:
                 case NT_TRANSFER:
                 case NT_REPEAT: {
-                    int rec = resolve_transfer(sys, node.first_node);
-                    if (rec < 0) in.err.error(212, kFatal, sys.names[node.first_node], true);
+                    int rec = leaf_record(in, sys, node.first_node);
                     const NodeInfo& info = sys.nodes[static_cast<size_t>(rec)];
                     std::string leaf = sym_leaf(real_name(sys, rec));
                     if (info.has_prob)
