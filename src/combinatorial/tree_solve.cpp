@@ -92,7 +92,7 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
     }
     NodeInfo& bound = info;
     if (bound.rudist) combine_repair(in, bound, name, req);
-    if (req.measure == Kw::Tvalue) {
+    if (req.measure == Kw::Tvalue || req.measure == Kw::Bimpt || req.measure == Kw::Cimpt) {
         // Every component at the call's time, as a one-term constant.
         double value = evaluate_expo(bound.dist, req.time, in.settings.tol);
         bound.dist = Exponomial::constant(value);
