@@ -12,6 +12,7 @@
 // each other by index; every walk over a tree uses an explicit stack, so a
 // tree of any depth is safe.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,8 @@ struct PathResult {
     Exponomial dist;              // completion-time CDF given that the path is taken
 };
 
+struct RepeatedTreeState;
+
 struct TreeModel : ModelData {
     std::vector<TreeNode> tree;   // arena
     int root = -1;
@@ -78,6 +81,8 @@ struct TreeModel : ModelData {
     std::vector<int> exit_type;
     // Graphs with "multpath": the paths of the last analysis.
     std::vector<PathResult> paths;
+    // Fault trees with repeated events: the state of their solvers.
+    std::shared_ptr<RepeatedTreeState> repeated;
 
     // A new tree node (taken from the released ones when there are any).
     // Beyond kMaxTreeNodes nodes the allocation is refused with internal

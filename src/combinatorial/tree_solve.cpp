@@ -98,7 +98,7 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
         // probability that it ever fails.
         bound.dist = Exponomial::constant(lim_at_inf(bound.dist, in.settings.tol));
     }
-    if (req.measure == Kw::Tvalue) {
+    if (req.measure == Kw::Tvalue || req.measure == Kw::Bimpt || req.measure == Kw::Cimpt) {
         // Every component at the call's time, as a one-term constant.
         double value = evaluate_expo(bound.dist, req.time, in.settings.tol);
         bound.dist = Exponomial::constant(value);

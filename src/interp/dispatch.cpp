@@ -1,5 +1,6 @@
 #include "interp/dispatch.h"
 
+#include "combinatorial/ftree_repeat.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 #include "statespace/chain.h"
@@ -16,7 +17,9 @@ int component_binding_mode(Kw measure) {
     switch (measure) {
         case Kw::Sysprob:
         case Kw::Ss_unavail: return 1;
-        case Kw::Tvalue: return 2;
+        case Kw::Tvalue:
+        case Kw::Bimpt:
+        case Kw::Cimpt: return 2;
         case Kw::Mttf: return 3;
         case Kw::Pqcdf: return 4;
         default: return 0;
@@ -129,6 +132,9 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
         case kSysBlock:
         case kSysFtreeNoRepeat:
             analyze_tree_system(in, sys, req);
+            break;
+        case kSysFtreeRepeated:
+            analyze_repeated_ftree(in, sys, req);
             break;
         default:
             in.err.error(94, kInternal, "", false);

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "expo/results.h"
+#include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
 #include "interp/dispatch.h"
 #include "interp/eval_table.h"
@@ -126,6 +127,8 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
+    if (sys.type == kSysFtreeRepeated && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
+        return repeated_importance(in, sys, call);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
     return 0.0;
@@ -196,7 +199,17 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
             break;
         case Kw::Pqcdf:
             print_system_result_header(in.out, SystemResult::Pqcdf, sys.name);
-            print_tree_pqcdf(in, sys);
+            if (sys.type == kSysFtreeRepeated)
+                print_repeated_listing(in, sys, call.kw);
+            else
+                print_tree_pqcdf(in, sys);
+            break;
+        case Kw::Mincuts:
+        case Kw::Minpaths:
+            if (sys.type != kSysFtreeRepeated) in.err.error(21, kFatal, sys.name, true);
+            print_system_result_header(in.out, call.kw == Kw::Mincuts ? SystemResult::Mincuts : SystemResult::Minpaths,
+                                       sys.name);
+            print_repeated_listing(in, sys, call.kw);
             break;
         case Kw::Analyze:
             break;

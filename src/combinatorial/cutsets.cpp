@@ -1,0 +1,379 @@
+// Minimal cut sets of a fault tree, their disjoint products (coordinate
+// sharp with groups of zeros), the exponomial of the disjoint sum, and the
+// cut-set and p-q listings.
+
+#include <algorithm>
+#include <climits>
+#include <map>
+
+#include "combinatorial/ftree_repeat.h"
+#include "combinatorial/tree.h"
+#include "interp/interpreter.h"
+
+namespace corvel {
+
+// ------------------------------------------------------------------ terms
+
+CutTerm combine_terms(const CutTerm& a, const CutTerm& b) {
+    CutTerm r;
+    r.reserve(a.size() + b.size());
+    std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(r));
+    return r;
+}
+
+int compare_ln(const CutTerm& r, const CutTerm& p) {
+    if (std::includes(r.begin(), r.end(), p.begin(), p.end())) return 1;
+    if (std::includes(p.begin(), p.end(), r.begin(), r.end())) return 2;
+    return r.size() < p.size() ? 4 : 3;
+}
+
+void insert_ln_term(TermList& list, CutTerm t) {
+    for (size_t i = 0; i < list.size();) {
+        int c = compare_ln(t, list[i]);
+        if (c == 1) return;  // not minimal, or a duplicate
+        if (c == 2) {
+            list.erase(list.begin() + static_cast<long>(i));
+            continue;
+        }
+        ++i;
+    }
+    auto at = std::find_if(list.begin(), list.end(), [&](const CutTerm& x) { return x.size() > t.size(); });
+    list.insert(at, std::move(t));
+}
+
+namespace {
+
+TermList multiply(const TermList& q, const TermList& r) {
+    TermList out;
+    for (const CutTerm& a : q)
+        for (const CutTerm& b : r) insert_ln_term(out, combine_terms(a, b));
+    return out;
+}
+
+// Post-order over the rewritten tree with a stack of term lists; `dual`
+// exchanges AND and OR (the path sets of a coherent tree).
+TermList find_min_sum(Interpreter& in, SystemRecord& sys, bool dual) {
+    TreeModel& tm = tree_model(sys);
+    const bool trace = in.settings.debug[kDebugFtree] != 0;
+    std::vector<TermList> stack;
+    std::vector<std::pair<int, bool>> work{{tm.root, false}};
+    while (!work.empty()) {
+        auto [t, expanded] = work.back();
+        const TreeNode& node = tm.tree[static_cast<size_t>(t)];
+        const int type = node.type;
+        const bool gate = type == NT_MIN || type == NT_MAX;
+        if (gate && !expanded) {
+            work.back().second = true;
+            for (auto k = node.kids.rbegin(); k != node.kids.rend(); ++k) work.emplace_back(*k, false);
+            continue;
+        }
+        work.pop_back();
+        if (gate) {
+            const size_t n = node.kids.size();
+            if (stack.size() < n) in.err.error(149, kInternal, "", false);
+            std::vector<TermList> kids(std::make_move_iterator(stack.end() - static_cast<long>(n)),
+                                       std::make_move_iterator(stack.end()));
+            stack.resize(stack.size() - n);
+            const bool is_and = (type == NT_MAX) != dual;
+            if (trace) in.out.write(is_and ? "analyzing NT_MAX (and)\n" : "analyzing NT_MIN (or)\n");
+            TermList q = std::move(kids[0]);
+            for (size_t i = 1; i < n; ++i) {
+                if (is_and)
+                    q = multiply(q, kids[i]);
+                else
+                    for (CutTerm& term : kids[i]) insert_ln_term(q, std::move(term));
+            }
+            stack.push_back(std::move(q));
+        } else if (type == NT_LEAF || type == NT_TRANSFER || type == NT_REPEAT) {
+            int rec = resolve_transfer(sys, node.first_node);
+            if (rec < 0) in.err.error(212, kFatal, format_string("node %s", sys.names[node.first_node].c_str()), true);
+            if (trace) in.out.printf("analyzing leaf %s(%d)\n", real_name(sys, rec).c_str(), rec);
+            stack.push_back(TermList{CutTerm{rec}});
+        } else {
+            in.err.error(2, kInternal, "", false);
+        }
+    }
+    if (stack.size() != 1) in.err.error(145, kInternal, sys.name, false);
+    return std::move(stack[0]);
+}
+
+}  // namespace
+
+TermList compute_minsum(Interpreter& in, SystemRecord& sys) {
+    TreeModel& tm = tree_model(sys);
+    rewrite_kofn(in, sys, tm.root);
+    return find_min_sum(in, sys, false);
+}
+
+TermList compute_minpaths(Interpreter& in, SystemRecord& sys) {
+    TreeModel& tm = tree_model(sys);
+    rewrite_kofn(in, sys, tm.root);
+    return find_min_sum(in, sys, true);
+}
+
+// ------------------------------------------------------------------ disjoint products
+
+namespace {
+
+enum : std::uint8_t { V0 = 0, V1 = 1, VX = 2, VY = 3, VZ = 4 };
+
+// a#b for a the reduced cube's value and b the term cube's.
+constexpr std::uint8_t kSharp[3][3] = {{VZ, VY, VZ}, {VY, VZ, VZ}, {V1, V0, VZ}};
+
+int coordinate_sharp(const Cube& u, const Cube& q, std::vector<std::uint8_t>& r) {
+    r.resize(u.size());
+    bool any_y = false, all_z = true;
+    for (size_t i = 0; i < u.size(); ++i) {
+        r[i] = kSharp[u[i].value][q[i].value];
+        if (r[i] == VY) any_y = true;
+        if (r[i] != VZ) all_z = false;
+    }
+    return any_y ? 1 : all_z ? 2 : 3;
+}
+
+// Zeros of `c` that were zeros of `source` keep its group; new zeros form
+// group j + 1, unique when alone.
+void mark_zeros(Cube& c, const Cube& source, int j) {
+    int fresh = 0;
+    size_t last = 0;
+    for (size_t i = 0; i < c.size(); ++i) {
+        if (c[i].value != V0) continue;
+        if (source[i].value == V0) {
+            c[i].zero_step = source[i].zero_step;
+            c[i].unique = source[i].unique;
+        } else {
+            c[i].zero_step = j + 1;
+            c[i].unique = false;
+            ++fresh;
+            last = i;
+        }
+    }
+    if (fresh == 1) c[last].unique = true;
+}
+
+// The cube of a sharp without 'y': 'z' takes u's value.
+Cube sharp_cube(const Cube& u, const std::vector<std::uint8_t>& r) {
+    Cube c = u;
+    for (size_t i = 0; i < u.size(); ++i)
+        if (r[i] != VZ) c[i].value = r[i];
+    return c;
+}
+
+void cube_sharp(const Cube& c1r, const Cube& q, int j, std::vector<Cube>& out) {
+    std::vector<std::uint8_t> r;
+    int s = coordinate_sharp(c1r, q, r);
+    if (s == 2) return;
+    if (s == 1) {
+        out.push_back(c1r);
+        return;
+    }
+    Cube c = sharp_cube(c1r, r);
+    mark_zeros(c, c1r, j);
+    out.push_back(std::move(c));
+}
+
+void at_oper(Interpreter& in, int k, std::vector<Cube>& list, const Cube& q, int j) {
+    (void)in;
+    std::vector<Cube> out;
+    std::vector<std::uint8_t> r;
+    for (Cube& u : list) {
+        coordinate_sharp(u, q, r);
+        bool unique_y = false, group_k = false;
+        std::map<int, std::pair<int, int>> groups;  // group -> (members, members on 'y')
+        for (size_t i = 0; i < u.size(); ++i) {
+            if (u[i].value != V0) continue;
+            const bool y = r[i] == VY;
+            if (u[i].unique) {
+                if (y) unique_y = true;
+                continue;
+            }
+            auto& g = groups[u[i].zero_step];
+            ++g.first;
+            if (y) {
+                ++g.second;
+                if (u[i].zero_step == k) group_k = true;
+            }
+        }
+        bool whole_group_y = false;
+        for (const auto& [step, g] : groups)
+            if (g.first == g.second) whole_group_y = true;
+        if (unique_y || !group_k || whole_group_y) {
+            out.push_back(std::move(u));
+            continue;
+        }
+        Cube c0r = u, c1r = u;
+        for (size_t i = 0; i < u.size(); ++i) {
+            if (u[i].value != V0 || u[i].unique || u[i].zero_step != k) continue;
+            if (r[i] == VY) {
+                c1r[i].value = V1;
+                c1r[i].zero_step = 0;
+                c1r[i].unique = false;
+            } else {
+                c0r[i].value = VX;
+                c0r[i].zero_step = 0;
+                c0r[i].unique = false;
+            }
+        }
+        cube_sharp(c1r, q, j, out);
+        out.push_back(std::move(c0r));
+    }
+    list = std::move(out);
+}
+
+void dollar(Interpreter& in, const Cube& u, const Cube& q, int j, std::vector<Cube>& out) {
+    std::vector<std::uint8_t> r;
+    int s = coordinate_sharp(u, q, r);
+    if (s == 2) return;
+    if (s == 3) {
+        Cube c = sharp_cube(u, r);
+        mark_zeros(c, u, j);
+        out.push_back(std::move(c));
+        return;
+    }
+    int pk = -1, start = INT_MAX;
+    for (size_t i = 0; i < u.size(); ++i) {
+        if (u[i].value != V0) continue;
+        pk = std::max(pk, u[i].zero_step);
+        if (r[i] == VY) start = std::min(start, u[i].zero_step);
+    }
+    if (pk == -1) in.err.error(155, kInternal, "", false);
+    if (start == INT_MAX) in.err.error(156, kInternal, "", false);
+    std::vector<Cube> list{u};
+    for (int k = start; k <= pk; ++k) at_oper(in, k, list, q, j);
+    for (Cube& c : list) {
+        mark_zeros(c, u, j);
+        out.push_back(std::move(c));
+    }
+}
+
+}  // namespace
+
+std::vector<Cube> gkg_algorithm(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+                                const TermList& terms) {
+    std::vector<int> where(sys.nodes.size(), -1);
+    for (size_t p = 0; p < map.size(); ++p) where[static_cast<size_t>(map[p])] = static_cast<int>(p);
+    std::vector<Cube> term_cubes;
+    for (const CutTerm& t : terms) {
+        Cube c(map.size());
+        for (int comp : t)
+            if (where[static_cast<size_t>(comp)] >= 0) c[static_cast<size_t>(where[static_cast<size_t>(comp)])].value = V1;
+        term_cubes.push_back(std::move(c));
+    }
+    if (in.settings.verbose || in.settings.debug[kDebugCube]) {
+        in.out.printf("paths for system %s:\n", sys.name.c_str());
+        static const char kTrans[] = "01xyz";
+        for (const Cube& c : term_cubes) {
+            std::string line;
+            for (const Coordinate& x : c) line += kTrans[x.value];
+            in.out.write(line + "\n");
+        }
+    }
+    std::vector<Cube> cubes;
+    if (term_cubes.empty()) return cubes;
+    cubes.push_back(term_cubes[0]);
+    for (size_t i = 1; i < term_cubes.size(); ++i) {
+        std::vector<Cube> P{term_cubes[i]};
+        for (size_t j = 0; j < i; ++j) {
+            std::vector<Cube> R;
+            for (const Cube& u : P) dollar(in, u, term_cubes[j], static_cast<int>(j), R);
+            P = std::move(R);
+        }
+        for (Cube& c : P) cubes.push_back(std::move(c));
+    }
+    return cubes;
+}
+
+namespace {
+
+// The groups of a cube's non-unique zeros, by ascending group number.
+std::map<int, std::vector<size_t>> zero_groups(const Cube& c) {
+    std::map<int, std::vector<size_t>> g;
+    for (size_t i = 0; i < c.size(); ++i)
+        if (c[i].value == V0 && !c[i].unique) g[c[i].zero_step].push_back(i);
+    return g;
+}
+
+}  // namespace
+
+Exponomial form_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+                           const std::vector<Cube>& cubes) {
+    const Tolerances& tol = in.settings.tol;
+    auto F = [&](size_t p) -> const Exponomial& { return sys.nodes[static_cast<size_t>(map[p])].dist; };
+    Exponomial sum;
+    for (const Cube& c : cubes) {
+        Exponomial prod = Exponomial::constant(1.0);
+        auto times = [&](const Exponomial& f) {
+            Exponomial next;
+            multiply_expos(prod, f, next, tol);
+            prod = std::move(next);
+        };
+        for (size_t p = 0; p < c.size(); ++p) {
+            if (c[p].value == V1) {
+                times(F(p));
+            } else if (c[p].value == V0 && c[p].unique) {
+                Exponomial q = F(p);
+                negate_and_add_scalar(q, 1.0, tol);
+                times(q);
+            }
+        }
+        for (const auto& [step, members] : zero_groups(c)) {
+            Exponomial g = Exponomial::constant(1.0);
+            for (size_t p : members) {
+                Exponomial next;
+                multiply_expos(g, F(p), next, tol);
+                g = std::move(next);
+            }
+            negate_and_add_scalar(g, 1.0, tol);
+            times(g);
+        }
+        add_expos(prod, sum, tol);
+    }
+    if (sum.empty()) sum = Exponomial::constant(0.0);
+    return sum;
+}
+
+void print_mincuts(Interpreter& in, const SystemRecord& sys, const TermList& terms) {
+    for (const CutTerm& t : terms) {
+        std::string line = "{";
+        for (size_t i = 0; i < t.size(); ++i) {
+            if (i) line += ", ";
+            line += real_name(sys, t[i]);
+        }
+        in.out.write(line + "}\n");
+    }
+    in.out.write("\n");
+}
+
+void print_p_q_form(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+                    const std::vector<Cube>& cubes) {
+    std::string text;
+    for (size_t n = 0; n < cubes.size(); ++n) {
+        const Cube& c = cubes[n];
+        if (n) text += "+\n";
+        text += "[";
+        bool first = true;
+        auto name = [&](size_t p) { return real_name(sys, map[p]); };
+        for (size_t p = 0; p < c.size(); ++p) {
+            const bool one = c[p].value == V1, unique_zero = c[p].value == V0 && c[p].unique;
+            if (!one && !unique_zero) continue;
+            if (!first) text += "*";
+            first = false;
+            text += format_string("%c(%s)", one ? 'Q' : 'P', name(p).c_str());
+        }
+        for (const auto& [step, members] : zero_groups(c)) {
+            text += first ? "(1-" : "*(1-";
+            first = false;
+            for (size_t i = 0; i < members.size(); ++i) {
+                if (i) text += "*";
+                text += format_string("Q(%s)", name(members[i]).c_str());
+            }
+            text += ")";
+        }
+        text += "]";
+        in.out.write(text);
+        text.clear();
+    }
+    in.out.write("\n\n");
+}
+
+}  // namespace corvel

@@ -1,0 +1,443 @@
+// Fault trees solved with decision diagrams: the structure tree read from the
+// rewritten tree, the depth-first variable order, generation of the top event
+// and of every named gate, evaluation by F·(R − L) + L with parent counts,
+// importance, and the cut-set, path-set and p-q listings.
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "combinatorial/ftree_repeat.h"
+#include "combinatorial/tree.h"
+#include "expo/results.h"
+#include "interp/interpreter.h"
+
+namespace corvel {
+
+namespace {
+
+std::uint64_t add_sat(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t s = a + b;
+    return s < a ? UINT64_MAX : s;
+}
+
+bool is_event(int type) { return type == NT_LEAF || type == NT_REPEAT; }
+
+void delete_expo(void* p) { delete static_cast<Exponomial*>(p); }
+
+// ------------------------------------------------------------------ structure tree
+
+// One structure node per tree node; NOT gates complement their input.
+void read_tree(Interpreter& in, SystemRecord& sys, FtBddInfo& info) {
+    TreeModel& tm = tree_model(sys);
+    struct Item {
+        int t;        // tree node
+        int parent;   // structure node, -1 for the root
+        bool inverse;
+        int parent_record;
+    };
+    std::vector<Item> stack{{tm.root, -1, false, -2}};
+    while (!stack.empty()) {
+        Item it = stack.back();
+        stack.pop_back();
+        const TreeNode& tn = tm.tree[static_cast<size_t>(it.t)];
+        if (tn.type == NT_NOT) {
+            if (!tn.kids.empty()) stack.push_back({tn.kids[0], it.parent, !it.inverse, tn.first_node});
+            continue;
+        }
+        StructureNode s;
+        s.inverse = it.inverse;
+        switch (tn.type) {
+            case NT_MIN: s.type = NT_MIN; break;
+            case NT_MAX: s.type = NT_MAX; break;
+            case NT_NMIN: s.type = NT_MIN; s.inverse = !s.inverse; break;
+            case NT_NMAX: s.type = NT_MAX; s.inverse = !s.inverse; break;
+            case NT_LEAF:
+            case NT_REPEAT:
+            case NT_TRANSFER: {
+                int rec = resolve_transfer(sys, tn.first_node);
+                if (rec < 0)
+                    in.err.error(212, kFatal, format_string("node %s", sys.names[tn.first_node].c_str()), true);
+                const int type = sys.nodes[static_cast<size_t>(rec)].entry;
+                if (!is_event(type)) {
+                    in.out.printf("%s cannot be transferred\n", sys.names[tn.first_node].c_str());
+                    in.err.exit_program(kExitFailure);
+                }
+                s.type = type;
+                s.n_id = rec;
+                s.weight = 1;
+                if (rec != tn.first_node) {
+                    info.fanout[static_cast<size_t>(rec)] = add_sat(info.fanout[static_cast<size_t>(rec)], 1);
+                }
+                break;
+            }
+            default:
+                in.err.error(2, kInternal, "", false);
+        }
+        if (!is_event(s.type)) s.n_id = tn.first_node == it.parent_record ? -1 : tn.first_node;
+        if (s.n_id >= 0) info.fanout[static_cast<size_t>(s.n_id)] = add_sat(info.fanout[static_cast<size_t>(s.n_id)], 1);
+        const int index = static_cast<int>(info.st.size());
+        info.st.push_back(std::move(s));
+        if (it.parent >= 0)
+            info.st[static_cast<size_t>(it.parent)].kids.push_back(index);
+        else
+            info.st_root = index;
+        if (!is_event(info.st.back().type))
+            for (auto k = tn.kids.rbegin(); k != tn.kids.rend(); ++k) stack.push_back({*k, index, false, tn.first_node});
+    }
+    // Children were pushed in reverse; the stack visits them in order, so
+    // each gate's kids already are in declaration order.
+}
+
+// Weights and child counts, bottom-up.
+void fix_tree(FtBddInfo& info) {
+    for (size_t i = info.st.size(); i-- > 0;) {
+        StructureNode& s = info.st[i];
+        if (is_event(s.type)) {
+            s.weight = 1;
+            continue;
+        }
+        std::uint64_t w = 0;
+        for (int k : s.kids) w = add_sat(w, info.st[static_cast<size_t>(k)].weight);
+        s.weight = w;
+    }
+}
+
+void new_variable(FtBddInfo& info, int rec) {
+    bdd v = bdd_new_var_last(info.m);
+    info.v_bdd[static_cast<size_t>(rec)] = v;
+    info.listvar.push_back(rec);
+}
+
+// Depth first from the root: at each gate the children sorted by weight;
+// events used once get variables first, then repeated events, then the
+// sub-gates are ordered from the lightest to the heaviest.
+void fbdd_ordering(FtBddInfo& info) {
+    const StructureNode& root = info.st[static_cast<size_t>(info.st_root)];
+    if (is_event(root.type)) {
+        if (info.v_bdd[static_cast<size_t>(root.n_id)] == kBddNull) new_variable(info, root.n_id);
+        return;
+    }
+    std::vector<int> stack{info.st_root};
+    while (!stack.empty()) {
+        StructureNode& g = info.st[static_cast<size_t>(stack.back())];
+        stack.pop_back();
+        std::vector<int>& a = g.kids;
+        const size_t m = a.size();
+        for (size_t i = 0; i < m; ++i)
+            for (size_t j = i; j < m; ++j)
+                if (info.st[static_cast<size_t>(a[i])].weight > info.st[static_cast<size_t>(a[j])].weight)
+                    std::swap(a[i], a[j]);
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int k : a) {
+                const StructureNode& c = info.st[static_cast<size_t>(k)];
+                if (c.weight > 1) break;
+                if (!is_event(c.type)) continue;
+                const size_t rec = static_cast<size_t>(c.n_id);
+                const bool wanted = pass == 0 ? info.fanout[rec] < 2 : info.fanout[rec] != 1;
+                if (wanted && info.v_bdd[rec] == kBddNull) new_variable(info, c.n_id);
+            }
+        }
+        for (auto k = a.rbegin(); k != a.rend(); ++k)
+            if (!is_event(info.st[static_cast<size_t>(*k)].type)) stack.push_back(*k);
+    }
+}
+
+// Post-order generation; every named gate keeps its function.
+void fbdd_generate(FtBddInfo& info) {
+    BddManager* m = info.m;
+    std::vector<std::pair<int, bool>> stack{{info.st_root, false}};
+    while (!stack.empty()) {
+        auto [i, expanded] = stack.back();
+        StructureNode& s = info.st[static_cast<size_t>(i)];
+        if (!expanded && !is_event(s.type)) {
+            stack.back().second = true;
+            for (auto k = s.kids.rbegin(); k != s.kids.rend(); ++k) stack.emplace_back(*k, false);
+            continue;
+        }
+        stack.pop_back();
+        bdd f;
+        if (is_event(s.type)) {
+            bdd v = info.v_bdd[static_cast<size_t>(s.n_id)];
+            f = v == kBddNull ? bdd_zero(m) : bdd_identity(m, v);
+        } else {
+            f = kBddNull;
+            for (int k : s.kids) {
+                StructureNode& c = info.st[static_cast<size_t>(k)];
+                if (f == kBddNull) {
+                    f = c.b;
+                } else {
+                    bdd next = s.type == NT_MIN ? bdd_or(m, f, c.b) : bdd_and(m, f, c.b);
+                    bdd_free(m, f);
+                    bdd_free(m, c.b);
+                    f = next;
+                }
+                c.b = kBddNull;
+            }
+            if (f == kBddNull) f = bdd_identity(m, s.type == NT_MIN ? bdd_zero(m) : bdd_one(m));
+        }
+        if (s.inverse) f ^= 1u;  // the complement mark
+        s.b = f;
+        if (!is_event(s.type) && s.n_id >= 0) {
+            bdd& slot = info.v_bdd[static_cast<size_t>(s.n_id)];
+            if (slot != kBddNull) bdd_free(m, slot);
+            slot = bdd_identity(m, f);
+        }
+    }
+    StructureNode& root = info.st[static_cast<size_t>(info.st_root)];
+    info.root = root.b;
+    root.b = kBddNull;
+    bdd_gc(m);
+}
+
+std::string var_name(const SystemRecord& sys, const FtBddInfo& info, long pos) {
+    if (pos < 0 || pos >= static_cast<long>(info.listvar.size())) return "?";
+    return real_name(sys, info.listvar[static_cast<size_t>(pos)]);
+}
+
+// ------------------------------------------------------------------ evaluation
+
+struct DiagramEvaluator {
+    BddManager* m;
+    const SystemRecord& sys;
+    const FtBddInfo& info;
+    const Tolerances& tol;
+
+    // The value of a child: a copy while other parents still need it, else
+    // taken over; through a complemented edge 1 − value.
+    Exponomial take(bdd child) {
+        bdd_dec_prefs(m, child);
+        auto* v = static_cast<Exponomial*>(bdd_get_value(m, child));
+        Exponomial r;
+        if (bdd_get_prefs(m, child) > 0) {
+            r = *v;
+        } else {
+            r = std::move(*v);
+            delete v;
+            bdd_set_value(m, child, nullptr);
+        }
+        if (bdd_is_complemented(child)) negate_and_add_scalar(r, 1.0, tol);
+        return r;
+    }
+
+    void step(bdd node) {
+        node = bdd_regular(node);
+        if (bdd_get_value(m, node) != nullptr) return;
+        const bdd L = bdd_else(m, node), R = bdd_then(m, node);
+        if (!bdd_is_constant(m, L)) step(L);
+        if (!bdd_is_constant(m, R)) step(R);
+        const bool lc = bdd_is_constant(m, L), rc = bdd_is_constant(m, R);
+        const double lv = L == bdd_one(m) ? 1.0 : 0.0, rv = R == bdd_one(m) ? 1.0 : 0.0;
+        Exponomial Lx, Rx;
+        if (!lc) Lx = take(L);
+        if (!rc) Rx = take(R);
+        const Exponomial& F = sys.nodes[static_cast<size_t>(info.listvar[static_cast<size_t>(bdd_if_index(m, node))])].dist;
+        auto* value = new Exponomial;
+        if (lc && rc) {
+            *value = F;
+            if (lv == 1.0) negate_and_add_scalar(*value, 1.0, tol);
+        } else {
+            Exponomial D;
+            if (lc) {
+                D = Rx;
+                subtract_scalar(D, lv, tol);
+            } else if (rc) {
+                D = Lx;
+                negate_and_add_scalar(D, rv, tol);
+            } else {
+                D = Rx;
+                subtract_expos(Lx, D, tol);
+            }
+            multiply_expos(F, D, *value, tol);
+            if (lc)
+                subtract_scalar(*value, -lv, tol);
+            else
+                add_expos(Lx, *value, tol);
+        }
+        bdd_set_value(m, node, value);
+    }
+};
+
+}  // namespace
+
+FtBddInfo::FtBddInfo() : m(bdd_init()) {}
+
+FtBddInfo::~FtBddInfo() {
+    if (root != kBddNull) bdd_clear_value(m, root, delete_expo);
+    bdd_quit(m);
+}
+
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys) {
+    TreeModel& tm = tree_model(sys);
+    rewrite_kofn(in, sys, tm.root);
+    auto info = std::make_unique<FtBddInfo>();
+    const size_t records = sys.nodes.size();
+    info->v_bdd.assign(records, kBddNull);
+    info->fanout.assign(records, 0);
+    for (const NodeInfo& rec : sys.nodes)
+        if (is_event(rec.entry)) ++info->nvar;
+    read_tree(in, sys, *info);
+    fix_tree(*info);
+    fbdd_ordering(*info);
+    fbdd_generate(*info);
+    if (in.settings.debug[kDebugFtree]) {
+        in.out.write("BDD Statistics:\n");
+        in.out.printf("Size of BDD for Tree = %ld\n", bdd_size(info->m, info->root, 0));
+        in.out.write(bdd_stats(info->m));
+        in.out.write("========= bdd tree\n");
+        const FtBddInfo& i = *info;
+        in.out.write(bdd_print_bdd(info->m, info->root, [&](long pos) { return var_name(sys, i, pos); }));
+    }
+    return info;
+}
+
+Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f) {
+    BddManager* m = info.m;
+    if (f == bdd_zero(m)) return Exponomial::constant(0.0);
+    if (f == bdd_one(m)) return Exponomial::constant(1.0);
+    const Tolerances& tol = in.settings.tol;
+    bdd_clear_prefs(m, f);
+    bdd_set_all_prefs(m, f);
+    DiagramEvaluator ev{m, sys, info, tol};
+    ev.step(f);
+    bdd_dec_prefs(m, f);
+    auto* v = static_cast<Exponomial*>(bdd_get_value(m, f));
+    Exponomial r = std::move(*v);
+    bdd_clear_value(m, f, delete_expo);
+    if (bdd_is_complemented(f)) negate_and_add_scalar(r, 1.0, tol);
+    return r;
+}
+
+namespace {
+
+double first_coefficient(const Exponomial& F) { return F.empty() ? 0.0 : F[0].e_a; }
+
+}  // namespace
+
+double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp, Kw kind) {
+    BddManager* m = info.m;
+    bdd x = info.v_bdd[static_cast<size_t>(comp)];
+    if (x == kBddNull || !is_event(sys.nodes[static_cast<size_t>(comp)].entry)) {
+        // A component that never got a variable does not affect the top event.
+        return 0.0;
+    }
+    bdd f1 = bdd_cofactor(m, info.root, x);
+    bdd nx = bdd_not(m, x);
+    bdd f0 = bdd_cofactor(m, info.root, nx);
+    double result = 0.0;
+    if (kind == Kw::Simpt) {
+        result = (bdd_satisfying_fraction(m, f1) - bdd_satisfying_fraction(m, f0)) / 2.0;
+    } else {
+        const double q1 = first_coefficient(ftbdd_evaluate(in, sys, info, f1));
+        const double q0 = first_coefficient(ftbdd_evaluate(in, sys, info, f0));
+        result = q1 - q0;
+        if (kind == Kw::Cimpt) {
+            const double top = first_coefficient(ftbdd_evaluate(in, sys, info, info.root));
+            const double p = first_coefficient(sys.nodes[static_cast<size_t>(comp)].dist);
+            if (top == 0.0) {
+                in.out.write("Warning: no criticality importance measurs at this time point\n");
+                result = 0.0;
+            } else {
+                result = result * p / top;
+            }
+        }
+    }
+    bdd_free(m, f1);
+    bdd_free(m, f0);
+    bdd_free(m, nx);
+    bdd_gc(m);
+    return result;
+}
+
+// ------------------------------------------------------------------ listings
+
+namespace {
+
+// Walks f depth first, else-branch first, with the state of each component
+// on the path (1 then-branch, −1 else-branch) and the complement parity;
+// `reach(terminal_is_one, via_then)` runs at every terminal.
+void walk_paths(FtBddInfo& info, bdd f, std::vector<int>& state,
+                const std::function<void(bool, bool)>& reach) {
+    BddManager* m = info.m;
+    struct Frame {
+        bdd node;
+        int stage;  // 0: go else, 1: go then, 2: done
+    };
+    if (bdd_is_constant(m, f)) return;
+    std::vector<Frame> stack{{f, 0}};
+    while (!stack.empty()) {
+        Frame& fr = stack.back();
+        const int rec = info.listvar[static_cast<size_t>(bdd_if_index(m, fr.node))];
+        if (fr.stage == 2) {
+            state[static_cast<size_t>(rec)] = 0;
+            stack.pop_back();
+            continue;
+        }
+        const bool then_side = fr.stage == 1;
+        ++fr.stage;
+        state[static_cast<size_t>(rec)] = then_side ? 1 : -1;
+        bdd child = then_side ? bdd_then(m, fr.node) : bdd_else(m, fr.node);
+        if (bdd_is_constant(m, child)) {
+            reach(child == bdd_one(m), then_side);
+            continue;
+        }
+        stack.push_back({child, 0});
+    }
+}
+
+std::vector<int> components_in_order(const SystemRecord& sys, const FtBddInfo& info) {
+    std::vector<int> comps;
+    for (size_t r = 0; r < sys.nodes.size(); ++r)
+        if (info.v_bdd[r] != kBddNull && is_event(sys.nodes[r].entry)) comps.push_back(static_cast<int>(r));
+    return comps;
+}
+
+void print_sets(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int mode) {
+    bdd s = bdd_minsol(info.m, info.root, mode);
+    std::vector<int> state(sys.nodes.size(), 0);
+    const std::vector<int> comps = components_in_order(sys, info);
+    bool first = true;
+    std::string line;
+    walk_paths(info, s, state, [&](bool one, bool via_then) {
+        const bool hit = mode == 1 ? (one && via_then) : (!one && !via_then);
+        if (!hit) return;
+        line = first ? "[" : ",\n[";
+        first = false;
+        const int want = mode == 1 ? 1 : -1;
+        for (int c : comps)
+            if (state[static_cast<size_t>(c)] == want) line += "(" + real_name(sys, c) + ")";
+        line += "]";
+        in.out.write(line);
+    });
+    in.out.write("\n\n");
+    bdd_free(info.m, s);
+}
+
+}  // namespace
+
+void ftbdd_print_mincuts(Interpreter& in, SystemRecord& sys, FtBddInfo& info) { print_sets(in, sys, info, 1); }
+void ftbdd_print_minpaths(Interpreter& in, SystemRecord& sys, FtBddInfo& info) { print_sets(in, sys, info, 0); }
+
+void ftbdd_print_p_q_form(Interpreter& in, SystemRecord& sys, FtBddInfo& info) {
+    std::vector<int> state(sys.nodes.size(), 0);
+    const std::vector<int> comps = components_in_order(sys, info);
+    bool first = true;
+    walk_paths(info, info.root, state, [&](bool one, bool) {
+        if (!one) return;
+        std::string line = first ? "[" : "+\n[";
+        first = false;
+        bool first_factor = true;
+        for (int c : comps) {
+            const int st = state[static_cast<size_t>(c)];
+            if (st == 0) continue;
+            if (!first_factor) line += "*";
+            first_factor = false;
+            line += format_string("%c(%s)", st == 1 ? 'Q' : 'P', real_name(sys, c).c_str());
+        }
+        line += "]";
+        in.out.write(line);
+    });
+    in.out.write("\n\n");
+}
+
+}  // namespace corvel

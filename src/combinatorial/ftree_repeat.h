@@ -1,0 +1,121 @@
+#pragma once
+// Fault trees with repeated events (type 146): the decision-diagram solver,
+// minimal cut sets with disjoint products, and factoring on the repeated
+// components, with the listings each of them prints.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bdd/bdd.h"
+#include "expo/exponomial.h"
+#include "interp/measure_call.h"
+
+namespace corvel {
+
+class Interpreter;
+struct SystemRecord;
+
+// ------------------------------------------------------------------ decision diagrams
+
+// Structure node: one per gate and event occurrence of the (rewritten) tree;
+// a NOT gate contributes none, it complements its input instead.
+struct StructureNode {
+    int type = 0;                // NT_MIN (or), NT_MAX (and), or the event's type
+    int n_id = -1;               // node-table index; -1 for the AND gates of a rewritten k-of-n
+    std::uint64_t weight = 0;    // event occurrences below (saturating)
+    std::vector<int> kids;
+    bool inverse = false;        // output complemented
+    bdd b = kBddNull;
+};
+
+struct FtBddInfo {
+    BddManager* m = nullptr;
+    bdd root = kBddNull;
+    std::vector<int> listvar;            // order position -> node-table index
+    std::vector<bdd> v_bdd;              // per record: its variable, or the gate's function
+    std::vector<std::uint64_t> fanout;   // per record: occurrences in the tree (saturating)
+    int nvar = 0;                        // components (leaves and repeats, copies included)
+    std::vector<StructureNode> st;
+    int st_root = -1;
+    Exponomial b_cdf;
+
+    FtBddInfo();
+    ~FtBddInfo();
+    FtBddInfo(const FtBddInfo&) = delete;
+    FtBddInfo& operator=(const FtBddInfo&) = delete;
+};
+
+// Builds the structure tree, the variable order and the BDD of the top event
+// (and of every named gate) into a new FtBddInfo.
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys);
+// The failure-time distribution of `f` by the expansion F·(R − L) + L.
+Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f);
+// Structural, Birnbaum or criticality importance of component `comp`.
+double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp, Kw kind);
+void ftbdd_print_mincuts(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
+void ftbdd_print_minpaths(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
+void ftbdd_print_p_q_form(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
+
+// ------------------------------------------------------------------ cut sets and disjoint products
+
+// One minimal cut set: node-table indices, strictly ascending.
+using CutTerm = std::vector<int>;
+using TermList = std::vector<CutTerm>;
+
+// Coordinate of a cube: value 0, 1 or 2 ('0', '1', 'x'; 3 and 4 'y', 'z'
+// only inside the coordinate sharp), the group of a '0' and whether it is the
+// only member of its group.
+struct Coordinate {
+    std::uint8_t value = 2;
+    bool unique = false;
+    int zero_step = 0;
+};
+using Cube = std::vector<Coordinate>;
+
+// Term operations, exposed for tests: the ascending merge, the comparison
+// codes 1 (r ⊇ p), 2 (r ⊂ p), 4 (r shorter) and 3, and the minimal insert.
+CutTerm combine_terms(const CutTerm& a, const CutTerm& b);
+int compare_ln(const CutTerm& r, const CutTerm& p);
+void insert_ln_term(TermList& list, CutTerm t);
+
+// The minimal cut sets of the tree, ordered by size (ties in arrival order).
+TermList compute_minsum(Interpreter& in, SystemRecord& sys);
+// The minimal path sets of a coherent tree (the cut sets of its dual).
+TermList compute_minpaths(Interpreter& in, SystemRecord& sys);
+// Disjoint cubes of the terms over the component list `map` (by position).
+std::vector<Cube> gkg_algorithm(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+                                const TermList& terms);
+// Σ over the cubes of the product of their factors (failure CDFs).
+Exponomial form_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+                           const std::vector<Cube>& cubes);
+void print_mincuts(Interpreter& in, const SystemRecord& sys, const TermList& terms);
+void print_p_q_form(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+                    const std::vector<Cube>& cubes);
+
+// ------------------------------------------------------------------ factoring
+
+int count_repeated_components(const SystemRecord& sys);
+Exponomial analyze_ftree_with_factoring(Interpreter& in, SystemRecord& sys);
+
+// ------------------------------------------------------------------ the solver of type 146
+
+struct RepeatedTreeState {
+    std::unique_ptr<FtBddInfo> bdd;
+    bool has_minsum = false;
+    TermList minsum;
+    bool has_cubes = false;
+    std::vector<Cube> cubes;
+};
+RepeatedTreeState& repeated_state(SystemRecord& sys);
+
+// The dispatcher's route for type 146: BDD, factoring or cut sets; leaves
+// the distribution in the record.
+void analyze_repeated_ftree(Interpreter& in, SystemRecord& sys, AnalysisRequest& req);
+// The listings after their headers (mincuts, minpaths, pqcdf) and the
+// importance measures, from whichever analysis ran.
+void print_repeated_listing(Interpreter& in, SystemRecord& sys, Kw kind);
+double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
+
+}  // namespace corvel

@@ -1,0 +1,141 @@
+// The route of a fault tree with repeated events: decision diagrams when bdd
+// is on; otherwise factoring up to the factoring limit, else minimal cut sets
+// with disjoint products. The listings and importance measures read the
+// result of whichever route ran.
+
+#include "combinatorial/ftree_repeat.h"
+#include "combinatorial/tree.h"
+#include "interp/dispatch.h"
+#include "interp/interpreter.h"
+
+namespace corvel {
+
+RepeatedTreeState& repeated_state(SystemRecord& sys) {
+    TreeModel& tm = tree_model(sys);
+    if (!tm.repeated) tm.repeated = std::make_shared<RepeatedTreeState>();
+    return *tm.repeated;
+}
+
+namespace {
+
+bool is_listing(Kw kw) { return kw == Kw::Mincuts || kw == Kw::Minpaths || kw == Kw::Pqcdf; }
+
+void analyze_with_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& st, AnalysisRequest& req) {
+    TreeModel& tm = tree_model(sys);
+    if (tm.symbolic_kn) st.bdd.reset();
+    if (!st.bdd) {
+        if (in.settings.verbose) in.out.printf("  analyzing %s with bdd\n", sys.name.c_str());
+        bind_k_n(in, sys, tm.root, kFatal);
+        st.bdd = analyze_ftree_with_bdd(in, sys);
+    } else if (in.settings.verbose) {
+        in.out.printf("  using previous bdd analysis for %s\n", sys.name.c_str());
+    }
+    bind_tree_components(in, sys, req);
+    if (is_listing(req.measure)) return;
+    st.bdd->b_cdf = ftbdd_evaluate(in, sys, *st.bdd, st.bdd->root);
+    sys.s_dist = st.bdd->b_cdf;
+    sys.has_dist = true;
+}
+
+void analyze_without_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& st, AnalysisRequest& req) {
+    TreeModel& tm = tree_model(sys);
+    if (!sys.coherent) {
+        in.out.write("To use not, nor, nand, or nkofn gates, leave bdd on.\n");
+        in.err.error(210, kFatal, sys.name, true);
+    }
+    const Kw kw = req.measure;
+    if (in.settings.use_factoring && kw != Kw::Pqcdf && kw != Kw::Mincuts && kw != Kw::Minpaths) {
+        if (count_repeated_components(sys) <= in.settings.factorlimit) {
+            if (in.settings.verbose) in.out.printf("  analyzing %s without bdd, with factoring\n", sys.name.c_str());
+            bind_tree_components(in, sys, req);
+            sys.s_dist = analyze_ftree_with_factoring(in, sys);
+            sys.has_dist = true;
+            return;
+        }
+        in.out.printf("more than %d repeated components\n", in.settings.factorlimit);
+        in.out.write("using GKG algorithm instead of factoring\n");
+        in.out.write("to increase limit to n, say 'factorlimit n'\n");
+    }
+    if (tm.symbolic_kn) {
+        st.has_minsum = st.has_cubes = false;
+        st.minsum.clear();
+        st.cubes.clear();
+    }
+    if (st.has_minsum && st.has_cubes) {
+        if (in.settings.verbose) in.out.printf("  using previous minsum and cubes for %s\n", sys.name.c_str());
+    } else {
+        if (in.settings.verbose) in.out.printf("  analyzing %s without bdd, without factoring\n", sys.name.c_str());
+        if (st.has_minsum) {
+            if (in.settings.verbose) in.out.printf("  using previous minsum (cuts or paths) for %s\n", sys.name.c_str());
+        } else {
+            bind_k_n(in, sys, tm.root, kFatal);
+            st.minsum = compute_minsum(in, sys);
+            st.has_minsum = true;
+        }
+        if (kw != Kw::Mincuts && kw != Kw::Minpaths) {
+            st.cubes = gkg_algorithm(in, sys, tm.map, st.minsum);
+            st.has_cubes = true;
+        }
+    }
+    bind_tree_components(in, sys, req);
+    if (is_listing(kw)) return;
+    sys.s_dist = form_exponomial(in, sys, tm.map, st.cubes);
+    sys.has_dist = true;
+}
+
+}  // namespace
+
+void analyze_repeated_ftree(Interpreter& in, SystemRecord& sys, AnalysisRequest& req) {
+    TreeModel& tm = tree_model(sys);
+    if (tm.root < 0) in.err.error(80, kFatal, sys.name, true);
+    RepeatedTreeState& st = repeated_state(sys);
+    sys.s_dist.clear();
+    sys.has_dist = false;
+    if (in.settings.use_bdd)
+        analyze_with_bdd(in, sys, st, req);
+    else
+        analyze_without_bdd(in, sys, st, req);
+}
+
+void print_repeated_listing(Interpreter& in, SystemRecord& sys, Kw kind) {
+    RepeatedTreeState& st = repeated_state(sys);
+    TreeModel& tm = tree_model(sys);
+    // A cached analysis by another route may not have left what the listing reads.
+    if (in.settings.use_bdd && !st.bdd) {
+        bind_k_n(in, sys, tm.root, kFatal);
+        st.bdd = analyze_ftree_with_bdd(in, sys);
+    }
+    if (!in.settings.use_bdd && !st.has_minsum && kind != Kw::Minpaths) {
+        bind_k_n(in, sys, tm.root, kFatal);
+        st.minsum = compute_minsum(in, sys);
+        st.has_minsum = true;
+    }
+    if (!in.settings.use_bdd && kind == Kw::Pqcdf && !st.has_cubes) {
+        st.cubes = gkg_algorithm(in, sys, tm.map, st.minsum);
+        st.has_cubes = true;
+    }
+    if (in.settings.use_bdd) {
+        if (kind == Kw::Mincuts) ftbdd_print_mincuts(in, sys, *st.bdd);
+        if (kind == Kw::Minpaths) ftbdd_print_minpaths(in, sys, *st.bdd);
+        if (kind == Kw::Pqcdf) ftbdd_print_p_q_form(in, sys, *st.bdd);
+        return;
+    }
+    if (kind == Kw::Mincuts) print_mincuts(in, sys, st.minsum);
+    if (kind == Kw::Minpaths) {
+        bind_k_n(in, sys, tm.root, kFatal);
+        print_mincuts(in, sys, compute_minpaths(in, sys));
+    }
+    if (kind == Kw::Pqcdf) print_p_q_form(in, sys, tm.map, st.cubes);
+}
+
+double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
+    RepeatedTreeState& st = repeated_state(sys);
+    if (!in.settings.use_bdd || !st.bdd) in.err.error(209, kFatal, sys.name, true);
+    int comp = sys.names.find(call.second);
+    if (comp < 0) in.err.error(35, kFatal, call.second, true);
+    int rec = resolve_transfer(sys, comp);
+    if (rec < 0) in.err.error(212, kFatal, format_string("node %s", call.second.c_str()), true);
+    return ftbdd_importance(in, sys, *st.bdd, rec, call.kw);
+}
+
+}  // namespace corvel
