@@ -7,6 +7,7 @@
 #include "interp/dispatch.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
+#include "statespace/queue_analysis.h"
 
 namespace corvel {
 
@@ -126,6 +127,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
+    if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
     return 0.0;
 }
