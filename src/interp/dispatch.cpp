@@ -4,6 +4,7 @@
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 #include "statespace/chain.h"
+#include "statespace/queue_analysis.h"
 
 namespace corvel {
 
@@ -118,6 +119,8 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
         req.node = find_chain(sys) != nullptr ? find_chain_state(sys, call.node) : sys.names.find(call.node);
         if (req.node < 0) in.err.error(35, kFatal, call.node, true);
     }
+
+    if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
 
     int mode = component_binding_mode(call.kw);
     bool cached = unchanged && sys.s_vbound && sys.cache_mode == mode &&

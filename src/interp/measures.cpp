@@ -9,6 +9,7 @@
 #include "interp/eval_table.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
+#include "statespace/queue_analysis.h"
 
 namespace corvel {
 
@@ -130,6 +131,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     if (sys.type == kSysFtreeRepeated && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
         return repeated_importance(in, sys, call);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
+    if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
     return 0.0;
 }
