@@ -257,16 +257,14 @@ TEST(SemimarkAndMrgpBlocks, DistributionsMarksAndOptions) {
     EXPECT_EQ(mark.out, "parse error in file t.crv, line 2\n");
 }
 
-// Loop expansion and name lookup are hashed: a hundred thousand arcs, also
-// all leaving one state, expand far faster than a quadratic pass could.
-TEST(MarkovBlock, LargeLoopGroupsExpandInLinearTime) {
+// Large loop groups, also with every arc leaving one state, expand into the
+// right states, arcs and classes (their speed is measured in the benchmarks).
+TEST(MarkovBlock, LargeLoopGroupsExpand) {
     Chain r("markov line\nloop i, 1, 100000\ns$(i) s$(i+1) 1\nend\nend\nend\n"
             "markov star\nloop i, 1, 100000\nhub leaf$(i) i\nleaf$(i) hub 1\nend\nend\nend\n");
     ASSERT_EQ(r.status, 0) << r.out;
-    auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(r.expand("line"), -1);
     EXPECT_EQ(r.expand("star"), -1);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 10.0);
     EXPECT_EQ(r.chain("line").num_states(), 100001);
     EXPECT_EQ(r.sys("line").type, kSysMarkovAcyclic);
     EXPECT_EQ(r.chain("star").arcs.size(), 200000u);
