@@ -7,6 +7,7 @@
 #include "interp/dispatch.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
+#include "interp/trusted_numbers.h"
 
 namespace corvel {
 
@@ -81,6 +82,8 @@ void moments_of(Interpreter& in, const Exponomial& F, double& mean, double& vari
 
 double distribution_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
                                   const AnalysisRequest& req) {
+    double trusted = 0.0;
+    if (trusted_distribution_value(in, sys, call.kw, req.time, trusted)) return trusted;
     const Exponomial& F = system_distribution(in, sys);
     switch (call.kw) {
         case Kw::Mean: {
@@ -153,7 +156,8 @@ void print_cdf(Interpreter& in, SystemRecord& sys) {
         expo_print(in.out, in.settings, F, 't');
         return;
     }
-    print_distribution_info(in.out, in.settings, in.err, F, 't');
+    TrustedSummary trusted(in, sys);
+    print_distribution_info(in.out, in.settings, in.err, F, 't', trusted.guard());
     // A graph analysed with multpath: one block per path.
     if (const std::vector<PathResult>* paths = tree_paths(sys)) {
         int number = 0;
@@ -168,11 +172,14 @@ void print_cdf(Interpreter& in, SystemRecord& sys) {
 void print_eval(Interpreter& in, OutputStatement& st, SystemRecord& sys) {
     print_eval_title(in.out, sys.name,
                      st.call.has_node ? std::optional<std::string_view>(st.call.node) : std::nullopt);
-    const Exponomial& F = system_distribution(in, sys);
     std::vector<const Exponomial*> columns;
     if (const std::vector<PathResult>* paths = tree_paths(sys))
         for (const PathResult& path : *paths) columns.push_back(&path.dist);
-    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, columns, F, 't');
+    if (!sys.has_dist && !sys.s_stable) in.err.error(130, kInternal, "", false);
+    TrustedEval trusted(in, sys, columns);
+    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, columns, sys.s_dist, 't',
+                     trusted.function());
+    trusted.report_warnings();
 }
 
 }  // namespace
@@ -196,6 +203,7 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
         req.measure = st.kind;
         req.computing_cdf = st.kind == Kw::Cdf;
         req.computing_reward = st.kind == Kw::Reward;
+        req.table = true;
     }
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
