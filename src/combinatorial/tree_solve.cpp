@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "combinatorial/tree.h"
+#include "combinatorial/tree_stable.h"
 #include "interp/dispatch.h"
 #include "interp/interpreter.h"
 
@@ -36,6 +37,24 @@ bool exponential_rate(const Exponomial& F, double& rate, const Tolerances& tol) 
         return false;
     rate = -decay.e_b;
     return true;
+}
+
+// The stable route of the system behind a cdf(name) distribution (also
+// through named distributions such as binomial), as that system was just
+// analysed for this binding; null for any other distribution.
+std::shared_ptr<const NumericDist> referenced_stable(Interpreter& in, const DistSpec& spec) {
+    const DistSpec* s = &spec;
+    for (int depth = 0; depth < 64 && s != nullptr; ++depth) {
+        if (s->type == kDistSystem) {
+            if (!s->subsystem || s->subsystem->has_node) return nullptr;
+            const int sys = s->subsystem->system;
+            if (sys < 0 || sys >= in.systems.size()) return nullptr;
+            return in.systems[sys].s_stable;
+        }
+        if (s->type != kDistNamed || s->symbol < 0 || s->symbol >= in.symbols.size()) return nullptr;
+        s = in.symbols[s->symbol].dist.get();
+    }
+    return nullptr;
 }
 
 [[noreturn]] void only_exponential(Interpreter& in) {
@@ -76,6 +95,7 @@ void combine_repair(Interpreter& in, NodeInfo& info, const std::string& name, co
 void bind_component(Interpreter& in, SystemRecord& sys, int index, const AnalysisRequest& req) {
     NodeInfo& info = sys.nodes[static_cast<size_t>(index)];
     const std::string name = real_name(sys, index);
+    info.stable.reset();
     if (!info.udist) {
         info.dist.clear();
         return;
@@ -89,6 +109,7 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
             info.dist.clear();
     } else {
         in.dist_binder.bind_distribution(*info.udist, info.dist, kFatal, name, "");
+        if (!info.rudist && req.measure != Kw::Tvalue) info.stable = referenced_stable(in, *info.udist);
     }
     NodeInfo& bound = info;
     if (bound.rudist) {
@@ -142,10 +163,47 @@ void check_probabilities(Interpreter& in, SystemRecord& sys) {
     }
 }
 
+namespace {
+
+// Requests that want numbers only, never the listing of the distribution.
+bool numbers_only(const AnalysisRequest& req) {
+    if (req.table) return true;
+    switch (req.measure) {
+        case Kw::Value:
+        case Kw::Tvalue:
+        case Kw::Mean:
+        case Kw::Variance:
+        case Kw::Pzero:
+        case Kw::Pinf:
+        case Kw::Pcont:
+        case Kw::Sysprob:
+        case Kw::Ss_unavail:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The tree node that stands for node-table record `node` (the root when none does).
+int tree_index_of(const TreeModel& tm, int node, int root) {
+    std::vector<int> stack{root};
+    while (!stack.empty()) {
+        int t = stack.back();
+        stack.pop_back();
+        const TreeNode& tn = tm.tree[static_cast<size_t>(t)];
+        if (tn.first_node == node) return t;
+        for (auto it = tn.kids.rbegin(); it != tn.kids.rend(); ++it) stack.push_back(*it);
+    }
+    return root;
+}
+
+}  // namespace
+
 void analyze_tree_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
     sys.s_dist.clear();
     sys.has_dist = false;
+    sys.s_stable.reset();
     sys.numpaths = 0;
     tm.paths.clear();
     if (tm.root < 0) in.err.error(80, kFatal, sys.name, true);
@@ -167,6 +225,17 @@ void analyze_tree_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& re
     bind_k_n(in, sys, tm.root, kFatal);
     bind_tree_components(in, sys, req);
     if (sys.type == kSysGraph) check_probabilities(in, sys);
+
+    // The stable route, for the node asked about or the whole system.
+    int start = tm.root;
+    if (req.node >= 0) start = tree_index_of(tm, req.node, tm.root);
+    sys.s_stable = build_structure_dist(in, sys, start, req);
+    if (numbers_only(req) && !(sys.type == kSysGraph && sys.multpath) &&
+        predicted_term_count(sys, start) > kClosedFormTermLimit) {
+        // Only numbers are asked and the closed form would be huge: it is
+        // not built, the numbers come from the stable route.
+        return;
+    }
 
     if (sys.type == kSysGraph && sys.multpath) {
         sys.s_dist = mult_path_cdf(in, sys);

@@ -126,7 +126,7 @@ std::function<void(Output&, const Exponomial&)> expo_printer(const Settings& set
 }
 
 void print_distribution_info(Output& out, const Settings& settings, ErrorReporter& errors,
-                             const Exponomial& F, char variable) {
+                             const Exponomial& F, char variable, const SummaryGuard* guard) {
     const Tolerances& tol = settings.tol;
     double pz = 0.0, pi = 0.0, pc = 0.0;
     const int clamped = separate(F, pz, pi, pc, tol.results_epsilon, &out, tol);
@@ -141,6 +141,7 @@ void print_distribution_info(Output& out, const Settings& settings, ErrorReporte
         scalar_multiply(G, 1.0 / pc);
         mean = moment_of_expo(G, 1, tol);
         variance = moment_of_expo(G, 2, tol) - mean * mean;
+        if (guard && guard->moments) guard->moments(mean, variance);
         if (mean < -tol.epsilon) errors.error(124, kConsistency, "", true);
         if (variance < -tol.epsilon) errors.error(125, kConsistency, "", true);
     }
@@ -150,6 +151,7 @@ void print_distribution_info(Output& out, const Settings& settings, ErrorReporte
     if (pc != 1.0) out.printf("continuous probability:  %*.*e\n\n", w, p, pc);
     if (pc == 0.0) return;
     expo_print(out, settings, &F, variable);
+    if (guard && guard->after_terms) guard->after_terms();
     if (pi != 0.0) out.write("\nmean and variance are conditional on finite time\n");
     out.printf("\nmean: %*.*e\n", w - 1, p, mean);
     out.printf("variance: %*.*e\n\n", w - 1, p, variance);
@@ -218,15 +220,17 @@ void print_r_header(Output& out, const Settings& settings, std::string_view labe
 }
 
 void print_eval_rows(Output& out, const Settings& settings, ErrorReporter& errors, double from,
-                     double to, double increment, std::span<const Exponomial* const> columns) {
+                     double to, double increment, std::span<const Exponomial* const> columns,
+                     const ColumnValue& value_of, std::size_t first_column) {
     const Tolerances& tol = settings.tol;
     std::vector<double> outside;
     for (double t : eval_points(from, to, increment)) {
         out.write(format_entry(settings, t));
         out.flush();
         outside.clear();
-        for (const Exponomial* column : columns) {
-            const double value = evaluate_expo(require_expo(column), t, tol);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const double value = value_of ? value_of(first_column + c, t)
+                                          : evaluate_expo(require_expo(columns[c]), t, tol);
             out.write(format_entry(settings, value));
             out.flush();
             // Written so that a NaN counts as outside as well.
@@ -240,7 +244,7 @@ void print_eval_rows(Output& out, const Settings& settings, ErrorReporter& error
 
 void print_eval_table(Output& out, const Settings& settings, ErrorReporter& errors, double from,
                       double to, double increment, std::span<const Exponomial* const> paths,
-                      const Exponomial& overall, char variable) {
+                      const Exponomial& overall, char variable, const ColumnValue& value_of) {
     std::vector<const Exponomial*> columns(paths.begin(), paths.end());
     columns.push_back(&overall);
     const int num_paths = static_cast<int>(paths.size());
@@ -250,7 +254,8 @@ void print_eval_table(Output& out, const Settings& settings, ErrorReporter& erro
         const int last = next == 0 ? static_cast<int>(columns.size()) : next - 1;
         std::span<const Exponomial* const> block(columns.data() + (first - 1),
                                                  static_cast<std::size_t>(last - first + 1));
-        print_eval_rows(out, settings, errors, from, to, increment, block);
+        print_eval_rows(out, settings, errors, from, to, increment, block, value_of,
+                        static_cast<std::size_t>(first - 1));
         out.write("\n");
         first = next;
     } while (first != 0);

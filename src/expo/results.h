@@ -50,8 +50,15 @@ std::function<void(Output&, const Exponomial&)> expo_printer(const Settings& set
 // Masses at zero and at infinity, the continuous mass, the terms, and the mean
 // and variance of the continuous part of the distribution F. Negative moments
 // are consistency reports 124 and 125; the summary is printed all the same.
+// A solver with a stable route can replace the closed-form moments
+// (`moments` receives them and may change them) and print lines right after
+// the term listing (`after_terms`, e.g. the cancellation warning).
+struct SummaryGuard {
+    std::function<void(double& mean, double& variance)> moments;
+    std::function<void()> after_terms;
+};
 void print_distribution_info(Output& out, const Settings& settings, ErrorReporter& errors,
-                             const Exponomial& F, char variable);
+                             const Exponomial& F, char variable, const SummaryGuard* guard = nullptr);
 
 // ---------------------------------------------------------------------------
 // Evaluation tables
@@ -86,8 +93,12 @@ void print_r_header(Output& out, const Settings& settings, std::string_view labe
 // every column's exponomial evaluated at t, one line per point. A value below
 // −epsilon or above 1 + epsilon is consistency report 123 with ":%e" of the
 // value, printed after its row.
+// `value_of(column, t)`, when given, supplies the values instead of
+// evaluating the columns' exponomials (a solver's guarded values).
+using ColumnValue = std::function<double(std::size_t column, double t)>;
 void print_eval_rows(Output& out, const Settings& settings, ErrorReporter& errors, double from,
-                     double to, double increment, std::span<const Exponomial* const> columns);
+                     double to, double increment, std::span<const Exponomial* const> columns,
+                     const ColumnValue& value_of = {}, std::size_t first_column = 0);
 
 // A whole evaluation table of a system: blocks of columns, each with its own
 // header, its rows and a blank line. `paths` is empty for a system without
@@ -95,7 +106,7 @@ void print_eval_rows(Output& out, const Settings& settings, ErrorReporter& error
 // assumed to have passed check_eval_range.
 void print_eval_table(Output& out, const Settings& settings, ErrorReporter& errors, double from,
                       double to, double increment, std::span<const Exponomial* const> paths,
-                      const Exponomial& overall, char variable);
+                      const Exponomial& overall, char variable, const ColumnValue& value_of = {});
 
 // Time-dependent measures of a net or a reward model, printed as a two-column
 // table under print_r_header.

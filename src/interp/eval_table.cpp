@@ -1,4 +1,5 @@
 #include "interp/eval_table.h"
+#include "interp/trusted_numbers.h"
 
 #include "combinatorial/tree.h"
 #include "interp/func_sys.h"
@@ -64,7 +65,16 @@ void print_distribution_table(Interpreter& in, OutputStatement& st, const EvalKi
     if (kind.kind == Kw::Cdf)
         if (const std::vector<PathResult>* list = tree_paths(sys))
             for (const PathResult& path : *list) paths.push_back(&path.dist);
-    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, paths, overall, kind.variable);
+    if (kind.kind != Kw::Cdf) {
+        print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, paths, overall, kind.variable);
+        return;
+    }
+    // Distribution values go through the guard: a stable route where the
+    // closed form lost its digits, a warning where there is none.
+    TrustedEval trusted(in, sys, paths);
+    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, paths, overall, kind.variable,
+                     trusted.function());
+    trusted.report_warnings();
 }
 
 }  // namespace

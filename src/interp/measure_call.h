@@ -36,6 +36,7 @@ struct AnalysisRequest {
     int node = -1;                   // index of the named node, or -1
     std::string node_name;
     int comp = -1;                   // component of the importance measures
+    bool table = false;              // an eval table: numbers only, no listing
 };
 
 }  // namespace corvel

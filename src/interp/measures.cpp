@@ -9,6 +9,7 @@
 #include "interp/eval_table.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
+#include "interp/trusted_numbers.h"
 #include "statespace/queue_analysis.h"
 
 namespace corvel {
@@ -84,6 +85,8 @@ void moments_of(Interpreter& in, const Exponomial& F, double& mean, double& vari
 
 double distribution_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
                                   const AnalysisRequest& req) {
+    double trusted = 0.0;
+    if (trusted_distribution_value(in, sys, call.kw, req.time, trusted)) return trusted;
     const Exponomial& F = system_distribution(in, sys);
     switch (call.kw) {
         case Kw::Mean: {
@@ -159,7 +162,8 @@ void print_cdf(Interpreter& in, SystemRecord& sys) {
         expo_print(in.out, in.settings, F, 't');
         return;
     }
-    print_distribution_info(in.out, in.settings, in.err, F, 't');
+    TrustedSummary trusted(in, sys);
+    print_distribution_info(in.out, in.settings, in.err, F, 't', trusted.guard());
     // A graph analysed with multpath: one block per path.
     if (const std::vector<PathResult>* paths = tree_paths(sys)) {
         int number = 0;

@@ -14,6 +14,7 @@
 
 #include "expo/distribution.h"
 #include "expo/exponomial.h"
+#include "expo/numeric_dist.h"
 #include "symbols/symbol_table.h"
 
 namespace corvel {
@@ -79,6 +80,7 @@ struct NodeInfo {
     std::shared_ptr<DistSpec> udist;    // the node's distribution as written
     Exponomial dist;                    // ... and as bound
     bool has_dist = false;
+    std::shared_ptr<const NumericDist> stable;  // stable route of a cdf(system) distribution, as bound
     std::shared_ptr<DistSpec> rudist;   // optional repair distribution
     Exponomial rdist;
     double failure_rate = 0.0;
@@ -133,6 +135,11 @@ struct SystemRecord {
 
     Exponomial s_dist;                  // the result distribution
     bool has_dist = false;
+    // The stable route to the same distribution, when the solver has one
+    // (trees, blocks, graphs); numbers are recomputed through it when the
+    // closed form is not trusted. has_dist may be false when only numbers
+    // were asked and the closed form was not built.
+    std::shared_ptr<const NumericDist> s_stable;
 
     // Which cached analyses are current.
     bool s_vbound = false;

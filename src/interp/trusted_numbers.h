@@ -1,0 +1,58 @@
+#pragma once
+// The numbers the measure layer takes from a system's distribution, each put
+// through the one check of guarded.h: the closed form when its bound is
+// small, the system's stable route (SystemRecord::s_stable) otherwise, and a
+// warning when neither can be trusted to the printed digits.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "expo/guarded.h"
+#include "expo/results.h"
+#include "interp/tokens.h"
+
+namespace corvel {
+
+class Interpreter;
+struct SystemRecord;
+
+// value/tvalue at `time`, sysprob/ss_unavail, mean, variance, pzero, pinf,
+// pcont of the system's distribution. False for any other keyword.
+bool trusted_distribution_value(Interpreter& in, SystemRecord& sys, Kw kw, double time, double& value);
+
+// The value of column `column` of an eval table at t: the system's own
+// column (the last one) goes through the check; path columns are evaluated
+// as they are. Untrusted entries are remembered and reported by
+// report_eval_warnings after the table.
+class TrustedEval {
+public:
+    // `paths` are the path columns that come before the system's own column.
+    TrustedEval(Interpreter& in, SystemRecord& sys, std::vector<const Exponomial*> paths);
+    ColumnValue function();
+    void report_warnings();
+
+private:
+    Interpreter& in_;
+    SystemRecord& sys_;
+    std::vector<const Exponomial*> paths_;
+    std::optional<Guarded> worst_;
+};
+
+// The guard of the distribution summary printed by cdf: stable moments when
+// the closed-form ones are not trusted, and the warning line after the
+// listing when its terms cancel beyond double precision.
+class TrustedSummary {
+public:
+    TrustedSummary(Interpreter& in, SystemRecord& sys);
+    const SummaryGuard* guard() const { return &guard_; }
+
+private:
+    Interpreter& in_;
+    SystemRecord& sys_;
+    SummaryGuard guard_;
+    std::vector<std::function<void()>> pending_;
+};
+
+}  // namespace corvel
