@@ -17,6 +17,7 @@ SolverIo solver_io(Interpreter& in) {
     io.verbose = in.settings.verbose;
     io.debug = in.settings.debug[kDebugSor] != 0;
     io.epsilon = in.settings.tol.epsilon;
+    io.policy = trust_policy(in.settings);
     return io;
 }
 
@@ -312,15 +313,22 @@ SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vect
     SteadyStateResult res;
     static_cast<SorResult&>(res) = sor(m, tolerance, x, io);
     res.balance = balance_error(m, x);
-    if (res.balance > kBalanceLimit) {
-        if (m.n <= kGthLimit) {
-            gth_steady_state(m, x);
-            res.stable_route = true;
-            res.balance = balance_error(m, x);
-        } else {
-            res.inaccurate = true;
-        }
+    Guarded closed{1.0, res.balance, Route::Iteration};
+    std::vector<double> exact;
+    StableRoute stable;
+    if (m.n <= kGthLimit)
+        stable = [&]() -> std::optional<Guarded> {
+            gth_steady_state(m, exact);
+            return Guarded{1.0, std::max(balance_error(m, exact), kUnitRoundoff * m.n), Route::Exact};
+        };
+    bool warned = false;
+    res.estimate = settle(closed, stable, io.policy, [&](const Guarded&) { warned = true; });
+    if (!exact.empty() && res.estimate.route == Route::Exact) {
+        x = std::move(exact);
+        res.stable_route = true;
+        res.balance = balance_error(m, x);
     }
+    res.inaccurate = warned;
     return res;
 }
 

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "expo/guarded.h"
+
 namespace corvel {
 
 class ErrorReporter;
@@ -47,6 +49,7 @@ struct SolverIo {
     bool verbose = false;
     bool debug = false;            // the "sor" debug switch
     double epsilon = 1e-11;        // the basic tolerance (clamp of omega in sor)
+    TrustPolicy policy;            // when steady_state takes the stable route or flags the result
 };
 
 // The interpreter's reporter, output, verbose flag, sor debug switch and
@@ -110,20 +113,22 @@ double balance_error(const SparseChain& m, const std::vector<double>& x);
 // the spread of the rates. O(n^3): only for small chains.
 void gth_steady_state(const SparseChain& m, std::vector<double>& x);
 
-// Chains up to this size are re-solved by GTH when the balance check fails.
+// Chains up to this size have GTH as their stable route.
 constexpr int kGthLimit = 1000;
 
 struct SteadyStateResult : SorResult {
     double balance = 0.0;      // balance_error of the returned vector
     bool stable_route = false; // the vector came from gth_steady_state
-    bool inaccurate = false;   // balance check failed and the chain was too big for GTH
+    bool inaccurate = false;   // the estimate could change a printed digit (see `estimate`)
+    Guarded estimate;          // value 1 (the probability scale), error = relative balance error
 };
 
-// The entry every steady-state caller uses: `sor`, then the balance check;
-// when some state's balance is off by more than `kBalanceLimit`, a chain of
-// at most kGthLimit states is re-solved by GTH, a larger one is returned as
-// it is with `inaccurate` set for the caller to report.
-constexpr double kBalanceLimit = 1e-3;
+// The entry every steady-state caller uses: `sor`, then the balance check,
+// settled with the shared guard (io.policy): the balance error is the
+// relative error estimate of the probabilities; beyond the recompute bound a
+// chain of at most kGthLimit states is re-solved by GTH; when the estimate is
+// still beyond the warning bound `inaccurate` is set and the caller reports
+// it (print_trust_warning).
 SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io);
 
 // `sor` under the name the regenerative-process solver uses.
