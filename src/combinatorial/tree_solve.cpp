@@ -91,7 +91,13 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
         in.dist_binder.bind_distribution(*info.udist, info.dist, kFatal, name, "");
     }
     NodeInfo& bound = info;
-    if (bound.rudist) combine_repair(in, bound, name, req);
+    if (bound.rudist) {
+        combine_repair(in, bound, name, req);
+    } else if (req.measure == Kw::Sysprob || req.measure == Kw::Ss_unavail) {
+        // Never repaired: in steady state the component is failed with the
+        // probability that it ever fails.
+        bound.dist = Exponomial::constant(lim_at_inf(bound.dist, in.settings.tol));
+    }
     if (req.measure == Kw::Tvalue) {
         // Every component at the call's time, as a one-term constant.
         double value = evaluate_expo(bound.dist, req.time, in.settings.tol);

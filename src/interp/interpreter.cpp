@@ -131,6 +131,13 @@ double Interpreter::prompt_value(int symbol) {
 void Interpreter::parse_stream(std::istream& in, const std::string& name) {
     scanner.open_main(in, name);
     Parser parser(*this);
+    // Reports made while batch statements are read and run name their line.
+    struct Locations {
+        ErrorReporter& err;
+        bool saved;
+        ~Locations() { err.statement_locations = saved; }
+    } locations{err, err.statement_locations};
+    err.statement_locations = !err.interactive;
     try {
         parser.run();
     } catch (const ParseStop&) {

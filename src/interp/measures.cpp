@@ -5,6 +5,7 @@
 #include "expo/results.h"
 #include "combinatorial/tree.h"
 #include "interp/dispatch.h"
+#include "interp/eval_table.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 
@@ -131,7 +132,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
 }
 
 bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
-    if (call.kw != Kw::Cdf) {
+    if (call.kw != Kw::Cdf && call.kw != Kw::Reward) {
         // A value measure used as a distribution is the constant probability.
         out = Exponomial::constant(evaluate_measure(in, call));
         return true;
@@ -165,16 +166,6 @@ void print_cdf(Interpreter& in, SystemRecord& sys) {
     }
 }
 
-void print_eval(Interpreter& in, OutputStatement& st, SystemRecord& sys) {
-    print_eval_title(in.out, sys.name,
-                     st.call.has_node ? std::optional<std::string_view>(st.call.node) : std::nullopt);
-    const Exponomial& F = system_distribution(in, sys);
-    std::vector<const Exponomial*> columns;
-    if (const std::vector<PathResult>* paths = tree_paths(sys))
-        for (const PathResult& path : *paths) columns.push_back(&path.dist);
-    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, columns, F, 't');
-}
-
 }  // namespace
 
 void run_output_statement(Interpreter& in, OutputStatement& st) {
@@ -185,6 +176,10 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
         if (check_eval_range(in.err, st.low, st.high, st.increment) != 0) throw ParseStopRequest{};
     }
     in.begin_result();
+    if (call.kw == Kw::Eval) {
+        run_eval(in, st);
+        return;
+    }
     SystemRecord& target = in.systems[call.system];
     if ((call.kw == Kw::Mincuts || call.kw == Kw::Minpaths) && target.type == kSysFtreeRepeated && !target.coherent) {
         // The sets of a non-coherent function are not prime implicants.
@@ -192,11 +187,6 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
         return;
     }
     AnalysisRequest req = request_for(in, call);
-    if (call.kw == Kw::Eval) {
-        req.measure = st.kind;
-        req.computing_cdf = st.kind == Kw::Cdf;
-        req.computing_reward = st.kind == Kw::Reward;
-    }
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
@@ -207,9 +197,6 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
         case Kw::Pqcdf:
             print_system_result_header(in.out, SystemResult::Pqcdf, sys.name);
             print_tree_pqcdf(in, sys);
-            break;
-        case Kw::Eval:
-            print_eval(in, st, sys);
             break;
         case Kw::Analyze:
             break;

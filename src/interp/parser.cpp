@@ -29,7 +29,8 @@ Token Parser::take() {
     have_ = false;
     if (recording_) {
         if (!text_.empty()) text_ += tok_.leading;
-        text_ += tok_.text;
+        // The source as typed, also where a name was truncated.
+        text_ += tok_.typed.empty() ? tok_.text : tok_.typed;
     }
     return std::move(tok_);
 }
@@ -563,6 +564,24 @@ std::unique_ptr<Stmt> Parser::parse_expression_line() {
 
 // ---------------------------------------------------------------- loops and bodies
 
+namespace {
+
+// Does `e` use the parameter `p` anywhere, also inside a measure call's time
+// and arguments?
+bool uses_param(const Expr& e, const Param* p) {
+    if (e.code == kParamRef && e.param == p) return true;
+    for (const auto& a : e.args)
+        if (a && uses_param(*a, p)) return true;
+    if (e.measure) {
+        if (e.measure->time && uses_param(*e.measure->time, p)) return true;
+        for (const auto& a : e.measure->args)
+            if (a && uses_param(*a, p)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 ParamList Parser::param_list() {
     ParamList params;
     if (!accept(Tok::LParen)) return params;
@@ -592,19 +611,30 @@ std::unique_ptr<Stmt> Parser::loop_header() {
     if (find_param(name) != nullptr) in_.err.error(12, kInputError, name, true);
     st->index = std::make_unique<Param>();
     st->index->name = name;
+    // The index is visible while the bounds are read, so that a bound using
+    // it is refused instead of naming a new symbol.
+    scope_.push_back(st->index.get());
+    struct IndexScope {
+        std::vector<Param*>& scope;
+        bool keep = false;
+        ~IndexScope() {
+            if (!keep) scope.pop_back();
+        }
+    } index_scope{scope_};
     int bounds = 0;
     while (accept(Tok::Comma)) {
         if (bounds == 3) syntax_error();
         start_text();
         auto e = expr();
         e->text = end_text();
+        if (uses_param(*e, st->index.get())) in_.err.error(157, kInputError, "", true);
         st->exprs.push_back(std::move(e));
         ++bounds;
     }
     if (bounds < 2) syntax_error();
     if (bounds == 2) st->exprs.push_back(Expr::constant(1.0));
     expect_eol();
-    scope_.push_back(st->index.get());
+    index_scope.keep = true;
     return st;
 }
 
@@ -613,12 +643,18 @@ void Parser::pop_loop_index() { scope_.pop_back(); }
 std::unique_ptr<Stmt> Parser::parse_loop() {
     auto st = loop_header();
     ++body_depth_;
-    st->body = parse_body(BodyKind::Loop, false);
+    bool closed = false;
+    st->body = parse_body(BodyKind::Loop, false, &closed);
     --body_depth_;
     scope_.pop_back();
+    close_body(closed);
+    return st;
+}
+
+void Parser::close_body(bool closed_by_empty_line) {
+    if (closed_by_empty_line) return;
     if (!accept_kw(Kw::End)) syntax_error();
     expect_eol();
-    return st;
 }
 
 std::unique_ptr<Stmt> Parser::parse_while(BodyKind) {
@@ -628,10 +664,10 @@ std::unique_ptr<Stmt> Parser::parse_while(BodyKind) {
     st->cond = cond();
     expect_eol();
     ++body_depth_;
-    st->body = parse_body(BodyKind::While, false);
+    bool closed = false;
+    st->body = parse_body(BodyKind::While, false, &closed);
     --body_depth_;
-    if (!accept_kw(Kw::End)) syntax_error();
-    expect_eol();
+    close_body(closed);
     return st;
 }
 
@@ -668,7 +704,7 @@ std::unique_ptr<Stmt> Parser::parse_if(BodyKind kind) {
     }
 }
 
-StmtList Parser::parse_body(BodyKind kind, bool in_if) {
+StmtList Parser::parse_body(BodyKind kind, bool in_if, bool* closed_by_empty_line) {
     // Bodies nest through loops, whiles and if-chains; bound the nesting.
     if (++body_nesting_ > 200) syntax_error();
     struct Nesting {
@@ -680,7 +716,12 @@ StmtList Parser::parse_body(BodyKind kind, bool in_if) {
         const Token& t = peek();
         if (t.kind == Tok::EndOfInput) syntax_error();
         if (t.kind == Tok::Eol || t.kind == Tok::Comment) {
+            bool empty_line = t.kind == Tok::Eol;
             take();
+            if (empty_line && closed_by_empty_line != nullptr && in_.err.interactive) {
+                *closed_by_empty_line = true;
+                return list;
+            }
             continue;
         }
         if (t.kind == Tok::Keyword) {

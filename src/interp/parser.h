@@ -100,8 +100,12 @@ private:
     std::unique_ptr<Stmt> parse_epsilon();
     std::unique_ptr<Stmt> parse_expression_line();
     // Reads body lines up to (not including) a closing keyword: end, and for
-    // if-chains also elseif and else.
-    StmtList parse_body(BodyKind kind, bool in_if);
+    // if-chains also elseif and else. Typed at the console, a loop or while
+    // body also ends at an empty line, which is consumed and reported through
+    // `closed_by_empty_line`.
+    StmtList parse_body(BodyKind kind, bool in_if, bool* closed_by_empty_line = nullptr);
+    // The "end" of a loop or while, unless an empty line closed the body.
+    void close_body(bool closed_by_empty_line);
     std::unique_ptr<Stmt> parse_body_line(BodyKind kind);
 
     std::unique_ptr<Expr> expr_rest(std::unique_ptr<Expr> first);

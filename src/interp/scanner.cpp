@@ -306,11 +306,15 @@ Token Scanner::scan_word(Input& input) {
         return finish(input, std::move(token));
     }
     input.last_line = line;  // the warning names the line the word stands on
+    std::string typed;
     if (word.size() > kMaxNameLength) {
         err_.error(220, kWarning, word, true);
+        typed = word;
         word.resize(kMaxNameLength);
     }
-    return finish(input, make_token(Tok::Name, std::move(word), line));
+    Token token = make_token(Tok::Name, std::move(word), line);
+    token.typed = std::move(typed);
+    return finish(input, std::move(token));
 }
 
 }  // namespace corvel

@@ -234,6 +234,7 @@ struct Token {
     std::string text;     // the characters of the token (echo: the rest of the line)
     int line = 0;         // physical line on which the token stands
     std::string leading;  // blanks skipped just before the token on its line
+    std::string typed;    // the characters as typed when `text` differs (a truncated name)
 };
 
 const char* token_kind_name(Tok kind);

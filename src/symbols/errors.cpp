@@ -23,6 +23,9 @@ void ErrorReporter::exit_program(int status) {
 
 void ErrorReporter::error(int number, int level, std::string_view text_view, bool with_location) {
     if (level < kWarning || level > kConsistency) return;
+    if (statement_locations && (level == kWarning || level == kFatal || level == kConsistency) &&
+        !(number >= 81 && number <= 85) && number != 116)
+        with_location = true;
     std::string suffix = location_suffix(with_location);
     if (number < 0 || number > max_error_index) {
         out_.printf("unknown error number: %d\n", number);

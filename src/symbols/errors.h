@@ -52,6 +52,11 @@ public:
     bool interactive = true;
     // Supplies the current input file and line for the location suffix.
     std::function<SourceLocation()> location_source;
+    // Set while batch statements are read and run: every warning, fatal error
+    // and consistency report then names the input line, whatever the caller
+    // asked, except the start-up errors about the command line and its files
+    // (81 to 85) and the floating-point trap (116).
+    bool statement_locations = false;
 
     // The reporter. Returns for levels 1, 5, out-of-range levels; throws for the
     // others (level 3 in interactive use throws CommandAbandoned).

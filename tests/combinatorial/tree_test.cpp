@@ -242,8 +242,11 @@ TEST(TreeSolve, RepairDistributionsByMeasure) {
     const double u = 0.25;  // l / (l + m)
     auto series_with = [](double qa, double qc) { return 1 - (1 - qa) * (1 - qc); };
     TreeRun r(text);
+    // sysprob: a repaired component is down with l/(l+m); c, never repaired,
+    // is down for good (probability 1 that it ever fails), so the series is down.
     ASSERT_TRUE(r.solve("b", Kw::Sysprob));
-    EXPECT_NEAR(r.F("b", 1.0), series_with(u, expF(2, 1.0)), 1e-12);
+    EXPECT_EQ(r.sys("b").s_dist.size(), 1u);
+    EXPECT_NEAR(r.F("b", 1.0), series_with(u, 1.0), 1e-12);
     const NodeInfo& a = r.sys("b").nodes[0];
     EXPECT_DOUBLE_EQ(a.failure_rate, 1.0);
     EXPECT_DOUBLE_EQ(a.repair_rate, 3.0);

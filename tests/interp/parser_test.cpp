@@ -161,5 +161,35 @@ TEST(Interactive, AbandonedBlockLeavesItsNameFree) {
     EXPECT_NE(run.in.systems.find("b"), -1);
 }
 
+TEST(Loops, BoundsMayNotUseTheirOwnIndex) {
+    Session run;
+    run.in.err.interactive = true;
+    const std::string refused = "error: cannot use index in boundary value.  Try again.\n";
+    // Low, high and increment are each refused; the name does not become a symbol.
+    EXPECT_EQ(run("loop i, i, 2\n"), refused);
+    EXPECT_EQ(run("loop i, 1, 2*i+1\n"), refused);
+    EXPECT_EQ(run("loop i, 1, 2, i\n"), refused);
+    EXPECT_EQ(run.in.symbols.find_symbol("i", SymbolTable::kLookup), -1);
+    // An inner loop may use the outer index in its bounds.
+    run.in.err.interactive = false;
+    std::string printed = run("loop i, 1, 2\nloop j, i, 2\nexpr 10*i+j\nend\nend\n");
+    EXPECT_EQ(printed,
+              "\ni=1.000000\n"
+              "\n     j=1.000000\n          10*i+j:   1.1000e+01\n"
+              "\n     j=2.000000\n          10*i+j:   1.2000e+01\n"
+              "\ni=2.000000\n"
+              "\n     j=2.000000\n          10*i+j:   2.2000e+01\n");
+}
+
+TEST(ExpressionText, TruncatedNamesPrintAsTyped) {
+    Session run;
+    const std::string typed = "abcdefghijabcdefghijabcdefghiXYZ";  // 32 characters
+    std::string printed = run("bind " + typed + " 3\nexpr " + typed + " *  2,  " + typed.substr(0, 29) + "\n");
+    EXPECT_NE(printed.find(typed + " *  2:   6.0000e+00\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("\n" + typed.substr(0, 29) + ":   3.0000e+00\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("warning: name too long, truncated " + typed + " (t.crv: line    2)."), std::string::npos)
+        << printed;
+}
+
 }  // namespace
 }  // namespace corvel

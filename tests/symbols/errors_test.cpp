@@ -53,6 +53,31 @@ TEST(Levels, FatalWithoutLocationEndsWithFailure) {
     EXPECT_EQ(r.text, "error: division by zero.\n");
 }
 
+TEST(Levels, BatchStatementsNameTheirLineAtLevelsOneTwoAndFive) {
+    Reporter r(false);
+    r.err.statement_locations = true;
+    r.err.error(19, kWarning, "", false);
+    r.err.error(121, kConsistency, "", false);
+    EXPECT_EQ(exit_status_of(r, 64, kFatal, "", false), 255);
+    EXPECT_EQ(r.text,
+              "warning: expect non-negative value (m.txt: line   12).\n"
+              "**** internal consistency check failed:\n    steady-state probabilities don't add to one (m.txt: line   12).\n"
+              "error: division by zero (m.txt: line   12).\n");
+    // Input errors keep the caller's choice; internal errors, the start-up
+    // file errors and the floating-point trap never name a line.
+    for (auto [number, level] : {std::pair{44, kInputError}, {7, kInternal}, {81, kFatal}, {85, kFatal}, {116, kFatal}}) {
+        Reporter q(false);
+        q.err.statement_locations = true;
+        exit_status_of(q, number, level, "", false);
+        EXPECT_EQ(q.text.find("line"), std::string::npos) << q.text;
+    }
+    // At the console nothing names a line.
+    Reporter console(true);
+    console.err.statement_locations = true;
+    console.err.error(19, kWarning, "", false);
+    EXPECT_EQ(console.text, "warning: expect non-negative value.\n");
+}
+
 TEST(Levels, InputErrorInBatchEndsTheRun) {
     Reporter r(false);
     EXPECT_EQ(exit_status_of(r, 23, kInputError, "", true), 255);
