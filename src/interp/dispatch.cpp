@@ -1,5 +1,7 @@
 #include "interp/dispatch.h"
 
+#include "combinatorial/relgraph_solve.h"
+
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 #include "statespace/chain.h"
@@ -128,6 +130,9 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
         case kSysBlock:
         case kSysFtreeNoRepeat:
             analyze_tree_system(in, sys, req);
+            break;
+        case kSysRelgraph:
+            analyze_relgraph_system(in, sys, req);
             break;
         default:
             in.err.error(94, kInternal, "", false);
