@@ -1,5 +1,6 @@
 #include "combinatorial/relgraph_solve.h"
 
+#include <cmath>
 #include <unordered_map>
 #include <vector>
 
@@ -122,13 +123,44 @@ Exponomial evaluate(BddManager* m, const SystemRecord& sys, const PathBdd& pb, b
     return down(root);
 }
 
+// The rate of 1 - e^(-l t), read from its two terms.
+bool exponential_rate(const Exponomial& F, double& rate) {
+    if (F.size() != 2) return false;
+    const Term& c = F[0];
+    const Term& d = F[1];
+    if (c.e_xpower != 0 || c.e_b != 0.0 || std::fabs(c.e_a - 1.0) > 1e-11) return false;
+    if (d.e_xpower != 0 || !(d.e_b < 0.0) || std::fabs(d.e_a + 1.0) > 1e-11 || d.e_b_complex != 0.0) return false;
+    rate = -d.e_b;
+    return true;
+}
+
 void bind_edges(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) {
     for (size_t i = 0; i < sys.edges.size(); ++i) {
         EdgeRecord& e = sys.edges[i];
         const std::string where = sys.names[e.from] + "->" + sys.names[e.to];
         in.dist_binder.bind_distribution(*e.udist, e.dist, kFatal, where, "");
-        if (req.measure == Kw::Sysprob || req.measure == Kw::Ss_unavail) {
-            if (!e.rudist) e.dist = Exponomial::constant(lim_at_inf(e.dist, in.settings.tol));
+        const bool steady = req.measure == Kw::Sysprob || req.measure == Kw::Ss_unavail;
+        if (e.rudist) {
+            // A repaired edge is down with its unavailability l/(l+m)(1 - e^(-(l+m)t)).
+            in.dist_binder.bind_distribution(*e.rudist, e.rdist, kFatal, where, "");
+            double l = 0.0, m = 0.0;
+            if (!exponential_rate(e.dist, l) || !exponential_rate(e.rdist, m)) {
+                in.out.write("Currently only exponential distribution is accepted.\n");
+                in.err.exit_program(kExitFailure);
+            }
+            e.failure_rate = l;
+            e.repair_rate = m;
+            const double u = l / (l + m);
+            if (steady) {
+                e.dist = Exponomial::constant(u);
+            } else if (req.measure != Kw::Mttf) {
+                Exponomial F;
+                insert_term(u, 0.0, 0, 0.0, 0.0, F, in.settings.tol);
+                insert_term(-u, 0.0, 0, -(l + m), 0.0, F, in.settings.tol);
+                e.dist = std::move(F);
+            }
+        } else if (steady) {
+            e.dist = Exponomial::constant(lim_at_inf(e.dist, in.settings.tol));
         }
         if (req.transient) e.dist = Exponomial::constant(evaluate_expo(e.dist, req.time, in.settings.tol));
     }
