@@ -1,6 +1,7 @@
 #include "interp/dispatch.h"
 
 #include "combinatorial/ftree_repeat.h"
+#include "combinatorial/relgraph_solve.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 #include "statespace/chain.h"
@@ -138,6 +139,9 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
             break;
         case kSysFtreeRepeated:
             analyze_repeated_ftree(in, sys, req);
+            break;
+        case kSysRelgraph:
+            analyze_relgraph_system(in, sys, req);
             break;
         default:
             in.err.error(94, kInternal, "", false);
