@@ -237,35 +237,51 @@ private:
         size_t block = offset_[a], size = offset_[a + 1] - offset_[a];
         double* marg = &t.marginal[a * static_cast<size_t>(L_ + 1)];
         std::fill(marg, marg + L_ + 1, 0.0);
+        // 1 / rate(k, j) for j = 1 .. level.
+        const size_t stride = static_cast<size_t>(level) + 1;
+        std::vector<double> inv_rate(K_ * stride, 0.0);
+        for (size_t k = 0; k < K_; ++k) {
+            if (X_[m * K_ + k] == 0.0) continue;
+            for (int i = 1; i <= level; ++i) {
+                double rate = s.type == kStationLds ? station_rate(s, k, i)
+                                                    : std::min(i, s.servers) * station_rate(s, k, 1);
+                inv_rate[k * stride + static_cast<size_t>(i)] = 1.0 / rate;
+            }
+        }
         std::vector<double> util(K_, 0.0);
         std::vector<int> jv(K_, 0);
+        // at[k]: index of jv inside the block of n - e_k, kept up to date as
+        // jv advances (meaningful while jv_k > 0).
+        std::vector<long> at(K_, 0);
+        for (size_t k = 0; k < K_; ++k)
+            if (n[k] > 0) at[k] = -static_cast<long>(uk[k][k]);
         int j = 0;
         for (size_t idx = 1; idx < size; ++idx) {
             // Advance jv (chain K-1 fastest) to the vector of index idx.
-            for (size_t k = K_; k-- > 0;) {
-                if (jv[k] < n[k]) {
-                    ++jv[k];
+            for (size_t i = K_; i-- > 0;) {
+                if (jv[i] < n[i]) {
+                    ++jv[i];
                     ++j;
+                    for (size_t k = 0; k < K_; ++k)
+                        if (n[k] > 0) at[k] += static_cast<long>(uk[k][i]);
                     break;
                 }
-                j -= jv[k];
-                jv[k] = 0;
+                for (size_t k = 0; k < K_; ++k)
+                    if (n[k] > 0) at[k] -= static_cast<long>(jv[i]) * static_cast<long>(uk[k][i]);
+                j -= jv[i];
+                jv[i] = 0;
             }
             double p = 0.0;
             for (size_t k = 0; k < K_; ++k) {
                 if (jv[k] == 0) continue;
                 double X = X_[m * K_ + k];
                 if (X == 0.0) continue;
-                size_t at = 0;
-                for (size_t i = 0; i < K_; ++i) at += static_cast<size_t>(jv[i]) * uk[k][i];
-                at -= uk[k][k];
-                double rate = s.type == kStationLds ? station_rate(s, k, j)
-                                                    : std::min(j, s.servers) * station_rate(s, k, 1);
-                p += X * t.classprob[base[k] + at] / rate;
+                p += X * t.classprob[base[k] + static_cast<size_t>(at[k])] * inv_rate[k * stride + static_cast<size_t>(j)];
             }
             t.classprob[block + idx] = p;
             marg[j] += p;
-            for (size_t k = 0; k < K_; ++k) util[k] += jv[k] * p / j;
+            double share = p / j;
+            for (size_t k = 0; k < K_; ++k) util[k] += jv[k] * share;
         }
         double busy = 0.0;
         for (int i = 1; i <= level; ++i) busy += marg[i];

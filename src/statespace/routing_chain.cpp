@@ -2,11 +2,10 @@
 
 #include "statespace/routing_chain.h"
 
-#include <eigen3/Eigen/SparseCore>
-#include <eigen3/Eigen/SparseLU>
 #include <cmath>
 
 #include "interp/interpreter.h"
+#include "statespace/sor.h"
 
 namespace corvel {
 
@@ -51,33 +50,19 @@ bool routing_irreducible(int n, const std::vector<RoutingArc>& arcs, double epsi
 }
 
 std::vector<double> routing_visit_ratios(Interpreter& in, int n, const std::vector<RoutingArc>& arcs) {
-    // Temporary direct solve of Q^T x = 0 with the last balance equation
-    // replaced by the normalisation; to be replaced by the shared iterative
-    // steady-state solver.
-    using Triplet = Eigen::Triplet<double>;
-    std::vector<Triplet> entries;
-    std::vector<double> out(static_cast<size_t>(n), 0.0);
+    // The shared steady-state solver, with the routing probabilities as rates
+    // (arcs of negligible probability are left out, as for reachability).
     const double eps = in.settings.tol.epsilon;
-    for (const RoutingArc& a : arcs) {
-        if (std::fabs(a.prob) < eps) continue;
-        if (a.to != n - 1) entries.emplace_back(a.to, a.from, a.prob);
-        if (a.from != n - 1) entries.emplace_back(a.from, a.from, -a.prob);
-    }
-    for (int j = 0; j < n; ++j) entries.emplace_back(n - 1, j, 1.0);
-    Eigen::SparseMatrix<double> A(n, n);
-    A.setFromTriplets(entries.begin(), entries.end());
-    Eigen::SparseLU<Eigen::SparseMatrix<double>> lu;
-    lu.compute(A);
-    Eigen::VectorXd b = Eigen::VectorXd::Zero(n);
-    b(n - 1) = 1.0;
-    Eigen::VectorXd x = lu.info() == Eigen::Success ? Eigen::VectorXd(lu.solve(b)) : Eigen::VectorXd::Constant(n, 1.0 / n);
-    double sum = 0.0;
-    for (int i = 0; i < n; ++i) {
-        out[static_cast<size_t>(i)] = std::max(0.0, x(i));
-        sum += out[static_cast<size_t>(i)];
-    }
-    for (double& v : out) v /= sum;
-    return out;
+    SparseChain m = setupsp(
+        n, static_cast<std::int64_t>(arcs.size()),
+        [&](std::int64_t k) {
+            const RoutingArc& a = arcs[static_cast<size_t>(k)];
+            return SparseArc{a.from, a.to, std::fabs(a.prob) < eps ? 0.0 : a.prob};
+        },
+        &in.err);
+    std::vector<double> x;
+    steady_state(m, 1e-7, x, solver_io(in));
+    return x;
 }
 
 }  // namespace corvel
