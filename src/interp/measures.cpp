@@ -7,6 +7,8 @@
 #include "interp/dispatch.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
+#include "statespace/petri_blocks.h"
+#include "statespace/petri_net.h"
 
 namespace corvel {
 
@@ -125,6 +127,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
+    if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
     return 0.0;
