@@ -99,7 +99,8 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     // Chains are rebuilt from their loop groups for the current parameter values.
     if (!(unchanged && sys.s_vbound)) {
         if (find_chain(sys) != nullptr) {
-            if (in.settings.verbose) in.out.printf("expanding markov chain %s.\n", sys.name.c_str());
+            if (in.settings.verbose && !chain_of(sys).loop_arcs.empty())
+                in.out.printf("expanding markov chain %s.\n", sys.name.c_str());
             expand_chain(in, sys);
         }
     }
@@ -119,7 +120,7 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
 
     if (call.has_node) {
         req.node_name = call.node;
-        req.node = sys.names.find(call.node);
+        req.node = find_chain(sys) != nullptr ? find_chain_state(sys, call.node) : sys.names.find(call.node);
         if (req.node < 0) in.err.error(35, kFatal, call.node, true);
     }
 

@@ -1,25 +1,37 @@
 #pragma once
-// State-space chains (markov, semimark and mrgp blocks): the record a block
-// leaves in its system, and the expansion that turns the block's loop groups,
-// initial probabilities and rewards into concrete arcs and state values for
-// the current parameter values.
+// State-space chains (markov, semimark and mrgp blocks, and the chains that
+// queueing networks and Petri nets load): the record a chain keeps in its
+// system, the expansion of its loop groups, initial probabilities and
+// rewards, and its classification.
 //
-// Layout. The arcs are the system's `edges`; while the chain is being built
-// `from`/`to` are positions in the system's name table. Arcs written directly
-// in the block come first (`num_direct_arcs` of them) and keep their rate
-// expression (`symrate`) or distribution (`udist`) unevaluated; arcs made by
-// loop groups follow, each with its rate computed at expansion (`rate`, no
-// `symrate`, since the loop index has no value afterwards). Per name the
-// model keeps its successor and predecessor lists and its in-degree; the
-// state table `states` is made from them, one state per name, in name order
-// until the chain is classified (the classification may renumber it and the
-// arcs, and records that in `state_of_name`).
+// Layout (shared by every chain-based kind). A chain is kept flat so that
+// millions of arcs fit in a few dozen bytes each:
+//   - `names`: every state name stored once (one character buffer, offsets,
+//     and an open-addressing hash index);
+//   - `arcs`: one 16-byte record per arc (from, to, rate);
+//   - `succ_off`/`succ` and `pred_off`/`pred`: the outgoing and incoming arcs
+//     of each state as offset arrays holding arc indices (made by the
+//     classification; succ of state i is succ[succ_off[i] .. succ_off[i+1]));
+//   - per-state vectors (start probability, reward, total outflow, results).
+// While arcs are added, `from`/`to` are positions in `names`. The
+// classification (`mtopsort`) numbers the states and reorders `names` so
+// that name position and state index agree from then on; the arcs keep
+// their order and are renumbered.
+//
+// Arcs written directly in a block come first (`num_direct_arcs`); for a
+// markov block their rate expressions are kept in `direct_rates` (null for a
+// constant rate), for semimark and mrgp blocks the distributions are in the
+// system's `edges`, index for index with `arcs`. Arcs made by loop groups
+// have only their bound rate.
+//
+// Duplicate arcs (the same ordered pair twice) are kept; they count once
+// toward a state's in-degree in the classification.
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "expo/distribution.h"
@@ -30,6 +42,35 @@
 namespace corvel {
 
 class Interpreter;
+
+// State names: stored once, found by hashing.
+class ChainNames {
+public:
+    int find(std::string_view name) const;  // position or -1
+    int add(std::string_view name);         // position of the name, added when new
+    std::string_view operator[](int i) const {
+        return {chars_.data() + offset_[static_cast<size_t>(i)],
+                offset_[static_cast<size_t>(i) + 1] - offset_[static_cast<size_t>(i)]};
+    }
+    int size() const { return static_cast<int>(offset_.size()) - 1; }
+    void clear();
+    // Reorders the names: the name at old position p moves to new_pos[p].
+    void permute(const std::vector<std::int32_t>& new_pos);
+    std::size_t bytes() const;
+    void reserve(std::size_t names, std::size_t chars);
+
+private:
+    void rehash(std::size_t slots);
+    std::string chars_;
+    std::vector<std::uint32_t> offset_{0};
+    std::vector<std::int32_t> slots_;  // name positions, -1 empty
+};
+
+struct ChainArc {
+    std::int32_t from = -1, to = -1;
+    double rate = 0.0;
+};
+static_assert(sizeof(ChainArc) == 16);
 
 // A state name as written in a loop group: literal pieces and index
 // substitutions, joined into one name when the group is expanded.
@@ -59,63 +100,62 @@ struct ChainLoop {
     std::vector<ChainLoopLine> lines;
 };
 
-// An initial probability or a reward written directly: the state's name and
-// the value expression.
+// An initial probability or a reward written directly.
 struct StateValue {
     std::string state;
     std::shared_ptr<Expr> value;
 };
 
-// Entry of a successor or predecessor list. `dup` marks the second and later
-// arcs between the same ordered pair of states; such entries do not count
-// toward in-degrees.
-struct ArcRef {
-    int edge = -1;
-    bool dup = false;
-};
-
-struct NameLinks {
-    std::vector<ArcRef> succ, pred;
-    int count_pred = 0;  // in-degree over the unflagged entries
-};
-
-// One state of the chain.
-struct ChainState {
-    std::string name;
-    std::vector<ArcRef> succ, pred;  // outgoing and incoming arcs (edge indices)
-    double start_prob = 0.0;         // initial probability
-    double reward = 0.0;             // reward rate
-
-    // Filled by the solvers.
-    double prob = 0.0;               // visit, steady-state or absorption probability
-    double rate_out = 0.0;           // total rate out of the state
-    double mean_time = 0.0;          // mean time spent in the state
-    double tprob = 0.0, tcumprob = 0.0;  // transient and cumulative probability at the last time
-    Exponomial own_dist;             // sojourn distribution (semi-Markov)
-    Exponomial dist;                 // probability in the state at t, or CDF of reaching it
-    Exponomial ldist;                // CDF of having entered and left the state
-    bool gen = false;                // has a general transition (regenerative processes)
-    Exponomial gen_dist;             // ... and its distribution
-    bool need_node = false;
-    bool reached = false, node_okay = false;  // work flags of the reachability searches
+// Closed-form results of one state (made only by the symbolic solvers).
+struct StateDists {
+    Exponomial dist;      // probability of being in the state at t, or CDF of reaching it
+    Exponomial ldist;     // CDF of having entered and left the state (acyclic chains)
+    Exponomial own_dist;  // sojourn distribution (semi-Markov)
+    bool has_dist = false;
 };
 
 struct ChainModel : ModelData {
-    // Declarations, as read.
-    int num_direct_arcs = 0;                 // leading arcs of `edges` written directly
-    int num_direct_names = 0;                // names seen by the direct arcs
+    // ---- Declarations, as read.
+    int num_direct_arcs = 0;
+    std::vector<std::shared_ptr<Expr>> direct_rates;  // markov: per direct arc, null when constant
     std::vector<std::unique_ptr<ChainLoop>> loop_arcs, loop_probs, loop_rewards;
     std::vector<StateValue> start_probs, rewards;
-    std::shared_ptr<Expr> default_reward;    // null: rewards default to 0
-    std::vector<std::string> set_a, set_f;   // the fastmttf sets, in the order written
+    std::shared_ptr<Expr> default_reward;             // null: rewards default to 0
+    std::vector<std::string> set_a, set_f;            // the fastmttf sets, in the order written
+    // Endpoints of the direct arcs by name, kept for rebuilding a chain
+    // with loop groups (filled at the first rebuild).
+    ChainNames direct_names;
+    std::vector<std::int32_t> direct_ends;            // from, to, from, to, ...
 
-    // The chain as last built.
-    std::vector<NameLinks> links;            // indexed like the name table
-    std::unordered_set<std::uint64_t> pairs; // (from, to) name pairs with an arc
-    std::vector<ChainState> states;
-    std::vector<int> state_of_name;          // name position -> state index
-    bool numbered = false;                   // `states` matches the arcs
-    std::vector<int> set_a_states, set_f_states;  // the sets as state indices (after expansion)
+    // ---- The chain as last built.
+    ChainNames names;
+    std::vector<ChainArc> arcs;
+    bool numbered = false;                            // classified: names in state order, CSR valid
+    std::vector<std::uint32_t> succ_off, succ, pred_off, pred;
+    std::vector<double> start_prob, reward;           // per state
+    std::vector<int> set_a_states, set_f_states;      // the fastmttf sets as state indices
+
+    // ---- Solver results, per state (sized by the solvers).
+    std::vector<double> rate_out;                     // total rate out (per reward unit with rewards)
+    std::vector<double> prob;                         // visit, steady-state or absorption probability
+    std::vector<double> tprob, tcumprob;              // transient and cumulative probability at s_time
+    std::vector<double> mean_time;                    // mean sojourn (semi-Markov)
+    std::vector<StateDists> dists;                    // closed forms (symbolic solutions)
+    std::vector<char> need_node;                      // the state's closed form is asked for
+
+    int num_states() const { return names.size(); }
+    std::string_view state_name(int i) const { return names[i]; }
+    // Arc indices out of / into state i (after classification).
+    std::span<const std::uint32_t> out_arcs(int i) const {
+        return {succ.data() + succ_off[static_cast<size_t>(i)], succ_off[static_cast<size_t>(i) + 1] - succ_off[static_cast<size_t>(i)]};
+    }
+    std::span<const std::uint32_t> in_arcs(int i) const {
+        return {pred.data() + pred_off[static_cast<size_t>(i)], pred_off[static_cast<size_t>(i) + 1] - pred_off[static_cast<size_t>(i)]};
+    }
+    bool has_successors(int i) const { return succ_off[static_cast<size_t>(i) + 1] > succ_off[static_cast<size_t>(i)]; }
+    bool has_predecessors(int i) const { return pred_off[static_cast<size_t>(i) + 1] > pred_off[static_cast<size_t>(i)]; }
+    // Bytes held by the built chain (names, arcs, offset arrays, per-state vectors).
+    std::size_t bytes() const;
 };
 
 // The chain record of a system, made on first use; null from find_chain for a
@@ -124,34 +164,73 @@ ChainModel& chain_of(SystemRecord& sys);
 ChainModel* find_chain(SystemRecord& sys);
 const ChainModel* find_chain(const SystemRecord& sys);
 
-// Adds an arc from state `from` to state `to` (names are added when new),
-// taking the rest of the record from `arc`; returns its edge index. An arc from
-// a state to itself is error 79 (level 3), and nothing is added.
+// Adds an arc (names are added when new) and returns its index, or -1 after
+// error 79 (a state to itself, level 3; nothing is added).
+int add_chain_arc(Interpreter& in, SystemRecord& sys, std::string_view from, std::string_view to, double rate);
+// The same with a full edge record (semimark and mrgp arcs: the record goes to
+// the system's `edges`, index for index with the arcs).
 int add_chain_arc(Interpreter& in, SystemRecord& sys, std::string_view from, std::string_view to,
                   EdgeRecord arc);
+// Empties the built chain (names, arcs, per-state data) before it is loaded
+// anew; the declarations stay.
+void clear_chain(ChainModel& m);
 
-// Makes the state table from the arcs: one state per name, in name order.
-void number_chain_states(SystemRecord& sys);
-
-// The state named `name`, or -1.
+// The state named `name`, or -1 (the chain must be numbered).
 int find_chain_state(const SystemRecord& sys, std::string_view name);
 
 // The name a chain word stands for with the current index values; names
 // longer than 29 characters are cut with warning 220.
 std::string spell_chain_word(Interpreter& in, const ChainWord& word);
-
 // The text of an index substitution of value v: its integer part.
 std::string substitution_text(double v);
 
+// Classification. Numbers the states topologically (acyclic chains) or with
+// the absorbing states at the end (cyclic chains), renumbers the arcs and
+// builds the offset arrays; returns the class code for `kind` (the block
+// code: markov 2, semimark 3, pfqn 7, mpfqn 8, mrgp 3001; others are treated
+// as their own code): 140/141/142 for markov, 143/144 for semimark, 0 after
+// error 114 for a rejected routing chain. A cyclic semimark chain with
+// absorbing states is error 132 (level 2). `label` names the chain in error
+// 114 (the system name by default).
+int mtopsort(Interpreter& in, SystemRecord& sys, int kind, const std::string& label = "");
+
+// Classifies a chain that has states and stores the class in s_type.
+void classify_chain(Interpreter& in, SystemRecord& sys);
+
 // Before analysis: rebuilds the arcs of a chain with loop groups for the
 // current parameter values (direct arcs first, then the groups in the order
-// written), numbers the states, and sets every state's initial probability
-// and reward (the default reward, then the loop groups, then the direct
-// lines), and resolves the fastmttf sets. Errors: 80 for a chain without
-// states, 53 and 151 for a loop range that is decreasing or has a step that
-// is not positive, 35 for a probability, reward or set naming no state (all
-// level 2), 79 for a self-loop; warning 25 when a state's initial probability
-// is given twice.
+// written) and classifies it; sets every state's initial probability and
+// reward (the default reward, then the loop groups, then the direct lines),
+// and resolves the fastmttf sets. Errors: 80 for a chain without states, 53
+// and 151 for a loop range that is decreasing or has a step that is not
+// positive, 35 for a probability, reward or set naming no state (all level
+// 2), 79 for a self-loop; warning 25 when a state's initial probability is
+// given twice.
 void expand_chain(Interpreter& in, SystemRecord& sys);
+
+// Binds the rates of the arcs written directly and computes every state's
+// total outflow (each rate divided by the state's reward when computing
+// rewards). Errors (level 2): 52 for a negative rate, 147 for a state with
+// outflow and reward 0 when computing rewards; for routing chains (pfqn,
+// mpfqn) 50 when a state's branch probabilities add up to more than 1.
+void rebind_markov(Interpreter& in, SystemRecord& sys, bool computing_reward);
+
+// Validates the starting probabilities (warnings 117, 118, 140), gives state 0
+// probability 1 when none is given and state 0 has no incoming arc while
+// state 1 has one (else error 43), and returns the first state with a
+// non-zero starting probability.
+int check_starting_probs(Interpreter& in, SystemRecord& sys);
+
+// A state with outflow below epsilon (or no arcs out) is absorbing.
+bool is_absorbing(const ChainModel& m, int state, double epsilon);
+// Some state reachable from the start cannot reach an absorbing state.
+bool has_non_transient_states(const ChainModel& m, double epsilon);
+// The chain is not irreducible over its arcs of rate >= epsilon (all arcs when
+// `all_arcs`).
+bool not_irreducible(const ChainModel& m, double epsilon, bool all_arcs = false);
+// Bookkeeping of the closed forms asked for: marks the absorbing states
+// without a closed form when `need_overall`, clears the marks of states that
+// have one; true when some state still needs its closed form.
+bool need_a_node(ChainModel& m, bool need_overall, double epsilon);
 
 }  // namespace corvel

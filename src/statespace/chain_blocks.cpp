@@ -155,7 +155,9 @@ void ChainReader::transitions(bool mrgp) {
         }
         direct_arc(mrgp);
     }
-    number_chain_states(sys_);
+    // A chain without loop groups is numbered and classified now; one with
+    // loop groups when it is expanded for its parameter values.
+    if (m_.loop_arcs.empty() && m_.num_states() > 0) classify_chain(in_, sys_);
 }
 
 void ChainReader::start_probabilities() {
@@ -225,12 +227,22 @@ void ChainReader::direct_arc(bool mrgp) {
     }
     std::string to = direct_name();
     separator();
-    EdgeRecord arc;
     if (sys_.block_kind == kSysMarkov) {
-        arc.symrate = p_.expr();
+        std::shared_ptr<Expr> rate = p_.expr();
         line_end();
-        if (arc.symrate->is_constant()) arc.rate = in_.eval.bind_expression(*arc.symrate);
-    } else {
+        double value = 0.0;
+        if (rate->is_constant()) {
+            value = in_.eval.bind_expression(*rate);
+            rate.reset();
+        }
+        if (add_chain_arc(in_, sys_, from, to, value) >= 0) {
+            m_.direct_rates.push_back(std::move(rate));
+            ++m_.num_direct_arcs;
+        }
+        return;
+    }
+    EdgeRecord arc;
+    {
         arc.udist = p_.dist();
         if (!mrgp && !p_.at_eol()) {
             // A second distribution: only the exponential form is kept.
@@ -248,9 +260,7 @@ void ChainReader::direct_arc(bool mrgp) {
             in_.err.ERR(98, kInputError, significant_name(from), significant_name(to));
         arc.regen = regen;
     }
-    add_chain_arc(in_, sys_, from, to, std::move(arc));
-    ++m_.num_direct_arcs;
-    m_.num_direct_names = sys_.names.size();
+    if (add_chain_arc(in_, sys_, from, to, std::move(arc)) >= 0) ++m_.num_direct_arcs;
 }
 
 // "loop index, low, high[, step]", its lines and "end"; the lines are those

@@ -41,14 +41,23 @@ struct Chain {
     }
     // "from>to:rate" for every arc, in order.
     std::string arcs(const std::string& name = "m") {
-        SystemRecord& s = sys(name);
+        ChainModel& m = chain(name);
         std::string r;
-        for (const EdgeRecord& e : s.edges)
-            r += (r.empty() ? "" : " ") + s.names[e.from] + ">" + s.names[e.to] + ":" + std::to_string(int(e.rate));
+        for (const ChainArc& e : m.arcs)
+            r += (r.empty() ? "" : " ") + std::string(m.names[e.from]) + ">" + std::string(m.names[e.to]) + ":" +
+                 std::to_string(int(e.rate));
         return r;
     }
-    ChainState& state(const std::string& st, const std::string& name = "m") {
-        return chain(name).states.at(static_cast<size_t>(find_chain_state(sys(name), st)));
+    int state(const std::string& st, const std::string& name = "m") {
+        int k = find_chain_state(sys(name), st);
+        EXPECT_GE(k, 0) << st;
+        return k;
+    }
+    double start(const std::string& st, const std::string& name = "m") {
+        return chain(name).start_prob.at(static_cast<size_t>(state(st, name)));
+    }
+    double reward(const std::string& st, const std::string& name = "m") {
+        return chain(name).reward.at(static_cast<size_t>(state(st, name)));
     }
 };
 
@@ -64,21 +73,21 @@ TEST(MarkovBlock, ArcsStatesAndSuccessorLists) {
             "end\n"
             "type m\n");
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, "system m: Markov chain\n");
+    // Cyclic with the absorbing state gone: phase-type, gone numbered last.
+    EXPECT_EQ(r.out, "system m: phase-type Markov chain\n");
     EXPECT_TRUE(r.sys().readprobs);
     EXPECT_EQ(r.arcs(), "up>down:0 down>up:3 up>down:0 down>gone:0");
-    EXPECT_FALSE(r.sys().edges[3].symrate->is_constant());
     ChainModel& m = r.chain();
-    ASSERT_EQ(m.states.size(), 3u);
-    // The second up->down arc is flagged and does not raise the in-degree.
-    ASSERT_EQ(m.states[0].succ.size(), 2u);
-    EXPECT_TRUE(m.states[0].succ[1].dup && !m.states[0].succ[0].dup);
-    EXPECT_EQ(m.links[1].count_pred, 1);
-    EXPECT_EQ(m.states[1].pred.size(), 2u);
+    EXPECT_TRUE(m.direct_rates[3] && !m.direct_rates[1]);
+    ASSERT_EQ(m.num_states(), 3);
+    EXPECT_EQ(r.state("gone"), 2);
+    // Both up->down arcs are kept.
+    EXPECT_EQ(m.out_arcs(r.state("up")).size(), 2u);
+    EXPECT_EQ(m.in_arcs(r.state("down")).size(), 2u);
     // An initial-probability section that is just "end"; no default reward.
     EXPECT_EQ(r.expand(), -1);
-    EXPECT_EQ(r.state("up").start_prob, 0.0);
-    EXPECT_EQ(r.state("gone").reward, 0.0);
+    EXPECT_EQ(r.start("up"), 0.0);
+    EXPECT_EQ(r.reward("gone"), 0.0);
 }
 
 TEST(MarkovBlock, CompositeWordsAndLoopGroups) {
@@ -101,7 +110,7 @@ TEST(MarkovBlock, CompositeWordsAndLoopGroups) {
     EXPECT_EQ(r.arcs(), "a2b>c:1");
     EXPECT_EQ(r.expand(), -1);
     EXPECT_EQ(r.arcs(), "a2b>c:1 a1>a2:2 a2>a3:4 a3>a4:6");
-    EXPECT_EQ(r.chain().states.size(), 6u);
+    EXPECT_EQ(r.chain().num_states(), 6);
     EXPECT_EQ(r.expand(), -1);
     EXPECT_EQ(r.arcs(), "a2b>c:1 a1>a2:2 a2>a3:4 a3>a4:6");
 
@@ -144,17 +153,17 @@ TEST(MarkovBlock, InitialProbabilitiesRewardsAndSets) {
     r.out.clear();
     EXPECT_EQ(r.expand(), -1);
     // The step's rounding does not lose the last index value.
-    EXPECT_EQ(r.chain().states.size(), 7u);
-    EXPECT_EQ(r.state("a").start_prob, 0.5);
-    EXPECT_EQ(r.state("d1").start_prob, 0.125);
+    EXPECT_EQ(r.chain().num_states(), 7);
+    EXPECT_EQ(r.start("a"), 0.5);
+    EXPECT_EQ(r.start("d1"), 0.125);
     // Loop groups come first: the direct line for d2 wins, with a warning.
-    EXPECT_EQ(r.state("d2").start_prob, 0.25);
+    EXPECT_EQ(r.start("d2"), 0.25);
     EXPECT_EQ(r.out, "warning: duplicate probability specification for node d2 (system m) (t.crv: line   25).\n");
-    EXPECT_EQ(r.state("a").reward, 0.5);
-    EXPECT_EQ(r.state("b").reward, 2.0);
-    EXPECT_EQ(r.state("d2").reward, 20.0);
-    EXPECT_EQ(r.chain().set_a_states, (std::vector<int>{0, 1}));
-    EXPECT_EQ(r.chain().set_f_states, (std::vector<int>{6}));
+    EXPECT_EQ(r.reward("a"), 0.5);
+    EXPECT_EQ(r.reward("b"), 2.0);
+    EXPECT_EQ(r.reward("d2"), 20.0);
+    EXPECT_EQ(r.chain().set_a_states, (std::vector<int>{r.state("a"), r.state("b")}));
+    EXPECT_EQ(r.chain().set_f_states, (std::vector<int>{r.state("d4")}));
 }
 
 TEST(MarkovBlock, SyntaxErrors) {
@@ -220,24 +229,25 @@ TEST(SemimarkAndMrgpBlocks, DistributionsMarksAndOptions) {
             "type u\n",
             true);
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, "Currently only exponential distribution is accepted.\nsystem u: semi-Markov chain\n");
+    EXPECT_EQ(r.out, "Currently only exponential distribution is accepted.\nsystem u: acyclic semi-Markov chain\n");
     EXPECT_TRUE(r.sys().semi_conditional);
     EXPECT_FALSE(r.sys("u").semi_conditional);
     const std::vector<EdgeRecord>& e = r.sys().edges;
     ASSERT_EQ(r.arcs(), "a>b:0 a>c:0 c>b:0");
+    ASSERT_EQ(r.sys().edges.size(), 3u);
     EXPECT_EQ(e[0].udist->type, kDistNamed);
     EXPECT_EQ(e[1].udist->type, kDistGenConst);
     EXPECT_TRUE(e[1].rudist && !e[0].rudist && !e[2].rudist);
     EXPECT_EQ(r.expand(), -1);
-    EXPECT_EQ(r.state("a").reward, 6.0);
-    EXPECT_EQ(r.state("a").start_prob, 1.0);
+    EXPECT_EQ(r.reward("a"), 6.0);
+    EXPECT_EQ(r.start("a"), 1.0);
 
     EXPECT_EQ(r.sys("g").type, kSysMrgp);
     EXPECT_EQ(r.arcs("g"), "up>down:0 down>up:0");
     EXPECT_TRUE(!r.sys("g").edges[0].regen && r.sys("g").edges[1].regen);
     EXPECT_EQ(r.expand("g"), -1);
-    EXPECT_EQ(r.state("up", "g").reward, 1.0);
-    EXPECT_EQ(r.state("down", "g").reward, 0.0);
+    EXPECT_EQ(r.reward("up", "g"), 1.0);
+    EXPECT_EQ(r.reward("down", "g"), 0.0);
 
     Chain zero("semimark m\na b zero\nend\nend\n", true);
     EXPECT_EQ(zero.out, "error: distribution cannot have zero part: edge a to b.\n");
@@ -257,10 +267,12 @@ TEST(MarkovBlock, LargeLoopGroupsExpandInLinearTime) {
     EXPECT_EQ(r.expand("line"), -1);
     EXPECT_EQ(r.expand("star"), -1);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 10.0);
-    EXPECT_EQ(r.chain("line").states.size(), 100001u);
-    EXPECT_EQ(r.sys("star").edges.size(), 200000u);
-    EXPECT_EQ(r.state("hub", "star").succ.size(), 100000u);
-    EXPECT_EQ(r.sys("star").edges[199998].rate, 100000.0);
+    EXPECT_EQ(r.chain("line").num_states(), 100001);
+    EXPECT_EQ(r.sys("line").type, kSysMarkovAcyclic);
+    EXPECT_EQ(r.chain("star").arcs.size(), 200000u);
+    EXPECT_EQ(r.sys("star").type, kSysMarkovIrreducible);
+    EXPECT_EQ(r.chain("star").out_arcs(r.state("hub", "star")).size(), 100000u);
+    EXPECT_EQ(r.chain("star").arcs[199998].rate, 100000.0);
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+#pragma once
+// Manager internals shared by the package's source files: the node array,
+// the per-variable open-addressing unique tables and the operation cache.
+
+#include <cstdint>
+#include <vector>
+
+#include "bdd/bdd.h"
+
+namespace corvel {
+
+constexpr std::uint16_t kBddFreeId = 0xFFFF;     // id of a node record on the free list
+constexpr std::uint8_t kBddPermanent = 255;      // refs value of a permanent node
+constexpr std::uint16_t kBddPrefsMax = 0xFFFF;
+constexpr std::uint32_t kBddTerminalPosition = 0xFFFFFFFFu;  // sorts below every variable
+constexpr long kBddMaxVars = 65534;
+
+// Fixed operation tags of the cache.
+enum BddTag : std::uint32_t {
+    kTagAnd = 0,
+    kTagCofactor = 100,
+    kTagWithoutP1 = 700,
+    kTagWithoutP0 = 800,
+    kTagMsOr = 10001,
+    kTagMsAnd = 20001,
+};
+
+struct BddNode {
+    bdd then_ = 0;
+    bdd else_ = 0;
+    std::uint16_t id = 0;       // variable identifier; 0 terminal; kBddFreeId free
+    std::uint8_t refs = 0;      // external references (255 permanent)
+    std::uint8_t mark = 0;      // collection mark
+    std::uint16_t prefs = 0;    // caller's counter
+    void* value = nullptr;      // caller's slot
+};
+
+// One variable's unique table: node indices (0 = empty slot), power-of-two size.
+struct BddVarTable {
+    std::vector<std::uint32_t> slots;
+    std::uint32_t entries = 0;
+};
+
+struct BddCacheEntry {
+    std::uint32_t tag = 0xFFFFFFFEu;  // no operation uses this tag
+    bdd a = 0, b = 0, result = 0;
+};
+
+// Thrown inside an operation when the node limit is reached; the public
+// entry turns it into a null result.
+struct BddOverflowAbort {};
+
+struct BddManager {
+    std::vector<BddNode> nodes;             // node 0: the terminal
+    std::vector<std::uint32_t> free_list;
+    std::vector<BddVarTable> tables;        // indexed by variable identifier (0 unused)
+    std::vector<bdd> variables;             // variable node per identifier
+    std::vector<std::uint32_t> position;    // identifier -> order position (entry 0: terminals)
+    std::vector<std::uint16_t> id_at;       // order position -> identifier
+    long vars = 0;
+    long maxvars = 30;
+
+    std::vector<BddCacheEntry> cache;
+    unsigned cache_bits = 13;
+    long cache_entries = 0;
+    long lookups = 0, hits = 0, inserts = 0, collisions = 0;
+
+    long entries = 0;                       // live node records (terminal excluded)
+    long created = 0;                       // node records ever allocated
+    long gc_limit = 10000;
+    long node_limit = 0;
+    long gcs = 0, freed = 0, finds = 0;
+    bool overflow = false;
+    std::uint32_t temp_op = 0xFFFFFFFFu;    // next temporary tag (decreasing)
+
+    std::uint32_t pos_of(bdd f) const { return position[nodes[f >> 1].id]; }
+    const BddNode& node(bdd f) const { return nodes[f >> 1]; }
+    bool is_const(bdd f) const { return (f >> 1) == 0; }
+    bdd then_of(bdd f) const { return nodes[f >> 1].then_ ^ (f & 1u); }
+    bdd else_of(bdd f) const { return nodes[f >> 1].else_ ^ (f & 1u); }
+
+    // The node (id, t, e), reduced and canonical (then-edge regular).
+    bdd find(std::uint16_t id, bdd t, bdd e);
+
+    bool cache_lookup(std::uint32_t tag, bdd a, bdd b, bdd& result);
+    void cache_insert(std::uint32_t tag, bdd a, bdd b, bdd result);
+    void cache_clear();
+    void maybe_grow_cache();
+
+    std::uint32_t new_temp_tag() { return temp_op--; }
+    void collect();
+};
+
+[[noreturn]] void bdd_fatal(const char* message);
+
+// Checks the arguments of a building operation: false when one is null (the
+// operation returns null); fatal when one has no reference.
+bool bdd_check_arguments(BddManager* m, bdd f);
+
+// Runs a recursive step as a public operation: collection when due, the
+// overflow abort turned into null, one reference on the result.
+template <class Step>
+bdd bdd_run(BddManager* m, Step step) {
+    if (m->entries > m->gc_limit) m->collect();
+    m->maybe_grow_cache();
+    bdd r;
+    try {
+        r = step();
+    } catch (const BddOverflowAbort&) {
+        m->overflow = true;
+        return kBddNull;
+    }
+    BddNode& n = m->nodes[r >> 1];
+    if (n.refs != kBddPermanent) ++n.refs;
+    return r;
+}
+
+}  // namespace corvel
