@@ -6,6 +6,8 @@
 #include "interp/interpreter.h"
 #include "statespace/chain.h"
 #include "statespace/queue_analysis.h"
+#include "statespace/petri_blocks.h"
+#include "statespace/petri_net.h"
 
 namespace corvel {
 
@@ -114,6 +116,12 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     if (entry->rule == NodeRule::Required && !call.has_node) in.err.error(13, kFatal, "", true);
 
     if (in.settings.verbose || in.settings.debug[kDebugMarkov]) verbose_report(in, sys, call, req);
+
+    // Nets name places and transitions; their analysis resolves the names.
+    if (petri_model(sys)) {
+        analyze_petri_net(in, sys, req, unchanged);
+        return;
+    }
 
     if (call.has_node) {
         req.node_name = call.node;

@@ -10,6 +10,7 @@
 #include "interp/blocks.h"
 #include "interp/help_text.h"
 #include "interp/measures.h"
+#include "statespace/petri_net.h"
 #include "interp/options.h"
 #include "interp/parser.h"
 #include "interp/runner.h"
@@ -89,10 +90,7 @@ void Interpreter::print_allocations() {
 
 double Interpreter::measure_value(const Expr& call) { return evaluate_measure(*this, *call.measure); }
 
-double Interpreter::net_reference(const Expr&) {
-    err.error(174, kInternal, "", false);
-    return 0.0;
-}
+double Interpreter::net_reference(const Expr& ref) { return srn_reference(*this, ref); }
 
 double Interpreter::run_function_body(int symbol, bool& returned) {
     std::shared_ptr<StmtList> body = symbols[symbol].body;

@@ -22,6 +22,7 @@ struct MeasureCall {
     bool has_second = false;         // chain of the multiple-chain measures, node of bimpt/cimpt/simpt
     std::string second;
     std::vector<std::string> extra;  // further names of analyze
+    std::string reward;              // reward function of the srn reward measures
     std::vector<std::unique_ptr<Expr>> args;  // the system's parameters, matched from the back
     std::string text;                // the call's source text
 };

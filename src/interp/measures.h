@@ -30,6 +30,8 @@ enum class MeasureShape {
 
 // The shape of a measure keyword; false for keywords that are no measure.
 bool measure_shape(Kw kw, MeasureShape& shape);
+// The srn measures whose second name is a reward function.
+bool is_reward_net_measure(Kw kw);
 // Output statements print their result and cannot stand inside an expression.
 bool is_output_statement(Kw kw);
 

@@ -56,6 +56,15 @@ bool measure_shape(Kw kw, MeasureShape& shape) {
     }
 }
 
+bool is_reward_net_measure(Kw kw) {
+    switch (kw) {
+        case Kw::Srn_exrss: case Kw::Srn_cexrinf: case Kw::Srn_exrt: case Kw::Srn_cexrt: case Kw::Srn_ave_cexrt:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool is_output_statement(Kw kw) {
     switch (kw) {
         case Kw::Cdf: case Kw::Lcdf: case Kw::Reward: case Kw::Eval: case Kw::Pqcdf: case Kw::Fprempty:
@@ -96,6 +105,11 @@ void Parser::measure_arguments(MeasureCall& call, MeasureShape shape, bool paren
             // a call without it is refused by the analysis ("node name expected").
             if (at(Tok::RParen)) break;
             any_sep();
+            if (is_reward_net_measure(call.kw)) {
+                // The name is the reward function, not a node of the system.
+                call.reward = name();
+                break;
+            }
             call.has_node = true;
             call.node = name();
             break;

@@ -53,6 +53,8 @@ public:
         return {};
     }
 
+    bool reaches_body(const StmtList& body) { return !in(body).empty(); }
+
 private:
     std::string in(const StmtList& body) {
         for (const auto& st : body) {
@@ -242,6 +244,17 @@ private:
 };
 
 }  // namespace
+
+std::vector<int> marking_dependent_symbols(const SymbolTable& symbols) {
+    MarkingSearch search(symbols);
+    std::vector<int> found;
+    for (int i = 0; i < symbols.size(); ++i) {
+        const Symbol& s = symbols[i];
+        if (s.type != kSymFunction && s.type != kSymVariable) continue;
+        if ((s.exp && !search.in(*s.exp).empty()) || (s.body && search.reaches_body(*s.body))) found.push_back(i);
+    }
+    return found;
+}
 
 void read_gspn_block(Parser& parser, SystemRecord& sys) { PetriReader(parser, sys, false).read(); }
 

@@ -60,15 +60,23 @@ struct PetriTransition {
     double util = 0.0;
 };
 
+struct NetAnalysis;
+
 struct PetriModel : ModelData {
     bool srn = false;
     NameTable place_names;                  // index = index into places
     NameTable transition_names;             // index = index into transitions
     std::vector<PetriPlace> places;
     std::vector<PetriTransition> transitions;
+    std::shared_ptr<NetAnalysis> analysis;  // the last analysis (graph, chain, results)
 };
 
 // The model record of a net (null for other kinds).
 PetriModel* petri_model(SystemRecord& sys);
+
+// The variables and functions whose definitions refer to the marking (#, ?,
+// Rate), directly or through other symbols: their cached values are stale
+// in every new marking.
+std::vector<int> marking_dependent_symbols(const SymbolTable& symbols);
 
 }  // namespace corvel

@@ -1,0 +1,64 @@
+#pragma once
+// Analysis of gspn and srn systems: binding, generation, elimination,
+// classification and solution of the tangible chain, and the net measures.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "interp/measure_call.h"
+#include "statespace/petri_elim.h"
+#include "statespace/petri_reach.h"
+
+namespace corvel {
+
+class Interpreter;
+class Output;
+struct SystemRecord;
+struct PetriModel;
+
+// What the last analysis of a net holds. Per-state vectors follow the
+// numbering of the tangible chain (tangible markings, then absorbing ones).
+struct NetAnalysis {
+    BoundNet net;
+    ReachGraph graph;
+    TangibleChain chain;
+    int klass = 0;                         // 148 irreducible, 149 acyclic, 150 phase-type
+    std::vector<int> dependent_symbols;    // srn: symbols recomputed in every marking
+
+    bool has_limit = false;
+    std::vector<double> limit;             // steady-state or absorption probabilities
+    bool has_times = false;
+    std::vector<double> mean_time;         // expected time in each state before absorption
+    bool has_transient = false;
+    double time = 0.0;
+    std::vector<double> tprob, tcumprob;   // at `time`
+};
+
+// Binds the net's parameters: initial tokens (rounded; 177 when negative),
+// and for a gspn rates (52 when not positive), weights (117 when negative),
+// arc multiplicities (truncated; 178 when negative); for an srn the
+// marking-independent parts, the rest stays an expression.
+BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model);
+
+// The analysis entry of the dispatch. `params_same`: the binding did not
+// change since the last analysis.
+void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req, bool params_same);
+
+// The value of a net measure after `analyze_petri_net`.
+double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+
+// #(place), ?(transition) and Rate(transition) in the marking being
+// evaluated; outside an srn evaluation "srn_enabled cannot be called on
+// other system!" and -1.
+double srn_reference(Interpreter& in, const Expr& ref);
+
+// The debug printout of a reachability graph (markings in discovery order).
+void print_reachgraph(Output& out, const BoundNet& net, const ReachGraph& g);
+
+// The class of the tangible chain: 148 when it has no absorbing state (114
+// unless it is irreducible), 149 when it has absorbing states and no cycle,
+// 150 otherwise. 80 for a chain without states.
+int classify_tangible_chain(Interpreter& in, SystemRecord& sys, const TangibleChain& c);
+
+}  // namespace corvel

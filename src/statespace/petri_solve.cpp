@@ -1,0 +1,224 @@
+// Solutions of the tangible chain: steady state by SOR, mean times before
+// absorption by GenSor (or one exact pass in topological order for acyclic
+// chains), absorption probabilities from the mean times.
+
+#include "statespace/petri_solve.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "interp/interpreter.h"
+#include "statespace/petri_net.h"
+#if __has_include("statespace/sor.h")
+#include "statespace/sor.h"
+#define CORVEL_HAVE_SOR 1
+#endif
+
+namespace corvel {
+
+#ifdef CORVEL_HAVE_SOR
+namespace {
+
+// The transposed chain of `sor` and `GenSor` (row = target state).
+SparseChain transposed(const TangibleChain& c, ErrorReporter& err) {
+    std::uint32_t row = 0;
+    return setupsp(
+        static_cast<int>(c.num_states()), static_cast<std::int64_t>(c.num_arcs()),
+        [&c, &row](std::int64_t k) {
+            if (k == 0) row = 0;
+            while (c.row_start[row + 1] <= static_cast<std::uint64_t>(k)) ++row;
+            return SparseArc{static_cast<int>(row), static_cast<int>(c.col[static_cast<std::size_t>(k)]),
+                             c.rate[static_cast<std::size_t>(k)]};
+        },
+        &err);
+}
+
+std::vector<double> outflow(const TangibleChain& c) {
+    std::vector<double> out(c.num_states(), 0.0);
+    for (std::uint32_t s = 0; s < c.num_states(); ++s)
+        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) out[s] += c.rate[e];
+    return out;
+}
+
+std::vector<double> start_vector(const TangibleChain& c) {
+    std::vector<double> p(c.num_states(), 0.0);
+    for (auto [s, q] : c.initial) p[s] += q;
+    return p;
+}
+
+// Every tangible state reaches an absorbing one (113 otherwise).
+void check_transient_states(Interpreter& in, SystemRecord& sys, const TangibleChain& c) {
+    const std::uint32_t n = c.num_states();
+    std::vector<std::uint64_t> in_start(n + 1, 0);
+    for (std::uint64_t e = 0; e < c.num_arcs(); ++e) ++in_start[c.col[e] + 1];
+    for (std::uint32_t s = 0; s < n; ++s) in_start[s + 1] += in_start[s];
+    std::vector<std::uint32_t> from(c.num_arcs());
+    std::vector<std::uint64_t> fill(in_start.begin(), in_start.end() - 1);
+    for (std::uint32_t s = 0; s < n; ++s)
+        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) from[fill[c.col[e]]++] = s;
+    std::vector<std::uint8_t> reaches(n, 0);
+    std::vector<std::uint32_t> stack;
+    for (std::uint32_t s = c.num_tangible; s < n; ++s) {
+        reaches[s] = 1;
+        stack.push_back(s);
+    }
+    while (!stack.empty()) {
+        std::uint32_t s = stack.back();
+        stack.pop_back();
+        for (std::uint64_t e = in_start[s]; e < in_start[s + 1]; ++e)
+            if (!reaches[from[e]]) {
+                reaches[from[e]] = 1;
+                stack.push_back(from[e]);
+            }
+    }
+    for (std::uint32_t s = 0; s < c.num_tangible; ++s)
+        if (!reaches[s]) in.err.error(113, kFatal, sys.name, true);
+}
+
+// Mean times by one pass in topological order (acyclic chains).
+std::vector<double> acyclic_times(const TangibleChain& c) {
+    const std::uint32_t n = c.num_states();
+    std::vector<double> out = outflow(c), inflow = start_vector(c), tau(c.num_tangible, 0.0);
+    std::vector<std::uint32_t> indeg(n, 0), ready;
+    for (std::uint64_t e = 0; e < c.num_arcs(); ++e) ++indeg[c.col[e]];
+    for (std::uint32_t s = 0; s < n; ++s)
+        if (indeg[s] == 0) ready.push_back(s);
+    while (!ready.empty()) {
+        std::uint32_t s = ready.back();
+        ready.pop_back();
+        if (s >= c.num_tangible) continue;
+        tau[s] = inflow[s] / out[s];
+        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) {
+            inflow[c.col[e]] += tau[s] * c.rate[e];
+            if (--indeg[c.col[e]] == 0) ready.push_back(c.col[e]);
+        }
+    }
+    return tau;
+}
+
+// Mean times by GenSor on the transposed generator over the tangible states:
+// sum_j tau_j q_ji - out_i tau_i = -p0_i.
+std::vector<double> sor_times(Interpreter& in, const TangibleChain& c) {
+    const int nt = static_cast<int>(c.num_tangible);
+    SparseChain t = transposed(c, in.err);
+    rpci m;
+    m.order = MAT_ROW2COL;
+    m.first = 0;
+    m.last = nt - 1;
+    m.IP.assign(t.rowptr.begin(), t.rowptr.begin() + nt + 1);
+    m.JA.assign(t.colind.begin(), t.colind.begin() + static_cast<std::ptrdiff_t>(m.IP[nt]));
+    m.A.assign(t.q.begin(), t.q.begin() + static_cast<std::ptrdiff_t>(m.IP[nt]));
+    m.entries = m.IP[nt];
+    std::vector<double> out = outflow(c), p0 = start_vector(c);
+    m.diag.assign(static_cast<std::size_t>(nt), 0.0);
+    std::vector<double> b(static_cast<std::size_t>(nt), 0.0);
+    for (int i = 0; i < nt; ++i) {
+        if (out[static_cast<std::size_t>(i)] == 0.0) {
+            in.out.flush();
+            std::fprintf(stderr, "Missing diagonal entries\n");
+            in.err.exit_program(kExitAssert);
+        }
+        m.diag[static_cast<std::size_t>(i)] = -out[static_cast<std::size_t>(i)];
+        b[static_cast<std::size_t>(i)] = -p0[static_cast<std::size_t>(i)];
+    }
+    std::vector<double> x;
+    int iter = 3000000;
+    double prec = 1e-9;
+    int method = VAL_SSSOR;
+    SolverIo io = solver_io(in);
+    if (!in.settings.verbose) io.out = nullptr;  // the summary lines are a verbose report
+    GenSor(m, x, &b, nullptr, iter, prec, method, DoNotNormalize, 1.0, io);
+    if (prec > 1e-9) {
+        in.out.flush();
+        std::fprintf(stderr, "WARNING: required precision not reached in 'mtta'\n");
+    }
+    x.resize(static_cast<std::size_t>(nt));
+    return x;
+}
+
+}  // namespace
+
+bool chain_is_irreducible(const TangibleChain& c) {
+    const std::uint32_t n = c.num_states();
+    if (n == 0) return false;
+    auto reach_all = [n](auto&& next) {
+        std::vector<std::uint8_t> seen(n, 0);
+        std::vector<std::uint32_t> stack{0};
+        seen[0] = 1;
+        std::uint32_t count = 1;
+        while (!stack.empty()) {
+            std::uint32_t s = stack.back();
+            stack.pop_back();
+            next(s, [&](std::uint32_t t) {
+                if (!seen[t]) {
+                    seen[t] = 1;
+                    ++count;
+                    stack.push_back(t);
+                }
+            });
+        }
+        return count == n;
+    };
+    bool forward = reach_all([&c](std::uint32_t s, auto&& visit) {
+        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) visit(c.col[e]);
+    });
+    if (!forward) return false;
+    std::vector<std::uint64_t> in_start(n + 1, 0);
+    for (std::uint64_t e = 0; e < c.num_arcs(); ++e) ++in_start[c.col[e] + 1];
+    for (std::uint32_t s = 0; s < n; ++s) in_start[s + 1] += in_start[s];
+    std::vector<std::uint32_t> from(c.num_arcs());
+    std::vector<std::uint64_t> fill(in_start.begin(), in_start.end() - 1);
+    for (std::uint32_t s = 0; s < n; ++s)
+        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) from[fill[c.col[e]]++] = s;
+    return reach_all([&](std::uint32_t s, auto&& visit) {
+        for (std::uint64_t e = in_start[s]; e < in_start[s + 1]; ++e) visit(from[e]);
+    });
+}
+
+void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+    const TangibleChain& c = a.chain;
+    if (c.num_absorbing == 0) {
+        in.out.flush();
+        std::fprintf(stderr, "ERROR: 'accumulated' requires at least one absorbing state\n");
+        in.err.exit_program(kExitAssert);
+    }
+    check_transient_states(in, sys, c);
+    a.mean_time = a.klass == kSysGspnAcyclic ? acyclic_times(c) : sor_times(in, c);
+    a.mean_time.resize(c.num_states(), 0.0);
+    a.has_times = true;
+}
+
+void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+    const TangibleChain& c = a.chain;
+    if (a.klass == kSysGspnIrreducible) {
+        SparseChain m = transposed(c, in.err);
+        if (state_without_outflow(m) >= 0) in.err.error(114, kFatal, sys.name, true);
+        std::vector<double> x;
+        sor(m, 1e-7, x, solver_io(in));
+        a.limit = std::move(x);
+        return;
+    }
+    if (!a.has_times) solve_mean_times(in, sys, a);
+    a.limit = start_vector(c);
+    for (std::uint32_t s = 0; s < c.num_tangible; ++s) {
+        a.limit[s] = 0.0;
+        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e)
+            a.limit[c.col[e]] += a.mean_time[s] * c.rate[e];
+    }
+}
+
+#else
+// Without the shared steady-state solver the net cannot be solved.
+bool chain_is_irreducible(const TangibleChain&) { return true; }
+void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis&) { in.err.error(21, kFatal, sys.name, true); }
+void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis&) { in.err.error(21, kFatal, sys.name, true); }
+#endif
+
+void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double t) {
+    (void)a;
+    (void)t;
+    // Transient solution of nets waits for the shared uniformization.
+    in.err.error(21, kFatal, sys.name, true);
+}
+
+}  // namespace corvel
