@@ -46,16 +46,28 @@ std::vector<double> start_vector(const TangibleChain& c) {
     return p;
 }
 
+// The chain's arcs by their target state: arcs entering s are
+// from[in_start[s] .. in_start[s + 1]).
+struct Predecessors {
+    std::vector<std::uint64_t> in_start;
+    std::vector<std::uint32_t> from;
+
+    explicit Predecessors(const TangibleChain& c) : in_start(c.num_states() + 1, 0), from(c.num_arcs()) {
+        const std::uint32_t n = c.num_states();
+        for (std::uint64_t e = 0; e < c.num_arcs(); ++e) ++in_start[c.col[e] + 1];
+        for (std::uint32_t s = 0; s < n; ++s) in_start[s + 1] += in_start[s];
+        std::vector<std::uint64_t> fill(in_start.begin(), in_start.end() - 1);
+        for (std::uint32_t s = 0; s < n; ++s)
+            for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) from[fill[c.col[e]]++] = s;
+    }
+};
+
 // Every tangible state reaches an absorbing one (113 otherwise).
 void check_transient_states(Interpreter& in, SystemRecord& sys, const TangibleChain& c) {
     const std::uint32_t n = c.num_states();
-    std::vector<std::uint64_t> in_start(n + 1, 0);
-    for (std::uint64_t e = 0; e < c.num_arcs(); ++e) ++in_start[c.col[e] + 1];
-    for (std::uint32_t s = 0; s < n; ++s) in_start[s + 1] += in_start[s];
-    std::vector<std::uint32_t> from(c.num_arcs());
-    std::vector<std::uint64_t> fill(in_start.begin(), in_start.end() - 1);
-    for (std::uint32_t s = 0; s < n; ++s)
-        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) from[fill[c.col[e]]++] = s;
+    const Predecessors pred(c);
+    const std::vector<std::uint64_t>& in_start = pred.in_start;
+    const std::vector<std::uint32_t>& from = pred.from;
     std::vector<std::uint8_t> reaches(n, 0);
     std::vector<std::uint32_t> stack;
     for (std::uint32_t s = c.num_tangible; s < n; ++s) {
@@ -163,13 +175,9 @@ bool chain_is_irreducible(const TangibleChain& c) {
         for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) visit(c.col[e]);
     });
     if (!forward) return false;
-    std::vector<std::uint64_t> in_start(n + 1, 0);
-    for (std::uint64_t e = 0; e < c.num_arcs(); ++e) ++in_start[c.col[e] + 1];
-    for (std::uint32_t s = 0; s < n; ++s) in_start[s + 1] += in_start[s];
-    std::vector<std::uint32_t> from(c.num_arcs());
-    std::vector<std::uint64_t> fill(in_start.begin(), in_start.end() - 1);
-    for (std::uint32_t s = 0; s < n; ++s)
-        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) from[fill[c.col[e]]++] = s;
+    const Predecessors pred(c);
+    const std::vector<std::uint64_t>& in_start = pred.in_start;
+    const std::vector<std::uint32_t>& from = pred.from;
     return reach_all([&](std::uint32_t s, auto&& visit) {
         for (std::uint64_t e = in_start[s]; e < in_start[s + 1]; ++e) visit(from[e]);
     });
