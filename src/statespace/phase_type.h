@@ -104,9 +104,9 @@ PhBlock ph_block(const ChainModel& m, const std::vector<int>& starts, bool compu
 void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward);
 
 // The whole symbolic request of a phase-type chain (rates bound, start
-// probabilities checked): solves the states that still need a closed form,
-// makes s_dist the sum of the absorbing states' closed forms when
-// `need_overall`, and leaves the stable route of s_dist in s_stable.
+// probabilities checked): solves the states that still need a closed form
+// and makes s_dist the sum of the absorbing states' closed forms when
+// `need_overall`.
 void solve_ph_chain(Interpreter& in, SystemRecord& sys, bool computing_reward, bool need_overall);
 
 }  // namespace corvel

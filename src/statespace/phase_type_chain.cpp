@@ -1,53 +1,16 @@
 // The symbolic phase-type solution on a chain: the reached block, the two
-// variants, the results left in the state records and the system, and the
-// stable route of the absorption-time distribution.
+// variants, and the results left in the state records and the system.
 
 #include <algorithm>
 #include <cmath>
 
 #include "expo/guarded.h"
-#include "expo/numeric_dist.h"
 #include "interp/interpreter.h"
 #include "statespace/phase_type.h"
 
 namespace corvel {
 
 namespace {
-
-// P(absorbed by t) from the non-cancelling transient solution: F sums the
-// absorbing states and 1 − F the transient ones, so both keep their relative
-// accuracy.
-class PhAbsorptionDist final : public NumericDist {
-public:
-    PhAbsorptionDist(PhBlock b, Eigen::VectorXd p0) : b_(std::move(b)), p0_(std::move(p0)) {
-        const int nt = b_.nt;
-        for (int j = nt; j < b_.size(); ++j) pz_ += p0_(j);
-        total_ = p0_.sum();
-        if (nt > 0) {
-            const Eigen::MatrixXd n = (-b_.a.topLeftCorner(nt, nt)).partialPivLu().inverse();
-            const double mean = p0_.head(nt).transpose() * n * Eigen::VectorXd::Ones(nt);
-            if (std::isfinite(mean) && mean > 0.0) scale_ = mean;
-        }
-    }
-    GuardedProb at(double t) const override {
-        if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
-        const int n = b_.size(), nt = b_.nt;
-        int squarings = 0;
-        const Eigen::VectorXd p = ph_transient(b_, p0_, t, &squarings);
-        double f = 0.0, r = total_ > 1.0 ? 0.0 : 1.0 - total_;
-        for (int j = 0; j < n; ++j) (j < nt ? r : f) += p(j);
-        const double rel = kUnitRoundoff * (4.0 * n + 2.0 * squarings + 60.0);
-        return {Guarded{f, rel * f + 1e-300, Route::Uniformization}, Guarded{r, rel * r + 1e-300, Route::Uniformization}};
-    }
-    double mass_at_zero() const override { return pz_; }
-    double mass_at_infinity() const override { return std::max(0.0, 1.0 - total_); }
-    double time_scale() const override { return scale_; }
-
-private:
-    PhBlock b_;
-    Eigen::VectorXd p0_;
-    double pz_ = 0.0, total_ = 0.0, scale_ = 1.0;
-};
 
 std::vector<int> start_states(const ChainModel& m, double eps) {
     std::vector<int> s;
@@ -171,8 +134,6 @@ void solve_ph_chain(Interpreter& in, SystemRecord& sys, bool computing_reward, b
         for (int s = 0; s < m.num_states(); ++s)
             if (is_absorbing(m, s, eps)) add_expos(m.dists[static_cast<size_t>(s)].dist, sys.s_dist, in.settings.tol);
         sys.has_dist = true;
-        const PhBlock b = ph_block(m, start_states(m, eps), computing_reward, eps);
-        sys.s_stable = std::make_shared<PhAbsorptionDist>(b, start_vector(m, b));
     }
     std::fill(m.need_node.begin(), m.need_node.end(), 0);
 }
