@@ -7,6 +7,7 @@
 #include "interp/interpreter.h"
 #include "statespace/chain.h"
 #include "statespace/markov_solve.h"
+#include "statespace/phase_type.h"
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_net.h"
@@ -91,8 +92,9 @@ bool bind_system_arguments(Interpreter& in, SystemRecord& sys, MeasureCall& call
 // Markov chains: the rates are bound for the request's reward setting, then
 // the class decides. Acyclic chains (140) get their closed forms per state,
 // or the transient solution at a time point; irreducible chains (141) the
-// transient solution. The phase-type solution (142, and distributions of
-// 141) and the steady state of 141 are solved elsewhere.
+// transient solution; phase-type chains (142) their closed forms by
+// eigenvalues, or the transient solution. Distributions and the steady
+// state of 141 are solved elsewhere.
 void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged) {
     const bool reward = req.computing_reward;
     const bool transient = markov_request_is_transient(sys, req);
@@ -116,6 +118,21 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
                 add_absorbing_cdfs(in, sys);
                 sys.s_stable = markov_absorbing_route(in, sys, reward);
             }
+            break;
+        }
+        case kSysMarkovPhase: {
+            check_starting_probs(in, sys);
+            ChainModel& m = chain_of(sys);
+            if (has_non_transient_states(m, in.settings.tol.epsilon)) in.err.error(113, kFatal, sys.name, true);
+            if (transient) {
+                m_transient(in, sys, req.time);
+                break;
+            }
+            // Every state's closed form is made anew for the current rates.
+            m.dists.assign(static_cast<size_t>(m.num_states()), StateDists{});
+            m.need_node.assign(static_cast<size_t>(m.num_states()), 1);
+            solve_ph_chain(in, sys, reward, true);
+            sys.s_stable = markov_absorbing_route(in, sys, reward);
             break;
         }
         case kSysMarkovIrreducible:
