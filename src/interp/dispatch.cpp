@@ -8,6 +8,7 @@
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_net.h"
+#include "statespace/steady_measures.h"
 
 namespace corvel {
 
@@ -130,6 +131,7 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     }
 
     if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
+    if (is_steady_chain_request(sys, req)) return analyze_steady_chain(in, sys, req, unchanged);
 
     int mode = component_binding_mode(call.kw);
     bool cached = unchanged && sys.s_vbound && sys.cache_mode == mode &&

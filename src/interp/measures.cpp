@@ -13,6 +13,7 @@
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_net.h"
+#include "statespace/steady_measures.h"
 
 namespace corvel {
 
@@ -138,6 +139,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
+    if (is_steady_chain_request(sys, req)) return steady_chain_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
     return 0.0;
 }
@@ -151,6 +153,10 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
+    if (is_steady_chain_request(sys, req)) {
+        steady_chain_distribution(in, sys, req, out);
+        return true;
+    }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
     out = system_distribution(in, sys);
     return true;
@@ -201,6 +207,10 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
+    if (is_steady_chain_request(sys, req)) {
+        print_steady_chain_result(in, sys, call, req);
+        return;
+    }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
     switch (call.kw) {
         case Kw::Cdf:

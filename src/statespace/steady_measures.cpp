@@ -1,0 +1,139 @@
+// Analysis, value measures and printouts of irreducible chains in steady
+// state and of semi-Markov chains.
+
+#include "statespace/steady_measures.h"
+
+#include <cmath>
+
+#include "expo/distribution.h"
+#include "expo/results.h"
+#include "interp/interpreter.h"
+#include "statespace/chain.h"
+#include "statespace/irreducible.h"
+#include "statespace/semimark.h"
+
+namespace corvel {
+
+namespace {
+
+bool is_semimark_type(int type) { return type == kSysSemimarkAcyclic || type == kSysSemimarkIrreducible; }
+
+// The distribution a node-less or node request of an acyclic semi-Markov
+// chain is about: the absorption CDF, or the conditional time of reaching
+// (absorbing node) or leaving (other node) the named state.
+Exponomial subject_distribution(Interpreter& in, SystemRecord& sys, int node) {
+    if (node < 0) return sys.s_dist;
+    const ChainModel& m = chain_of(sys);
+    const StateDists& d = m.dists[static_cast<size_t>(node)];
+    const Exponomial& F = m.has_successors(node) ? d.ldist : d.dist;
+    Exponomial out;
+    conditional_absorption(F, m.prob[static_cast<size_t>(node)], out, in.settings.tol);
+    return out;
+}
+
+// Mean and variance of the continuous part, as the distribution summary
+// prints them.
+void continuous_moments(Interpreter& in, const Exponomial& F, double& mean, double& variance) {
+    double pz = 0.0, pi = 0.0, pc = 0.0;
+    const Tolerances& tol = in.settings.tol;
+    separate(F, pz, pi, pc, tol.epsilon, nullptr, tol);
+    mean = variance = 0.0;
+    if (pc == 0.0) return;
+    Exponomial G = F;
+    scalar_multiply(G, 1.0 / pc);
+    mean = moment_of_expo(G, 1, tol);
+    variance = moment_of_expo(G, 2, tol) - mean * mean;
+}
+
+}  // namespace
+
+bool is_steady_chain_request(const SystemRecord& sys, const AnalysisRequest& req) {
+    if (is_semimark_type(sys.type)) return true;
+    return sys.type == kSysMarkovIrreducible && !req.transient && !(req.computing_cdf && req.node >= 0);
+}
+
+void analyze_steady_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged) {
+    const bool acyclic = sys.type == kSysSemimarkAcyclic;
+    bool cached = unchanged && sys.s_vbound &&
+                  (acyclic ? sys.s_sbound && sys.s_reward == req.computing_reward : sys.s_ibound);
+    if (cached) {
+        if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
+        return;
+    }
+    if (is_semimark_type(sys.type))
+        solve_semimark(in, sys, acyclic && req.computing_reward);
+    else
+        solve_irreducible_markov(in, sys);
+    sys.s_vbound = true;
+    sys.s_reward = acyclic && req.computing_reward;
+    sys.s_tbound = false;
+}
+
+double steady_chain_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
+    switch (call.kw) {
+        case Kw::Prob:
+        case Kw::Sreward:
+        case Kw::Exrss: return chain_steady_measure(in, sys, call.kw, req.node);
+        default: break;
+    }
+    if (sys.type != kSysSemimarkAcyclic) {
+        in.err.error(21, kFatal, sys.name, true);
+        return 0.0;
+    }
+    const Tolerances& tol = in.settings.tol;
+    const ChainModel& m = chain_of(sys);
+    if (call.kw == Kw::Value || call.kw == Kw::Tvalue) {
+        const Exponomial& F = req.node < 0 ? sys.s_dist : m.dists[static_cast<size_t>(req.node)].dist;
+        return evaluate_expo(F, req.time, tol);
+    }
+    Exponomial F = subject_distribution(in, sys, req.node);
+    double pz = 0.0, pi = 0.0, pc = 0.0, mean = 0.0, variance = 0.0;
+    switch (call.kw) {
+        case Kw::Mean:
+            continuous_moments(in, F, mean, variance);
+            return mean;
+        case Kw::Variance:
+            continuous_moments(in, F, mean, variance);
+            return variance;
+        case Kw::Pzero:
+        case Kw::Pinf:
+        case Kw::Pcont:
+            separate(F, pz, pi, pc, tol.epsilon, nullptr, tol);
+            return call.kw == Kw::Pzero ? pz : call.kw == Kw::Pinf ? pi : pc;
+        default:
+            in.err.error(21, kFatal, sys.name, true);
+            return 0.0;
+    }
+}
+
+void steady_chain_distribution(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, Exponomial& out) {
+    if (sys.type != kSysSemimarkAcyclic) in.err.error(21, kFatal, sys.name, true);
+    out = subject_distribution(in, sys, req.node);
+}
+
+void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
+                               const AnalysisRequest& req) {
+    if (sys.type != kSysSemimarkAcyclic || (call.kw != Kw::Cdf && call.kw != Kw::Lcdf)) {
+        in.err.error(21, kFatal, sys.name, true);
+        return;
+    }
+    if (req.node < 0) {
+        print_system_result_header(in.out, SystemResult::Cdf, sys.name);
+        print_distribution_info(in.out, in.settings, in.err, sys.s_dist, 't');
+        return;
+    }
+    const ChainModel& m = chain_of(sys);
+    const double p = m.prob[static_cast<size_t>(req.node)];
+    print_state_header(in.out, sys.name, m.state_name(req.node));
+    if (call.kw == Kw::Cdf && m.has_successors(req.node)) {
+        // A state that is left again: the probability of being in it at t.
+        print_transient_state_label(in.out);
+        print_distribution_info(in.out, in.settings, in.err, m.dists[static_cast<size_t>(req.node)].dist, 't');
+        return;
+    }
+    print_absorbing_state(in.out, in.settings, p, true);
+    if (p == 0.0) return;
+    print_distribution_info(in.out, in.settings, in.err, subject_distribution(in, sys, req.node), 't');
+}
+
+}  // namespace corvel
