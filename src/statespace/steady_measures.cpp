@@ -86,13 +86,37 @@ double steady_chain_value(Interpreter& in, SystemRecord& sys, const MeasureCall&
         const Exponomial& F = req.node < 0 ? sys.s_dist : m.dists[static_cast<size_t>(req.node)].dist;
         return evaluate_expo(F, req.time, tol);
     }
+    if (call.kw == Kw::Exrt || call.kw == Kw::Cexrt) {
+        // The reward rates weighted by the probabilities of being in each
+        // state at t, or by their integrals over (0, t).
+        double total = 0.0;
+        for (int s = 0; s < m.num_states(); ++s) {
+            double r = m.reward.empty() ? 0.0 : m.reward[static_cast<size_t>(s)];
+            if (r == 0.0) continue;
+            const Exponomial& F = m.dists[static_cast<size_t>(s)].dist;
+            if (call.kw == Kw::Exrt) {
+                total += r * evaluate_expo(F, req.time, tol);
+            } else {
+                Exponomial I;
+                integrate_expo(F, I, tol);
+                subtract_value_at_zero(I, tol);
+                total += r * evaluate_expo(I, req.time, tol);
+            }
+        }
+        return total;
+    }
+    // The reward measures read the absorption distribution computed in
+    // reward units.
+    if (call.kw == Kw::Rvalue) return evaluate_expo(sys.s_dist, req.time, tol);
     Exponomial F = subject_distribution(in, sys, req.node);
     double pz = 0.0, pi = 0.0, pc = 0.0, mean = 0.0, variance = 0.0;
     switch (call.kw) {
         case Kw::Mean:
+        case Kw::Rmean:
             continuous_moments(in, F, mean, variance);
             return mean;
         case Kw::Variance:
+        case Kw::Rvariance:
             continuous_moments(in, F, mean, variance);
             return variance;
         case Kw::Pzero:
@@ -113,13 +137,14 @@ void steady_chain_distribution(Interpreter& in, SystemRecord& sys, const Analysi
 
 void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
                                const AnalysisRequest& req) {
-    if (sys.type != kSysSemimarkAcyclic || (call.kw != Kw::Cdf && call.kw != Kw::Lcdf)) {
+    if (sys.type != kSysSemimarkAcyclic || (call.kw != Kw::Cdf && call.kw != Kw::Lcdf && call.kw != Kw::Reward)) {
         in.err.error(21, kFatal, sys.name, true);
         return;
     }
     if (req.node < 0) {
-        print_system_result_header(in.out, SystemResult::Cdf, sys.name);
-        print_distribution_info(in.out, in.settings, in.err, sys.s_dist, 't');
+        print_system_result_header(in.out, call.kw == Kw::Reward ? SystemResult::RewardCdf : SystemResult::Cdf,
+                                   sys.name);
+        print_distribution_info(in.out, in.settings, in.err, sys.s_dist, call.kw == Kw::Reward ? 'r' : 't');
         return;
     }
     const ChainModel& m = chain_of(sys);
