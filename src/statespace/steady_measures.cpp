@@ -153,7 +153,8 @@ void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const Measure
     if (call.kw == Kw::Cdf && m.has_successors(req.node)) {
         // A state that is left again: the probability of being in it at t.
         print_transient_state_label(in.out);
-        print_distribution_info(in.out, in.settings, in.err, m.dists[static_cast<size_t>(req.node)].dist, 't');
+        expo_print(in.out, in.settings, m.dists[static_cast<size_t>(req.node)].dist, 't');
+        in.out.write("\n");
         return;
     }
     print_absorbing_state(in.out, in.settings, p, true);
