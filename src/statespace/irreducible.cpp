@@ -41,7 +41,7 @@ SparseChain irreducible_matrix(Interpreter& in, const SystemRecord& sys) {
         m.num_states(), static_cast<std::int64_t>(m.arcs.size()),
         [&](std::int64_t k) {
             const ChainArc& a = m.arcs[static_cast<size_t>(k)];
-            double value = semi ? sys.edges[static_cast<size_t>(k)].prob : a.rate;
+            double value = !semi ? a.rate : static_cast<size_t>(k) < sys.edges.size() ? sys.edges[static_cast<size_t>(k)].prob : 0.0;
             return SparseArc{a.from, a.to, value};
         },
         &in.err);

@@ -65,8 +65,11 @@ bool is_weibull_spec(const Interpreter& in, const DistSpec& spec) {
 
 // The arc distributions of state s, in the order of its successor list.
 std::vector<const Exponomial*> arc_dists(const SystemRecord& sys, const ChainModel& m, int s) {
+    // Every arc of a semi-Markov chain has its edge record; an arc without
+    // one (none is made today) would never be left through.
+    static const Exponomial never = Exponomial::constant(0.0);
     std::vector<const Exponomial*> F;
-    for (std::uint32_t e : m.out_arcs(s)) F.push_back(&sys.edges[e].dist);
+    for (std::uint32_t e : m.out_arcs(s)) F.push_back(e < sys.edges.size() ? &sys.edges[e].dist : &never);
     return F;
 }
 
@@ -134,7 +137,8 @@ void rebind_semimark(Interpreter& in, SystemRecord& sys, bool computing_reward) 
         if (!m.has_successors(s)) continue;
         double r = m.reward.empty() ? 0.0 : m.reward[static_cast<size_t>(s)];
         if (std::fabs(r) < eps) in.err.error(147, kFatal, std::string(m.names[s]), true);
-        for (std::uint32_t e : m.out_arcs(s)) sys.edges[e].dist = in_reward_units(sys.edges[e].dist, r, tol);
+        for (std::uint32_t e : m.out_arcs(s))
+            if (e < sys.edges.size()) sys.edges[e].dist = in_reward_units(sys.edges[e].dist, r, tol);
     }
 }
 
@@ -161,7 +165,7 @@ void analyze_acyclic_semimark(Interpreter& in, SystemRecord& sys, int start, boo
             compute_probs_and_dist(d.own_dist, F, sys.semi_conditional, probs, &exits, tol);
             std::span<const std::uint32_t> out = m.out_arcs(i);
             for (size_t k = 0; k < out.size(); ++k) {
-                sys.edges[out[k]].prob = probs[k];
+                if (out[k] < sys.edges.size()) sys.edges[out[k]].prob = probs[k];
                 exit_cdf[out[k]] = std::move(exits[k]);
             }
         }
@@ -174,7 +178,7 @@ void analyze_acyclic_semimark(Interpreter& in, SystemRecord& sys, int start, boo
             const int from = m.arcs[e].from;
             const double pf = m.prob[static_cast<size_t>(from)];
             if (std::fabs(pf) < eps) continue;
-            p += pf * sys.edges[e].prob;
+            p += pf * (e < sys.edges.size() ? sys.edges[e].prob : 0.0);
             // Entering the from-state (density, plus its start mass) followed
             // by leaving it through this arc.
             const Exponomial& G = exit_cdf[e];
@@ -216,7 +220,8 @@ void prepare_embedded_chain(Interpreter& in, SystemRecord& sys) {
         std::vector<const Exponomial*> F = arc_dists(sys, m, s);
         compute_probs_and_dist(d.own_dist, F, sys.semi_conditional, probs, nullptr, tol);
         std::span<const std::uint32_t> out = m.out_arcs(s);
-        for (size_t k = 0; k < out.size(); ++k) sys.edges[out[k]].prob = probs[k];
+        for (size_t k = 0; k < out.size(); ++k)
+            if (out[k] < sys.edges.size()) sys.edges[out[k]].prob = probs[k];
         double lim = lim_at_inf(d.own_dist, tol);
         if (std::fabs(lim - 1.0) >= eps) {
             in.out.printf("lim is %12.6e\n", lim);
