@@ -5,6 +5,7 @@
 #include "expo/results.h"
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
+#include "interp/chain_measures.h"
 #include "interp/dispatch.h"
 #include "interp/eval_table.h"
 #include "interp/func_sys.h"
@@ -137,9 +138,10 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     if (sys.type == kSysFtreeRepeated && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
         return repeated_importance(in, sys, call);
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
+    if (is_steady_chain_request(sys, req)) return steady_chain_value(in, sys, call, req);
+    if (is_markov_system(sys)) return markov_measure_value(in, sys, call, req);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
-    if (is_steady_chain_request(sys, req)) return steady_chain_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
     return 0.0;
 }
@@ -155,6 +157,10 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
     SystemRecord& sys = in.systems[call.system];
     if (is_steady_chain_request(sys, req)) {
         steady_chain_distribution(in, sys, req, out);
+        return true;
+    }
+    if (is_markov_system(sys)) {
+        markov_measure_distribution(in, sys, call, req, out);
         return true;
     }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
@@ -209,6 +215,10 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
     SystemRecord& sys = in.systems[call.system];
     if (is_steady_chain_request(sys, req)) {
         print_steady_chain_result(in, sys, call, req);
+        return;
+    }
+    if (is_markov_system(sys)) {
+        print_markov_result(in, sys, call, req);
         return;
     }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);

@@ -49,7 +49,8 @@ void continuous_moments(Interpreter& in, const Exponomial& F, double& mean, doub
 
 bool is_steady_chain_request(const SystemRecord& sys, const AnalysisRequest& req) {
     if (is_semimark_type(sys.type)) return true;
-    return sys.type == kSysMarkovIrreducible && !req.transient && !(req.computing_cdf && req.node >= 0);
+    if (sys.type != kSysMarkovIrreducible || req.transient) return false;
+    return req.measure == Kw::Prob || req.measure == Kw::Sreward || req.measure == Kw::Exrss;
 }
 
 void analyze_steady_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged) {

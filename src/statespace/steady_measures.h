@@ -1,6 +1,6 @@
 #pragma once
-// Requests on irreducible chains in steady state (141 without a time or a
-// node distribution, 144) and on semi-Markov chains (143, 144): their
+// Requests on irreducible Markov chains in steady state (prob, sreward and
+// exrss of 141) and on semi-Markov chains (143, 144): their
 // analysis with its cache, their value measures, their printouts and their
 // distributions as components of other models.
 
