@@ -8,6 +8,7 @@
 #include "expo/distribution.h"
 #include "expo/results.h"
 #include "interp/interpreter.h"
+#include "interp/trusted_numbers.h"
 #include "statespace/chain.h"
 #include "statespace/irreducible.h"
 #include "statespace/semimark.h"
@@ -29,20 +30,6 @@ Exponomial subject_distribution(Interpreter& in, SystemRecord& sys, int node) {
     Exponomial out;
     conditional_absorption(F, m.prob[static_cast<size_t>(node)], out, in.settings.tol);
     return out;
-}
-
-// Mean and variance of the continuous part, as the distribution summary
-// prints them.
-void continuous_moments(Interpreter& in, const Exponomial& F, double& mean, double& variance) {
-    double pz = 0.0, pi = 0.0, pc = 0.0;
-    const Tolerances& tol = in.settings.tol;
-    separate(F, pz, pi, pc, tol.epsilon, nullptr, tol);
-    mean = variance = 0.0;
-    if (pc == 0.0) return;
-    Exponomial G = F;
-    scalar_multiply(G, 1.0 / pc);
-    mean = moment_of_expo(G, 1, tol);
-    variance = moment_of_expo(G, 2, tol) - mean * mean;
 }
 
 }  // namespace
@@ -83,10 +70,6 @@ double steady_chain_value(Interpreter& in, SystemRecord& sys, const MeasureCall&
     }
     const Tolerances& tol = in.settings.tol;
     const ChainModel& m = chain_of(sys);
-    if (call.kw == Kw::Value || call.kw == Kw::Tvalue) {
-        const Exponomial& F = req.node < 0 ? sys.s_dist : m.dists[static_cast<size_t>(req.node)].dist;
-        return evaluate_expo(F, req.time, tol);
-    }
     if (call.kw == Kw::Exrt || call.kw == Kw::Cexrt) {
         // The reward rates weighted by the probabilities of being in each
         // state at t, or by their integrals over (0, t).
@@ -106,29 +89,23 @@ double steady_chain_value(Interpreter& in, SystemRecord& sys, const MeasureCall&
         }
         return total;
     }
-    // The reward measures read the absorption distribution computed in
-    // reward units.
-    if (call.kw == Kw::Rvalue) return evaluate_expo(sys.s_dist, req.time, tol);
-    Exponomial F = subject_distribution(in, sys, req.node);
-    double pz = 0.0, pi = 0.0, pc = 0.0, mean = 0.0, variance = 0.0;
-    switch (call.kw) {
-        case Kw::Mean:
-        case Kw::Rmean:
-            continuous_moments(in, F, mean, variance);
-            return mean;
-        case Kw::Variance:
-        case Kw::Rvariance:
-            continuous_moments(in, F, mean, variance);
-            return variance;
-        case Kw::Pzero:
-        case Kw::Pinf:
-        case Kw::Pcont:
-            separate(F, pz, pi, pc, tol.epsilon, nullptr, tol);
-            return call.kw == Kw::Pzero ? pz : call.kw == Kw::Pinf ? pi : pc;
-        default:
-            in.err.error(21, kFatal, sys.name, true);
-            return 0.0;
+    // Numbers of a closed form go through the shared guard (a warning when
+    // its terms cancel beyond the printed digits). The reward measures read
+    // the absorption distribution computed in reward units.
+    if (call.kw == Kw::Value || call.kw == Kw::Tvalue) {
+        const Exponomial& F = req.node < 0 ? sys.s_dist : m.dists[static_cast<size_t>(req.node)].dist;
+        return trusted_value_of(in, sys.name, &F, nullptr, Kw::Value, req.time);
     }
+    Kw kw = call.kw;
+    if (kw == Kw::Rvalue) kw = Kw::Value;
+    if (kw == Kw::Rmean) kw = Kw::Mean;
+    if (kw == Kw::Rvariance) kw = Kw::Variance;
+    if (!is_distribution_number(kw)) {
+        in.err.error(21, kFatal, sys.name, true);
+        return 0.0;
+    }
+    Exponomial F = subject_distribution(in, sys, kw == Kw::Value ? -1 : req.node);
+    return trusted_value_of(in, sys.name, &F, nullptr, kw, req.time);
 }
 
 void steady_chain_distribution(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, Exponomial& out) {
@@ -145,7 +122,9 @@ void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const Measure
     if (req.node < 0) {
         print_system_result_header(in.out, call.kw == Kw::Reward ? SystemResult::RewardCdf : SystemResult::Cdf,
                                    sys.name);
-        print_distribution_info(in.out, in.settings, in.err, sys.s_dist, call.kw == Kw::Reward ? 'r' : 't');
+        TrustedSummary trusted(in, sys.name, sys.s_dist, nullptr);
+        print_distribution_info(in.out, in.settings, in.err, sys.s_dist, call.kw == Kw::Reward ? 'r' : 't',
+                                trusted.guard());
         return;
     }
     const ChainModel& m = chain_of(sys);
@@ -160,7 +139,9 @@ void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const Measure
     }
     print_absorbing_state(in.out, in.settings, p, true);
     if (p == 0.0) return;
-    print_distribution_info(in.out, in.settings, in.err, subject_distribution(in, sys, req.node), 't');
+    const Exponomial F = subject_distribution(in, sys, req.node);
+    TrustedSummary trusted(in, sys.name, F, nullptr);
+    print_distribution_info(in.out, in.settings, in.err, F, 't', trusted.guard());
 }
 
 }  // namespace corvel
