@@ -156,7 +156,7 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
     if (is_steady_chain_request(sys, req)) {
-        steady_chain_distribution(in, sys, req, out);
+        steady_chain_distribution(in, sys, call, req, out);
         return true;
     }
     if (is_markov_system(sys)) {

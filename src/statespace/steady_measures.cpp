@@ -7,7 +7,10 @@
 
 #include "expo/distribution.h"
 #include "expo/results.h"
+#include "interp/dispatch.h"
+#include "interp/eval_table.h"
 #include "interp/interpreter.h"
+#include "interp/measures.h"
 #include "interp/trusted_numbers.h"
 #include "statespace/chain.h"
 #include "statespace/irreducible.h"
@@ -19,20 +22,28 @@ namespace {
 
 bool is_semimark_type(int type) { return type == kSysSemimarkAcyclic || type == kSysSemimarkIrreducible; }
 
-// The distribution a node-less or node request of an acyclic semi-Markov
-// chain is about: the absorption CDF, or the conditional time of reaching
-// (absorbing node) or leaving (other node) the named state.
-Exponomial subject_distribution(Interpreter& in, SystemRecord& sys, int node) {
+// The closed form a number of an acyclic semi-Markov chain is read from:
+// the absorption CDF, or the named state's own closed form (probability of
+// being in it at t, or of having reached it by t for an absorbing state).
+const Exponomial& number_form(SystemRecord& sys, int node) {
     if (node < 0) return sys.s_dist;
+    return chain_of(sys).dists[static_cast<size_t>(node)].dist;
+}
+
+// The conditional distribution of a state's printout: the time of reaching
+// an absorbing state, or of leaving another one, given that it happens.
+Exponomial conditional_form(Interpreter& in, SystemRecord& sys, int node) {
     const ChainModel& m = chain_of(sys);
     const StateDists& d = m.dists[static_cast<size_t>(node)];
-    const Exponomial& F = m.has_successors(node) ? d.ldist : d.dist;
     Exponomial out;
-    conditional_absorption(F, m.prob[static_cast<size_t>(node)], out, in.settings.tol);
+    conditional_absorption(m.has_successors(node) ? d.ldist : d.dist, m.prob[static_cast<size_t>(node)], out,
+                           in.settings.tol);
     return out;
 }
 
 }  // namespace
+
+bool is_semimark_system(const SystemRecord& sys) { return is_semimark_type(sys.type); }
 
 bool is_steady_chain_request(const SystemRecord& sys, const AnalysisRequest& req) {
     if (is_semimark_type(sys.type)) return true;
@@ -92,25 +103,52 @@ double steady_chain_value(Interpreter& in, SystemRecord& sys, const MeasureCall&
     // Numbers of a closed form go through the shared guard (a warning when
     // its terms cancel beyond the printed digits). The reward measures read
     // the absorption distribution computed in reward units.
-    if (call.kw == Kw::Value || call.kw == Kw::Tvalue) {
-        const Exponomial& F = req.node < 0 ? sys.s_dist : m.dists[static_cast<size_t>(req.node)].dist;
-        return trusted_value_of(in, sys.name, &F, nullptr, Kw::Value, req.time);
-    }
     Kw kw = call.kw;
-    if (kw == Kw::Rvalue) kw = Kw::Value;
+    if (kw == Kw::Tvalue || kw == Kw::Rvalue) kw = Kw::Value;
     if (kw == Kw::Rmean) kw = Kw::Mean;
     if (kw == Kw::Rvariance) kw = Kw::Variance;
     if (!is_distribution_number(kw)) {
         in.err.error(21, kFatal, sys.name, true);
         return 0.0;
     }
-    Exponomial F = subject_distribution(in, sys, kw == Kw::Value ? -1 : req.node);
-    return trusted_value_of(in, sys.name, &F, nullptr, kw, req.time);
+    const int node = call.kw == Kw::Rvalue ? -1 : req.node;
+    return trusted_value_of(in, sys.name, &number_form(sys, node), nullptr, kw, req.time);
 }
 
-void steady_chain_distribution(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, Exponomial& out) {
+void steady_chain_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
+                               const AnalysisRequest& req, Exponomial& out) {
     if (sys.type != kSysSemimarkAcyclic) in.err.error(21, kFatal, sys.name, true);
-    out = subject_distribution(in, sys, req.node);
+    if (req.node < 0) {
+        out = sys.s_dist;
+        return;
+    }
+    // cdf(chain, state): the time of absorption in that state, given that
+    // the chain ends there.
+    const ChainModel& m = chain_of(sys);
+    if (m.has_successors(req.node)) in.err.error(111, kFatal, call.node, true);
+    out = conditional_form(in, sys, req.node);
+}
+
+void print_steady_chain_eval_table(Interpreter& in, OutputStatement& st, const EvalKind& kind) {
+    MeasureCall& call = st.call;
+    SystemRecord& sys = in.systems[call.system];
+    AnalysisRequest req;
+    req.measure = kind.kind;
+    req.computing_cdf = kind.kind == Kw::Cdf;
+    req.computing_reward = kind.kind == Kw::Reward;
+    req.table = true;
+    {
+        const Kw saved = call.kw;
+        call.kw = kind.kind;
+        analyze_system(in, call, req);
+        call.kw = saved;
+    }
+    print_eval_title(in.out, sys.name, call.has_node ? std::optional<std::string_view>(call.node) : std::nullopt);
+    const Exponomial& F = number_form(sys, call.has_node ? req.node : -1);
+    TrustedEval trusted(in, sys.name, &F, nullptr);
+    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, {}, F, kind.variable,
+                     trusted.function());
+    trusted.report_warnings();
 }
 
 void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
@@ -139,7 +177,7 @@ void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const Measure
     }
     print_absorbing_state(in.out, in.settings, p, true);
     if (p == 0.0) return;
-    const Exponomial F = subject_distribution(in, sys, req.node);
+    const Exponomial F = conditional_form(in, sys, req.node);
     TrustedSummary trusted(in, sys.name, F, nullptr);
     print_distribution_info(in.out, in.settings, in.err, F, 't', trusted.guard());
 }

@@ -11,6 +11,11 @@ namespace corvel {
 class Interpreter;
 class Exponomial;
 struct SystemRecord;
+struct OutputStatement;
+struct EvalKind;
+
+// A system whose block is a semimark block (classified 143 or 144).
+bool is_semimark_system(const SystemRecord& sys);
 
 // True when the request is one this module answers.
 bool is_steady_chain_request(const SystemRecord& sys, const AnalysisRequest& req);
@@ -22,15 +27,20 @@ bool is_steady_chain_request(const SystemRecord& sys, const AnalysisRequest& req
 void analyze_steady_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged);
 
 // The number a value measure yields: prob, sreward, exrss; for acyclic
-// semi-Markov chains also value/tvalue (the node's closed form, or the
-// absorption CDF, at t) and mean, variance, pzero, pinf, pcont (of the
-// absorption distribution, or with a node of the conditional time of
-// reaching it).
+// semi-Markov chains also exrt/cexrt, the reward measures, and value, tvalue,
+// mean, variance, pzero, pinf, pcont of the absorption distribution or of
+// the named state's closed form (as for Markov chains).
 double steady_chain_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
 
-// The distribution of cdf(sys) (absorption) or cdf(sys, node) (the
-// conditional time of reaching the node) of an acyclic semi-Markov chain.
-void steady_chain_distribution(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, Exponomial& out);
+// The distribution of cdf(sys) (absorption) or cdf(sys, state) (the time of
+// absorption in that state given that the chain ends there; error 111 for a
+// state that is left again) of an acyclic semi-Markov chain.
+void steady_chain_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
+                               const AnalysisRequest& req, Exponomial& out);
+
+// The distribution table (cdf or reward kind) of an eval statement on a
+// semi-Markov chain: the absorption CDF, or the named state's closed form.
+void print_steady_chain_eval_table(Interpreter& in, OutputStatement& st, const EvalKind& kind);
 
 // The printouts of cdf (with or without a node) and lcdf.
 void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
