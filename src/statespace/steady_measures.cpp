@@ -69,6 +69,14 @@ void analyze_steady_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
 }
 
 double steady_chain_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
+    if (call.kw == Kw::Sreward && sys.type == kSysSemimarkAcyclic) {
+        // The reward rate times the limiting probability of the state: the
+        // mass that ends there (absorbing states) or never leaves it (a
+        // defective sojourn).
+        const ChainModel& m = chain_of(sys);
+        const double r = m.reward.empty() ? 0.0 : m.reward[static_cast<size_t>(req.node)];
+        return r * lim_at_inf(m.dists[static_cast<size_t>(req.node)].dist, in.settings.tol);
+    }
     switch (call.kw) {
         case Kw::Prob:
         case Kw::Sreward:
