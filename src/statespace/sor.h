@@ -116,6 +116,15 @@ void gth_steady_state(const SparseChain& m, std::vector<double>& x);
 // Chains up to this size have GTH as their stable route.
 constexpr int kGthLimit = 1000;
 
+// The same elimination on the sparse rows, in state order from the last
+// state down: exact for any chain, cheap while the fill-in stays small
+// (banded, ring-like chains). Gives up (false, x unspecified) once more than
+// `budget` entries would be held.
+bool sparse_gth_steady_state(const SparseChain& m, std::vector<double>& x, std::int64_t budget);
+// Larger chains take the sparse elimination as their stable route with at
+// least this fill budget (about 60 bytes an entry).
+constexpr std::int64_t kSparseGthFill = 4'000'000;
+
 struct SteadyStateResult : SorResult {
     double balance = 0.0;      // balance_error of the returned vector
     bool stable_route = false; // the vector came from gth_steady_state
@@ -126,7 +135,8 @@ struct SteadyStateResult : SorResult {
 // The entry every steady-state caller uses: `sor`, then the balance check,
 // settled with the shared guard (io.policy): the balance error is the
 // relative error estimate of the probabilities; beyond the recompute bound a
-// chain of at most kGthLimit states is re-solved by GTH; when the estimate is
+// chain of at most kGthLimit states is re-solved by GTH, a larger one by the
+// sparse elimination when its fill stays within budget; when the estimate is
 // still beyond the warning bound `inaccurate` is set and the caller reports
 // it (print_trust_warning).
 SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io);
