@@ -314,6 +314,9 @@ bool sparse_gth_steady_state(const SparseChain& m, std::vector<double>& x, std::
     const int n = m.n;
     x.assign(static_cast<size_t>(n), 0.0);
     if (n == 0) return true;
+    // The stored arcs count toward the budget; at least half of it is left
+    // for the fill.
+    if (2 * m.nonzeros() > budget) return false;
     // Row i holds the rates out of state i (a[i][j], j != i); col[j] lists
     // the rows that have an entry in column j (entries may have been folded
     // away, which the row map tells).
@@ -398,8 +401,7 @@ SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vect
         stable = [&]() -> std::optional<Guarded> {
             // Larger chains are eliminated sparsely while the fill stays
             // within a budget (banded and ring-like chains).
-            const std::int64_t budget = std::max<std::int64_t>(kSparseGthFill, 8 * m.nonzeros());
-            if (!sparse_gth_steady_state(m, exact, budget)) {
+            if (!sparse_gth_steady_state(m, exact, kSparseGthFill)) {
                 exact.clear();
                 return std::nullopt;
             }

@@ -118,11 +118,12 @@ constexpr int kGthLimit = 1000;
 
 // The same elimination on the sparse rows, in state order from the last
 // state down: exact for any chain, cheap while the fill-in stays small
-// (banded, ring-like chains). Gives up (false, x unspecified) once more than
+// (banded, ring-like chains). Gives up (false, x unspecified) at once when
+// the arcs take more than half of `budget` entries, and once more than
 // `budget` entries would be held.
 bool sparse_gth_steady_state(const SparseChain& m, std::vector<double>& x, std::int64_t budget);
-// Larger chains take the sparse elimination as their stable route with at
-// least this fill budget (about 60 bytes an entry).
+// The budget of the stable route of chains beyond kGthLimit: about 60 bytes
+// an entry, so the elimination never holds more than a few hundred MB.
 constexpr std::int64_t kSparseGthFill = 4'000'000;
 
 struct SteadyStateResult : SorResult {

@@ -385,6 +385,7 @@ TEST(SparseGth, AgreesWithDenseEliminationAndKeepsItsBudget) {
     for (int i = 0; i < 200; ++i) EXPECT_NEAR(sparse[i], dense[i], 1e-12 * dense[i]) << i;
     // Too small a budget for the fill: refused, not truncated.
     EXPECT_FALSE(sparse_gth_steady_state(m, sparse, 10));
+    EXPECT_FALSE(sparse_gth_steady_state(m, sparse, 2 * m.nonzeros() + 5));
 }
 
 TEST(SparseGth, LargeStiffRingIsRecoveredBeyondTheDenseLimit) {
