@@ -65,7 +65,7 @@ struct TransientResult {
     std::vector<double> prob, cum;
     double error = 0.0, cum_error = 0.0;
 };
-inline constexpr int kDenseTransientStates = 400;
+inline constexpr int kDenseTransientStates = 200;
 TransientResult transient_solution(const ChainArcsView& chain, const std::vector<double>& start, double time,
                                    double precision, double epsilon, Output* trace);
 

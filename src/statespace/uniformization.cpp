@@ -69,6 +69,11 @@ UniformStats uniform(const ChainArcsView& m, std::vector<double>& prob, std::vec
     }
     const double Lambda = 1.05 * dmax;
     const double lt = Lambda * time;
+    if (!std::isfinite(lt) || lt > 1e17) {
+        // Beyond any step count (and the exactness of the step index).
+        st.incomplete = true;
+        return st;
+    }
     const double log_lt = std::log(lt);
     for (double& x : d) x = 1.0 - x / Lambda;  // diagonal of P
 
@@ -234,6 +239,20 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
     r.prob = start;
     r.prob.resize(static_cast<size_t>(chain.num_states), 0.0);
     const long budget = uniform_step_budget(chain);
+    // Chains small enough for the dense route take it at once when the
+    // Poisson range alone would exceed the budget.
+    double dmax = 0.0;
+    {
+        std::vector<double> out(static_cast<size_t>(chain.num_states), 0.0);
+        for (const ChainArc& a : chain.arcs)
+            if (a.rate > 0.0) out[static_cast<size_t>(a.from)] += a.rate;
+        for (double x : out) dmax = std::max(dmax, x);
+    }
+    const double lt = 1.05 * dmax * time;
+    if (chain.num_states <= kDenseTransientStates && std::isfinite(lt) && lt + 10.0 * std::sqrt(lt) > budget) {
+        TransientResult d;
+        if (dense_transient(chain, start, time, d)) return d;
+    }
     UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, budget);
     // Rounding of the vector products adds to the truncated mass.
     r.error = precision + 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1);
@@ -298,6 +317,7 @@ public:
     }
     GuardedProb at(double t) const override {
         if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
+        if (!std::isfinite(t)) return {Guarded{1.0 - pinf_, 1e-15, Route::Exact}, Guarded{pinf_, 1e-15, Route::Exact}};
         ChainArcsView view{n_, arcs_, pred_off_, pred_};
         TransientResult r = transient_solution(view, start_, t, precision_, epsilon_, nullptr);
         double f = 0.0;
