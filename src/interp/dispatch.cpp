@@ -11,6 +11,7 @@
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_net.h"
+#include "statespace/steady_measures.h"
 
 namespace corvel {
 
@@ -93,8 +94,8 @@ bool bind_system_arguments(Interpreter& in, SystemRecord& sys, MeasureCall& call
 // the class decides. Acyclic chains (140) get their closed forms per state,
 // or the transient solution at a time point; irreducible chains (141) the
 // transient solution; phase-type chains (142) their closed forms by
-// eigenvalues, or the transient solution. Distributions and the steady
-// state of 141 are solved elsewhere.
+// eigenvalues, or the transient solution. The steady state of 141 is solved
+// by analyze_steady_chain.
 void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged) {
     const bool reward = req.computing_reward;
     const bool transient = markov_request_is_transient(sys, req);
@@ -200,6 +201,7 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     }
 
     if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
+    if (is_steady_chain_request(sys, req)) return analyze_steady_chain(in, sys, req, unchanged);
     if (is_markov_system(sys)) return analyze_markov_chain(in, sys, req, unchanged);
 
     int mode = component_binding_mode(call.kw);

@@ -6,6 +6,7 @@
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 #include "interp/measures.h"
+#include "statespace/steady_measures.h"
 
 namespace corvel {
 
@@ -56,6 +57,10 @@ void print_distribution_table(Interpreter& in, OutputStatement& st, const EvalKi
     MeasureCall& call = st.call;
     if (is_markov_system(in.systems[call.system])) {
         print_markov_eval_table(in, st, kind);
+        return;
+    }
+    if (is_semimark_system(in.systems[call.system])) {
+        print_steady_chain_eval_table(in, st, kind);
         return;
     }
     Exponomial overall;

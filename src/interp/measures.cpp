@@ -14,6 +14,7 @@
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_net.h"
+#include "statespace/steady_measures.h"
 
 namespace corvel {
 
@@ -137,6 +138,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     if (sys.type == kSysFtreeRepeated && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
         return repeated_importance(in, sys, call);
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
+    if (is_steady_chain_request(sys, req)) return steady_chain_value(in, sys, call, req);
     if (is_markov_system(sys)) return markov_measure_value(in, sys, call, req);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
@@ -153,6 +155,10 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
+    if (is_steady_chain_request(sys, req)) {
+        steady_chain_distribution(in, sys, call, req, out);
+        return true;
+    }
     if (is_markov_system(sys)) {
         markov_measure_distribution(in, sys, call, req, out);
         return true;
@@ -207,6 +213,10 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
+    if (is_steady_chain_request(sys, req)) {
+        print_steady_chain_result(in, sys, call, req);
+        return;
+    }
     if (is_markov_system(sys)) {
         print_markov_result(in, sys, call, req);
         return;

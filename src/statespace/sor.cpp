@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unordered_map>
 
 #include "interp/interpreter.h"
 #include "symbols/errors.h"
@@ -309,6 +310,81 @@ void gth_steady_state(const SparseChain& m, std::vector<double>& x) {
     for (double& v : x) v /= total;
 }
 
+bool sparse_gth_steady_state(const SparseChain& m, std::vector<double>& x, std::int64_t budget) {
+    const int n = m.n;
+    x.assign(static_cast<size_t>(n), 0.0);
+    if (n == 0) return true;
+    // The stored arcs count toward the budget; at least half of it is left
+    // for the fill.
+    if (2 * m.nonzeros() > budget) return false;
+    // Row i holds the rates out of state i (a[i][j], j != i); col[j] lists
+    // the rows that have an entry in column j (entries may have been folded
+    // away, which the row map tells).
+    std::vector<std::unordered_map<int, double>> row(static_cast<size_t>(n));
+    std::vector<std::vector<int>> col(static_cast<size_t>(n));
+    std::int64_t entries = 0;
+    for (int to = 0; to < n; ++to)
+        for (std::int64_t k = m.rowptr[to]; k < m.rowptr[to + 1]; ++k) {
+            const int from = m.colind[k];
+            if (from == to) continue;
+            auto [it, fresh] = row[from].try_emplace(to, 0.0);
+            it->second += m.q[k];
+            if (fresh) {
+                col[to].push_back(from);
+                ++entries;
+            }
+        }
+    // Elimination from the last state down; the entries of column k above
+    // k at its elimination are kept for the back substitution.
+    std::vector<double> s(static_cast<size_t>(n), 0.0);
+    std::vector<std::vector<std::pair<int, double>>> kept(static_cast<size_t>(n));
+    std::vector<std::pair<int, double>> rowk;
+    for (int k = n - 1; k > 0; --k) {
+        rowk.clear();
+        double sum = 0.0;
+        for (auto [j, v] : row[k])
+            if (j < k) {
+                rowk.emplace_back(j, v);
+                sum += v;
+            }
+        s[k] = sum;
+        std::vector<std::pair<int, double>>& above = kept[k];
+        for (int i : col[k]) {
+            if (i >= k) continue;
+            auto it = row[i].find(k);
+            if (it == row[i].end()) continue;
+            above.emplace_back(i, it->second);
+        }
+        if (sum > 0.0) {
+            for (auto [i, f] : above) {
+                f /= sum;
+                for (auto [j, v] : rowk) {
+                    if (j == i) continue;  // the diagonal is implicit
+                    auto [it, fresh] = row[i].try_emplace(j, 0.0);
+                    it->second += f * v;
+                    if (fresh) {
+                        col[j].push_back(i);
+                        if (++entries > budget) return false;
+                    }
+                }
+            }
+        }
+        // Row and column k are done with.
+        std::unordered_map<int, double>().swap(row[k]);
+        std::vector<int>().swap(col[k]);
+    }
+    x[0] = 1.0;
+    double total = 1.0;
+    for (int k = 1; k < n; ++k) {
+        double v = 0.0;
+        for (auto [i, a] : kept[k]) v += x[i] * a;
+        x[k] = s[k] > 0.0 ? v / s[k] : 0.0;
+        total += x[k];
+    }
+    for (double& v : x) v /= total;
+    return true;
+}
+
 SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io) {
     SteadyStateResult res;
     static_cast<SorResult&>(res) = sor(m, tolerance, x, io);
@@ -319,6 +395,16 @@ SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vect
     if (m.n <= kGthLimit)
         stable = [&]() -> std::optional<Guarded> {
             gth_steady_state(m, exact);
+            return Guarded{1.0, std::max(balance_error(m, exact), kUnitRoundoff * m.n), Route::Exact};
+        };
+    else
+        stable = [&]() -> std::optional<Guarded> {
+            // Larger chains are eliminated sparsely while the fill stays
+            // within a budget (banded and ring-like chains).
+            if (!sparse_gth_steady_state(m, exact, kSparseGthFill)) {
+                exact.clear();
+                return std::nullopt;
+            }
             return Guarded{1.0, std::max(balance_error(m, exact), kUnitRoundoff * m.n), Route::Exact};
         };
     bool warned = false;

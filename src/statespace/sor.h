@@ -116,6 +116,16 @@ void gth_steady_state(const SparseChain& m, std::vector<double>& x);
 // Chains up to this size have GTH as their stable route.
 constexpr int kGthLimit = 1000;
 
+// The same elimination on the sparse rows, in state order from the last
+// state down: exact for any chain, cheap while the fill-in stays small
+// (banded, ring-like chains). Gives up (false, x unspecified) at once when
+// the arcs take more than half of `budget` entries, and once more than
+// `budget` entries would be held.
+bool sparse_gth_steady_state(const SparseChain& m, std::vector<double>& x, std::int64_t budget);
+// The budget of the stable route of chains beyond kGthLimit: about 60 bytes
+// an entry, so the elimination never holds more than a few hundred MB.
+constexpr std::int64_t kSparseGthFill = 4'000'000;
+
 struct SteadyStateResult : SorResult {
     double balance = 0.0;      // balance_error of the returned vector
     bool stable_route = false; // the vector came from gth_steady_state
@@ -126,7 +136,8 @@ struct SteadyStateResult : SorResult {
 // The entry every steady-state caller uses: `sor`, then the balance check,
 // settled with the shared guard (io.policy): the balance error is the
 // relative error estimate of the probabilities; beyond the recompute bound a
-// chain of at most kGthLimit states is re-solved by GTH; when the estimate is
+// chain of at most kGthLimit states is re-solved by GTH, a larger one by the
+// sparse elimination when its fill stays within budget; when the estimate is
 // still beyond the warning bound `inaccurate` is set and the caller reports
 // it (print_trust_warning).
 SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io);
