@@ -4,6 +4,7 @@
 
 #include "expo/results.h"
 #include "combinatorial/ftree_repeat.h"
+#include "combinatorial/pms_solve.h"
 #include "combinatorial/tree.h"
 #include "interp/dispatch.h"
 #include "interp/eval_table.h"
@@ -121,6 +122,7 @@ bool has_distribution_result(int type) {
         case kSysFtreeNoRepeat:
         case kSysFtreeRepeated:
         case kSysRelgraph:
+        case kSysMstree:
             return true;
         default:
             return false;
@@ -136,6 +138,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     if (sys.type == kSysFtreeRepeated && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
         return repeated_importance(in, sys, call);
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
+    if (sys.type == kSysPms) return pms_measure_value(in, sys, call, req);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
