@@ -6,7 +6,6 @@
 #include "combinatorial/pms_solve.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/pms_blocks.h"
@@ -329,45 +328,17 @@ double pms_importance(Interpreter& in, SystemRecord& sys, const std::string& com
     return result;
 }
 
-namespace {
-
-// The phase a measure names after the component: a number, or by default
-// the phase containing the time point.
-int requested_phase(Interpreter& in, const SystemRecord& sys, const MeasureCall& call, const PmsAnalysis& a) {
-    if (!call.has_node) return a.last_phase + 1;
-    char* end = nullptr;
-    const long v = std::strtol(call.node.c_str(), &end, 10);
-    if (end == call.node.c_str() || *end != '\0' || v < 1 || v > kMaxPhases) in.err.error(215, kFatal, sys.name, true);
-    return static_cast<int>(v);
-}
-
-}  // namespace
-
-void analyze_pms_system(Interpreter& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req) {
-    double t = req.time;
-    if (call.kw == Kw::Simpt) {
-        // The structure of the whole mission.
-        PmsModel* pms = pms_model(sys);
-        if (pms == nullptr) in.err.error(94, kInternal, "", false);
-        t = 0.0;
-        for (double d : bind_durations(in, *pms)) t += d;
-    }
-    analyze_pms_with_bdd(in, sys, t);
+void analyze_pms_system(Interpreter& in, SystemRecord& sys, const MeasureCall&, AnalysisRequest& req) {
+    analyze_pms_with_bdd(in, sys, req.time);
 }
 
 double pms_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest&) {
     PmsModel* pms = pms_model(sys);
     if (pms == nullptr || !pms->analysis) in.err.error(94, kInternal, "", false);
     const PmsAnalysis& a = *pms->analysis;
-    switch (call.kw) {
-        case Kw::Tvalue: return a.p_res;
-        case Kw::Simpt:
-        case Kw::Bimpt:
-        case Kw::Cimpt: return pms_importance(in, sys, call.second, requested_phase(in, sys, call, a), call.kw);
-        default:
-            in.err.error(21, kFatal, sys.name, true);
-            return 0.0;
-    }
+    // A mission answers the probability that it has failed by t.
+    if (call.kw != Kw::Tvalue) in.err.error(21, kFatal, sys.name, true);
+    return a.p_res;
 }
 
 }  // namespace corvel

@@ -59,7 +59,9 @@ PmsAnalysis& analyze_pms_with_bdd(Interpreter& in, SystemRecord& sys, double t);
 // phase probabilities.
 double pms_evaluate(const PmsAnalysis& a, bdd f);
 // Structural, Birnbaum or criticality importance of component `comp` in
-// phase `phase` (1-based) at the time of the last analysis.
+// phase `phase` (1-based) at the time of the last analysis. The measure
+// table offers no importance measure for missions, so this is reached by
+// callers of the solver only.
 double pms_importance(Interpreter& in, SystemRecord& sys, const std::string& comp, int phase, Kw kind);
 
 // The dispatcher's entry for phased missions and the measure values.

@@ -68,10 +68,43 @@ TEST(PmsSolve, CriticalityWithoutFailureWarns) {
     EXPECT_GT(pms_importance(r.in, r.sys("m"), "a", 1, Kw::Simpt), 0.0);
 }
 
+// The model of tests/golden/pms/only_in_phase_two.crv; the expected values
+// are printed by tests/golden/pms/reference.py --importance, which enumerates
+// the phase variables (c's Birnbaum importance in phase 2 is by hand
+// e^(-0.6), a surviving to t = 3; a's is e^(-1), c surviving its unit of
+// phase 2).
+const char* kTwoPhases =
+    "ftree f1\nrepeat a exp(0.2)\nrepeat b exp(0.4)\nand top a b\nend\n"
+    "ftree f2\nrepeat a exp(0.2)\nrepeat c exp(1)\nor top a c\nend\n"
+    "pms m\n1 f1 2\n2 f2 1.5\nend\n";
+
+TEST(PmsSolve, ImportancePerPhaseMatchesEnumeration) {
+    TreeRun r(kTwoPhases);
+    ASSERT_EQ(r.status, 0) << r.out;
+    SystemRecord& m = r.sys("m");
+    analyze_pms_with_bdd(r.in, m, 3.0);
+    EXPECT_NEAR(pms_importance(r.in, m, "c", 2, Kw::Bimpt), 0.54881163609402639, 1e-14);
+    EXPECT_NEAR(pms_importance(r.in, m, "c", 2, Kw::Bimpt), std::exp(-0.6), 1e-14);
+    EXPECT_NEAR(pms_importance(r.in, m, "c", 2, Kw::Cimpt), 0.43467435729975656, 1e-14);
+    EXPECT_NEAR(pms_importance(r.in, m, "a", 2, Kw::Bimpt), std::exp(-1.0), 1e-14);
+    EXPECT_NEAR(pms_importance(r.in, m, "b", 1, Kw::Bimpt), 0.0, 1e-14);
+    analyze_pms_with_bdd(r.in, m, 3.5);
+    EXPECT_NEAR(pms_importance(r.in, m, "a", 2, Kw::Simpt), 0.25, 1e-14);
+    EXPECT_NEAR(pms_importance(r.in, m, "b", 1, Kw::Simpt), 0.0, 1e-14);
+}
+
 TEST(PmsSolve, ComponentsOutsideTheirPhasesAreRefused) {
-    TreeRun r(std::string(kMission) + "expr bimpt(1.5; m, c, 1)\n");
-    EXPECT_EQ(r.status, kExitFailure);
+    TreeRun r(kTwoPhases);
+    analyze_pms_with_bdd(r.in, r.sys("m"), 3.0);
+    try {
+        pms_importance(r.in, r.sys("m"), "c", 1, Kw::Bimpt);
+        ADD_FAILURE() << "no error";
+    } catch (const ProgramExit& e) {
+        EXPECT_EQ(e.status, kExitFailure);
+    }
     EXPECT_TRUE(contains(r.out, "error: component doesn't exist in this phase, system m")) << r.out;
+    TreeRun s(std::string(kTwoPhases) + "expr bimpt(3; m, c)\n");
+    EXPECT_TRUE(contains(s.out, "error: inappropriate information requested: m")) << s.out;
 }
 
 const char* kMulti =

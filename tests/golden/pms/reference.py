@@ -17,6 +17,7 @@ probabilities; simpt counts assignments of all phase variables, each true
 with probability one half.
 
 Usage: reference.py --write   (writes every CASE.out next to this script)
+       reference.py --importance (the values of the importance unit test)
 """
 import itertools
 import math
@@ -203,14 +204,14 @@ def case_boundary_time_point():
             "\nTime point is set to left in PMS ...\n" + SEP + line("tvalue(1; m)", left) + "\n")
 
 
-def case_importance_per_phase():
+def importance_values():
+    """Importance in the two-phase model, for the unit test of the solver's
+    importance per phase (the measures of a mission are tvalue only)."""
     m = two_phase_model()
-    return results([line("bimpt(3; m, c, 2)", importance(m, 3, "c", 1, "bimpt")) +
-                    line("cimpt(3; m, c, 2)", importance(m, 3, "c", 1, "cimpt")) +
-                    line("bimpt(3; m, a, 2)", importance(m, 3, "a", 1, "bimpt")) +
-                    line("bimpt(3; m, b, 1)", importance(m, 3, "b", 0, "bimpt")) +
-                    line("simpt(m, a, 2)", importance(m, 3.5, "a", 1, "simpt")) +
-                    line("simpt(m, b, 1)", importance(m, 3.5, "b", 0, "simpt"))])
+    rows = [("bimpt", 3, "c", 2), ("cimpt", 3, "c", 2), ("bimpt", 3, "a", 2), ("bimpt", 3, "b", 1),
+            ("simpt", 3.5, "a", 2), ("simpt", 3.5, "b", 1)]
+    return "".join("%s t=%g %s phase %d: %.17g\n" % (k, t, c, j, importance(m, t, c, j - 1, k))
+                   for k, t, c, j in rows)
 
 
 def case_weibull_phases():
@@ -237,6 +238,8 @@ if __name__ == "__main__":
         for name, fn in CASES.items():
             with open(os.path.join(here, name + ".out"), "w") as f:
                 f.write(fn())
+    elif len(sys.argv) == 2 and sys.argv[1] == "--importance":
+        sys.stdout.write(importance_values())
     elif len(sys.argv) == 2 and sys.argv[1] in CASES:
         sys.stdout.write(CASES[sys.argv[1]]())
     else:
