@@ -44,6 +44,19 @@ TEST(PmsSolve, DiagramFollowsThePhaseOfTheTimePoint) {
     EXPECT_EQ(analyze_pms_with_bdd(r.in, m, 0.5).p_res, early);
 }
 
+TEST(PmsSolve, EndOfMissionBelongsToTheLastPhaseUnderRtimep) {
+    TreeRun r(std::string(kMission) + "rtimep\n");
+    ASSERT_EQ(r.status, 0) << r.out;
+    // No phase ends after t = 4, the end of the mission: t stays in phase 3
+    // instead of being out of range. By hand: a and c survive phase 2, and
+    // not both a fails in phase 3 (two units) and b has failed by its end
+    // (one unit in phase 1, two in phase 3).
+    PmsAnalysis& a = analyze_pms_with_bdd(r.in, r.sys("m"), 4.0);
+    EXPECT_EQ(a.last_phase, 2);
+    const double survive = std::exp(-1.0) * std::exp(-2.0) * (1 - (1 - std::exp(-1.0)) * (1 - std::exp(-3.0)));
+    EXPECT_NEAR(a.p_res, 1 - survive, 1e-14);
+}
+
 TEST(PmsSolve, TracesOfVerboseAndDebug) {
     TreeRun r(std::string(kMission) + "verbose on\ndebug pms\n");
     ASSERT_EQ(r.status, 0) << r.out;
