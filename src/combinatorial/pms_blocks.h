@@ -19,10 +19,13 @@ struct PmsPhase {
     double duration = 0.0;                // constant, or as bound
 };
 
+struct PmsAnalysis;
+
 struct PmsModel : ModelData {
     std::vector<PmsPhase> phases;         // index 0 = phase 1
     bool constant_durations = true;       // no duration is symbolic
     bool symbolic_kn = false;             // some phase's tree has a symbolic k or n
+    std::shared_ptr<PmsAnalysis> analysis;  // the mission's diagram, kept between queries
 };
 
 // The model record of a phased mission (null for other kinds).

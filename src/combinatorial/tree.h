@@ -66,6 +66,7 @@ struct PathResult {
 };
 
 struct RepeatedTreeState;
+struct MstreeAnalysis;
 
 struct TreeModel : ModelData {
     std::vector<TreeNode> tree;   // arena
@@ -83,6 +84,8 @@ struct TreeModel : ModelData {
     std::vector<PathResult> paths;
     // Fault trees with repeated events: the state of their solvers.
     std::shared_ptr<RepeatedTreeState> repeated;
+    // Multi-state trees: the diagrams of their top events and gates.
+    std::shared_ptr<MstreeAnalysis> mstree;
 
     // A new tree node (taken from the released ones when there are any).
     // Beyond kMaxTreeNodes nodes the allocation is refused with internal

@@ -1,6 +1,8 @@
 #include "interp/dispatch.h"
 
 #include "combinatorial/ftree_repeat.h"
+#include "combinatorial/mstree_solve.h"
+#include "combinatorial/pms_solve.h"
 #include "combinatorial/relgraph_solve.h"
 #include "interp/chain_measures.h"
 #include "interp/func_sys.h"
@@ -193,6 +195,10 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
         analyze_petri_net(in, sys, req, unchanged);
         return;
     }
+    // Phased missions name components and phases, multi-state trees their
+    // top events; both keep their diagrams in their own records.
+    if (sys.type == kSysPms) return analyze_pms_system(in, sys, call, req);
+    if (sys.type == kSysMstree) return analyze_mstree_system(in, sys, call, req);
 
     if (call.has_node) {
         req.node_name = call.node;

@@ -4,6 +4,7 @@
 
 #include "expo/results.h"
 #include "combinatorial/ftree_repeat.h"
+#include "combinatorial/pms_solve.h"
 #include "combinatorial/tree.h"
 #include "interp/chain_measures.h"
 #include "interp/dispatch.h"
@@ -123,6 +124,7 @@ bool has_distribution_result(int type) {
         case kSysFtreeNoRepeat:
         case kSysFtreeRepeated:
         case kSysRelgraph:
+        case kSysMstree:
             return true;
         default:
             return false;
@@ -140,6 +142,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
     if (is_steady_chain_request(sys, req)) return steady_chain_value(in, sys, call, req);
     if (is_markov_system(sys)) return markov_measure_value(in, sys, call, req);
+    if (sys.type == kSysPms) return pms_measure_value(in, sys, call, req);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
