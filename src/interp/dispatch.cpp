@@ -7,6 +7,7 @@
 #include "statespace/chain.h"
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
+#include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
 
 namespace corvel {
@@ -130,6 +131,19 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     }
 
     if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
+
+    // A regenerative process keeps its result while the binding and the
+    // reward setting stay the same.
+    if (sys.type == kSysMrgp) {
+        if (unchanged && sys.s_vbound && sys.s_reward == req.computing_reward) {
+            if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
+            return;
+        }
+        MRGP_mrgp(in, sys);
+        sys.s_vbound = true;
+        sys.s_reward = req.computing_reward;
+        return;
+    }
 
     int mode = component_binding_mode(call.kw);
     bool cached = unchanged && sys.s_vbound && sys.cache_mode == mode &&
