@@ -190,30 +190,14 @@ void MRGP_mrgp(Interpreter& in, SystemRecord& sys) {
     }
     auto gen_target = [&](int s) { return m.arcs[static_cast<std::size_t>(gen_arc[static_cast<std::size_t>(s)])].to; };
 
-    // The embedded chain's rows and the alpha times, per state.
-    std::vector<SparseArc> embedded;
-    std::vector<std::vector<std::pair<int, double>>> alpha(static_cast<std::size_t>(n));
-    std::vector<int> omega;
+    // Omega(i) of a general state i, by a search over the exponential arcs;
+    // a state reached without a general arc ends the run.
     std::vector<char> seen(static_cast<std::size_t>(n), 0);
-    std::vector<double> row(static_cast<std::size_t>(n), 0.0);
-    std::vector<int> row_cols;
-    for (int i = 0; i < n; ++i) {
-        if (gen_arc[static_cast<std::size_t>(i)] < 0) {
-            double out = 0.0;
-            for (std::uint32_t e : m.out_arcs(i)) out += rate[e];
-            if (out > 0.0) {
-                for (std::uint32_t e : m.out_arcs(i))
-                    if (rate[e] > 0.0) embedded.push_back({i, m.arcs[e].to, rate[e] / out});
-                alpha[static_cast<std::size_t>(i)].emplace_back(i, 1.0 / out);
-            }
-            continue;
-        }
-        // Omega(i): depth first over the exponential arcs.
+    auto collect_omega = [&](int i, std::vector<int>& omega) {
         omega.assign(1, i);
         seen[static_cast<std::size_t>(i)] = 1;
-        for (std::size_t k = 0; k < omega.size(); ++k) {
-            int s = omega[k];
-            for (std::uint32_t e : m.out_arcs(s)) {
+        for (std::size_t k = 0; k < omega.size(); ++k)
+            for (std::uint32_t e : m.out_arcs(omega[k])) {
                 if (!(rate[e] > 0.0)) continue;
                 int t = m.arcs[e].to;
                 if (seen[static_cast<std::size_t>(t)]) continue;
@@ -225,48 +209,108 @@ void MRGP_mrgp(Interpreter& in, SystemRecord& sys) {
                 seen[static_cast<std::size_t>(t)] = 1;
                 omega.push_back(t);
             }
-        }
         for (int v : omega) seen[static_cast<std::size_t>(v)] = 0;
+    };
+    // Every general state is checked, in state order, in linear time: the
+    // states from which exponential arcs lead to a state without a general
+    // arc are found backwards from those states.
+    {
+        std::vector<char> bad(static_cast<std::size_t>(n), 0);
+        std::vector<int> stack;
+        for (int t = 0; t < n; ++t) {
+            if (gen_arc[static_cast<std::size_t>(t)] >= 0) continue;
+            for (std::uint32_t e : m.in_arcs(t))
+                if (rate[e] > 0.0 && !bad[static_cast<std::size_t>(m.arcs[e].from)]) {
+                    bad[static_cast<std::size_t>(m.arcs[e].from)] = 1;
+                    stack.push_back(m.arcs[e].from);
+                }
+        }
+        while (!stack.empty()) {
+            int s = stack.back();
+            stack.pop_back();
+            for (std::uint32_t e : m.in_arcs(s))
+                if (rate[e] > 0.0 && !bad[static_cast<std::size_t>(m.arcs[e].from)]) {
+                    bad[static_cast<std::size_t>(m.arcs[e].from)] = 1;
+                    stack.push_back(m.arcs[e].from);
+                }
+        }
+        std::vector<int> omega;
+        for (int i = 0; i < n; ++i)
+            if (gen_arc[static_cast<std::size_t>(i)] >= 0 && bad[static_cast<std::size_t>(i)]) collect_omega(i, omega);
+    }
 
-        const Exponomial& G = sys.edges[static_cast<std::size_t>(gen_arc[static_cast<std::size_t>(i)])].dist;
-        Exponomial density, survival;
-        diff_expo(G, density, tol);
-        copy_expo(G, survival);
-        negate_and_add_scalar(survival, 1.0, tol);
-        Subordinated sub(m, rate, omega);
-        std::vector<double> k_row, a_row;
-        bool ok = sub.integrate(density, k_row, tol.u_epsilon) && sub.integrate(survival, a_row, tol.u_epsilon);
-        // A point mass of G at 0 fires at once from the start state.
-        double at_zero = evaluate_expo(G, 0.0, tol);
-        if (!ok) in.err.error(121, kFatal, sys.name, true);
-        if (!k_row.empty()) k_row[0] += at_zero;
-        double sum = 0.0;
-        for (std::size_t s = 0; s < omega.size(); ++s) {
-            int target = gen_target(omega[s]);
-            if (row[static_cast<std::size_t>(target)] == 0.0) row_cols.push_back(target);
-            row[static_cast<std::size_t>(target)] += k_row[s];
-            sum += k_row[s];
-            if (a_row[s] != 0.0) alpha[static_cast<std::size_t>(i)].emplace_back(omega[s], a_row[s]);
+    // The embedded chain over the regeneration states reached from state 0:
+    // a state's row and alpha times are computed when the chain first
+    // reaches it, so a general transition enabled over a large subordinated
+    // chain is integrated once per state that can start it, not once per
+    // state of the chain. `slot` numbers the reached states.
+    std::vector<SparseArc> embedded;
+    std::vector<std::vector<std::pair<int, double>>> alpha;
+    std::vector<int> slot(static_cast<std::size_t>(n), -1), reached, omega, row_cols;
+    std::vector<double> row(static_cast<std::size_t>(n), 0.0);
+    auto reach = [&](int s) {
+        if (slot[static_cast<std::size_t>(s)] >= 0) return;
+        slot[static_cast<std::size_t>(s)] = static_cast<int>(reached.size());
+        reached.push_back(s);
+    };
+    reach(0);
+    for (std::size_t next = 0; next < reached.size(); ++next) {
+        const int i = reached[next];
+        alpha.emplace_back();
+        if (gen_arc[static_cast<std::size_t>(i)] < 0) {
+            double out = 0.0;
+            for (std::uint32_t e : m.out_arcs(i)) out += rate[e];
+            if (out > 0.0) {
+                for (std::uint32_t e : m.out_arcs(i))
+                    if (rate[e] > 0.0) embedded.push_back({i, m.arcs[e].to, rate[e] / out});
+                alpha.back().emplace_back(i, 1.0 / out);
+            }
+        } else {
+            collect_omega(i, omega);
+            const Exponomial& G = sys.edges[static_cast<std::size_t>(gen_arc[static_cast<std::size_t>(i)])].dist;
+            Exponomial density, survival;
+            diff_expo(G, density, tol);
+            copy_expo(G, survival);
+            negate_and_add_scalar(survival, 1.0, tol);
+            Subordinated sub(m, rate, omega);
+            std::vector<double> k_row, a_row;
+            bool ok = sub.integrate(density, k_row, tol.u_epsilon) && sub.integrate(survival, a_row, tol.u_epsilon);
+            if (!ok) in.err.error(121, kFatal, sys.name, true);
+            // A point mass of G at 0 fires at once from the start state.
+            k_row[0] += evaluate_expo(G, 0.0, tol);
+            double sum = 0.0;
+            for (std::size_t s = 0; s < omega.size(); ++s) {
+                int target = gen_target(omega[s]);
+                if (row[static_cast<std::size_t>(target)] == 0.0) row_cols.push_back(target);
+                row[static_cast<std::size_t>(target)] += k_row[s];
+                sum += k_row[s];
+                if (a_row[s] != 0.0) alpha.back().emplace_back(omega[s], a_row[s]);
+            }
+            if (std::fabs(sum - 1.0) > std::max(tol.epsilon, 1e-8)) in.err.error(121, kFatal, sys.name, true);
+            for (int c : row_cols) {
+                if (row[static_cast<std::size_t>(c)] != 0.0)
+                    embedded.push_back({i, c, row[static_cast<std::size_t>(c)]});
+                row[static_cast<std::size_t>(c)] = 0.0;
+            }
+            row_cols.clear();
         }
-        if (std::fabs(sum - 1.0) > std::max(tol.epsilon, 1e-8)) in.err.error(121, kFatal, sys.name, true);
-        for (int c : row_cols) {
-            if (row[static_cast<std::size_t>(c)] != 0.0) embedded.push_back({i, c, row[static_cast<std::size_t>(c)]});
-            row[static_cast<std::size_t>(c)] = 0.0;
-        }
-        row_cols.clear();
+        for (std::size_t k = embedded.size(); k-- > 0 && embedded[k].from == i;) reach(embedded[k].to);
     }
 
     // The embedded chain P: its stationary vector is that of the chain with
     // rates P_ij (i != j); returns to the same state drop out.
+    const int nr = static_cast<int>(reached.size());
     std::vector<SparseArc> moves;
     moves.reserve(embedded.size());
     for (const SparseArc& a : embedded)
-        if (a.from != a.to) moves.push_back(a);
-    SparseChain chain = setupsp(n, static_cast<std::int64_t>(moves.size()),
+        if (a.from != a.to)
+            moves.push_back({slot[static_cast<std::size_t>(a.from)], slot[static_cast<std::size_t>(a.to)], a.value});
+    std::vector<SparseArc>().swap(embedded);
+    SparseChain chain = setupsp(nr, static_cast<std::int64_t>(moves.size()),
                                 [&moves](std::int64_t k) { return moves[static_cast<std::size_t>(k)]; }, &in.err);
-    if (n > 1 && state_without_outflow(chain) >= 0) in.err.error(114, kFatal, sys.name, true);
+    if (nr > 1 && state_without_outflow(chain) >= 0) in.err.error(114, kFatal, sys.name, true);
     std::vector<double> v;
-    if (n == 1) {
+    if (nr == 1) {
         v.assign(1, 1.0);
     } else {
         SteadyStateResult r = steady_state(chain, 1e-10, v, solver_io(in));
@@ -276,10 +320,10 @@ void MRGP_mrgp(Interpreter& in, SystemRecord& sys) {
     // Time weighting: pi_j = sum_i v_i alpha_ij / sum_i v_i alpha_i.
     m.prob.assign(static_cast<std::size_t>(n), 0.0);
     double total = 0.0;
-    for (int i = 0; i < n; ++i)
-        for (const auto& [j, a] : alpha[static_cast<std::size_t>(i)]) {
-            m.prob[static_cast<std::size_t>(j)] += v[static_cast<std::size_t>(i)] * a;
-            total += v[static_cast<std::size_t>(i)] * a;
+    for (int k = 0; k < nr; ++k)
+        for (const auto& [j, a] : alpha[static_cast<std::size_t>(k)]) {
+            m.prob[static_cast<std::size_t>(j)] += v[static_cast<std::size_t>(k)] * a;
+            total += v[static_cast<std::size_t>(k)] * a;
         }
     if (!(total > 0.0)) in.err.error(114, kFatal, sys.name, true);
     for (double& p : m.prob) p /= total;

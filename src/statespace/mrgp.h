@@ -13,7 +13,8 @@
 // closed form, so the integrals are series of the chain's vectors with no
 // dense matrix and no time grid. The embedded chain (row i: K_ij added into
 // the column of j's general target; exponential states: branch
-// probabilities) is solved by the shared steady-state solver; the state
+// probabilities) covers the regeneration states reached from the first
+// state and is solved by the shared steady-state solver; the state
 // probabilities are the embedded ones weighted by the alpha times.
 
 #include "interp/measure_call.h"
