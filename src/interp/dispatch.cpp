@@ -7,6 +7,7 @@
 #include "statespace/chain.h"
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
+#include "statespace/fast_mttf.h"
 #include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
 
@@ -131,6 +132,14 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     }
 
     if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
+
+    // The mean time between the sets of a Markov chain's fastmttf section.
+    if (call.kw == Kw::Fastmttf && find_chain(sys) &&
+        (sys.type == kSysMarkov || sys.type == kSysMarkovAcyclic || sys.type == kSysMarkovIrreducible ||
+         sys.type == kSysMarkovPhase)) {
+        fast_mttf(in, sys);
+        return;
+    }
 
     // A regenerative process keeps its result while the binding and the
     // reward setting stay the same.

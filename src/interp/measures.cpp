@@ -12,6 +12,7 @@
 #include "interp/trusted_numbers.h"
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
+#include "statespace/chain.h"
 #include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
 
@@ -138,6 +139,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
         return repeated_importance(in, sys, call);
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
     if (sys.type == kSysMrgp) return mrgp_measure_value(in, sys, call, req);
+    if (call.kw == Kw::Fastmttf && find_chain(sys)) return sys.s_mttf;
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
