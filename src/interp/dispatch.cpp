@@ -2,9 +2,11 @@
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/relgraph_solve.h"
+#include "interp/chain_measures.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 #include "statespace/chain.h"
+#include "statespace/markov_solve.h"
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/fast_mttf.h"
@@ -88,6 +90,57 @@ bool bind_system_arguments(Interpreter& in, SystemRecord& sys, MeasureCall& call
     return unchanged && sys.analysed_once;
 }
 
+// Markov chains: the rates are bound for the request's reward setting, then
+// the class decides. Acyclic chains (140) get their closed forms per state,
+// or the transient solution at a time point; irreducible chains (141) the
+// transient solution. The phase-type solution (142, and distributions of
+// 141) and the steady state of 141 are solved elsewhere.
+void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged) {
+    const bool reward = req.computing_reward;
+    const bool transient = markov_request_is_transient(sys, req);
+    const bool same = unchanged && sys.s_vbound && sys.s_reward == reward;
+    // Each product has its own flag: a transient vector does not answer a
+    // closed-form request, nor the other way round.
+    if (same && (transient ? sys.s_tbound && sys.s_time == req.time : sys.s_sbound && sys.has_dist)) {
+        if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
+        return;
+    }
+    if (!same) rebind_markov(in, sys, reward);
+    sys.s_vbound = true;
+    sys.s_reward = reward;
+    switch (sys.type) {
+        case kSysMarkovAcyclic: {
+            const int start = check_starting_probs(in, sys);
+            if (transient) {
+                m_transient(in, sys, req.time);
+            } else {
+                analyze_acyclic_markov(in, sys, start, reward);
+                add_absorbing_cdfs(in, sys);
+                sys.s_stable = markov_absorbing_route(in, sys, reward);
+            }
+            break;
+        }
+        case kSysMarkovIrreducible:
+            if (transient) {
+                check_starting_probs(in, sys);
+                m_transient(in, sys, req.time);
+                break;
+            }
+            in.err.error(94, kInternal, "", false);
+            break;
+        default:
+            in.err.error(94, kInternal, "", false);
+    }
+    if (transient) {
+        sys.s_tbound = true;
+        sys.s_time = req.time;
+        sys.s_sbound = false;
+    } else {
+        sys.s_sbound = true;
+        sys.s_tbound = false;
+    }
+}
+
 }  // namespace
 
 void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
@@ -132,7 +185,6 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     }
 
     if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
-
     // The mean time between the sets of a Markov chain's fastmttf section.
     if (call.kw == Kw::Fastmttf && find_chain(sys) &&
         (sys.type == kSysMarkov || sys.type == kSysMarkovAcyclic || sys.type == kSysMarkovIrreducible ||
@@ -140,6 +192,8 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
         fast_mttf(in, sys);
         return;
     }
+
+    if (is_markov_system(sys)) return analyze_markov_chain(in, sys, req, unchanged);
 
     // A regenerative process keeps its result while the binding and the
     // reward setting stay the same.

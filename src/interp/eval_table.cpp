@@ -2,6 +2,7 @@
 #include "interp/trusted_numbers.h"
 
 #include "combinatorial/tree.h"
+#include "interp/chain_measures.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 #include "interp/measures.h"
@@ -53,6 +54,10 @@ void check_node_rule(Interpreter& in, const FuncSysEntry& entry, const MeasureCa
 
 void print_distribution_table(Interpreter& in, OutputStatement& st, const EvalKind& kind) {
     MeasureCall& call = st.call;
+    if (is_markov_system(in.systems[call.system])) {
+        print_markov_eval_table(in, st, kind);
+        return;
+    }
     Exponomial overall;
     {
         CallAsMeasure as(call, kind.kind, std::nullopt);

@@ -5,6 +5,7 @@
 #include "expo/results.h"
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
+#include "interp/chain_measures.h"
 #include "interp/dispatch.h"
 #include "interp/eval_table.h"
 #include "interp/func_sys.h"
@@ -140,6 +141,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
     if (sys.type == kSysMrgp) return mrgp_measure_value(in, sys, call, req);
     if (call.kw == Kw::Fastmttf && find_chain(sys)) return sys.s_mttf;
+    if (is_markov_system(sys)) return markov_measure_value(in, sys, call, req);
     if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
     if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
     in.err.error(94, kInternal, "", false);
@@ -155,6 +157,10 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
+    if (is_markov_system(sys)) {
+        markov_measure_distribution(in, sys, call, req, out);
+        return true;
+    }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
     out = system_distribution(in, sys);
     return true;
@@ -205,6 +211,10 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
+    if (is_markov_system(sys)) {
+        print_markov_result(in, sys, call, req);
+        return;
+    }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
     switch (call.kw) {
         case Kw::Cdf:

@@ -31,16 +31,16 @@ const char* measure_label(Kw kw) {
     }
 }
 
-TrustWarning warner(Interpreter& in, const SystemRecord& sys, const char* what) {
-    std::string text = std::string(what) + " of system " + sys.name;
+TrustWarning warner(Interpreter& in, const std::string& system, const char* what) {
+    std::string text = std::string(what) + " of system " + system;
     return [&in, text](const Guarded& g) { print_trust_warning(in.out, text, g); };
 }
 
 // The closed form and the stable route of one number.
-Guarded closed_number(Interpreter& in, const SystemRecord& sys, Kw kw, double time) {
-    if (!sys.has_dist) return unknown();
+Guarded closed_number(Interpreter& in, const Exponomial* dist, Kw kw, double time) {
+    if (dist == nullptr) return unknown();
     const Tolerances& tol = in.settings.tol;
-    const Exponomial& F = sys.s_dist;
+    const Exponomial& F = *dist;
     switch (kw) {
         case Kw::Mean: return guarded_moments(F, tol).mean;
         case Kw::Variance: return guarded_moments(F, tol).variance;
@@ -53,9 +53,9 @@ Guarded closed_number(Interpreter& in, const SystemRecord& sys, Kw kw, double ti
     }
 }
 
-std::optional<Guarded> stable_number(const SystemRecord& sys, Kw kw, double time) {
-    if (!sys.s_stable) return std::nullopt;
-    const NumericDist& d = *sys.s_stable;
+std::optional<Guarded> stable_number(const NumericDist* stable, Kw kw, double time) {
+    if (stable == nullptr) return std::nullopt;
+    const NumericDist& d = *stable;
     auto masses = [&](int which) {
         double pz = d.mass_at_zero(), pi = d.mass_at_infinity();
         double pc = 1.0 - pz - pi;
@@ -79,6 +79,13 @@ std::optional<Guarded> stable_number(const SystemRecord& sys, Kw kw, double time
 }  // namespace
 
 bool trusted_distribution_value(Interpreter& in, SystemRecord& sys, Kw kw, double time, double& value) {
+    if (!is_distribution_number(kw)) return false;
+    if (!sys.has_dist && !sys.s_stable) in.err.error(130, kInternal, "", false);
+    value = trusted_value_of(in, sys.name, sys.has_dist ? &sys.s_dist : nullptr, sys.s_stable.get(), kw, time);
+    return true;
+}
+
+bool is_distribution_number(Kw kw) {
     switch (kw) {
         case Kw::Mean:
         case Kw::Variance:
@@ -89,28 +96,34 @@ bool trusted_distribution_value(Interpreter& in, SystemRecord& sys, Kw kw, doubl
         case Kw::Tvalue:
         case Kw::Sysprob:
         case Kw::Ss_unavail:
-            break;
+            return true;
         default:
             return false;
     }
-    if (!sys.has_dist && !sys.s_stable) in.err.error(130, kInternal, "", false);
-    const Guarded closed = closed_number(in, sys, kw, time);
-    StableRoute stable;
-    if (sys.s_stable) stable = [&]() { return stable_number(sys, kw, time); };
-    value = settle(closed, stable, trust_policy(in.settings), warner(in, sys, measure_label(kw))).value;
-    return true;
+}
+
+double trusted_value_of(Interpreter& in, const std::string& system, const Exponomial* F, const NumericDist* stable,
+                        Kw kw, double time) {
+    const Guarded closed = closed_number(in, F, kw, time);
+    StableRoute route;
+    if (stable != nullptr) route = [&]() { return stable_number(stable, kw, time); };
+    return settle(closed, route, trust_policy(in.settings), warner(in, system, measure_label(kw))).value;
 }
 
 TrustedEval::TrustedEval(Interpreter& in, SystemRecord& sys, std::vector<const Exponomial*> paths)
-    : in_(in), sys_(sys), paths_(std::move(paths)) {}
+    : TrustedEval(in, sys.name, sys.has_dist ? &sys.s_dist : nullptr, sys.s_stable, std::move(paths)) {}
+
+TrustedEval::TrustedEval(Interpreter& in, std::string system, const Exponomial* F,
+                         std::shared_ptr<const NumericDist> stable, std::vector<const Exponomial*> paths)
+    : in_(in), system_(std::move(system)), F_(F), stable_(std::move(stable)), paths_(std::move(paths)) {}
 
 ColumnValue TrustedEval::function() {
     return [this](std::size_t column, double t) -> double {
         const Tolerances& tol = in_.settings.tol;
         if (column < paths_.size()) return evaluate_expo(require_expo(paths_[column]), t, tol);
-        const Guarded closed = sys_.has_dist ? guarded_evaluate(sys_.s_dist, t, tol) : unknown();
+        const Guarded closed = F_ != nullptr ? guarded_evaluate(*F_, t, tol) : unknown();
         StableRoute stable;
-        if (sys_.s_stable) stable = [&]() -> std::optional<Guarded> { return sys_.s_stable->at(t).f; };
+        if (stable_) stable = [&]() -> std::optional<Guarded> { return stable_->at(t).f; };
         return settle(closed, stable, trust_policy(in_.settings),
                       [this](const Guarded& g) {
                           if (!worst_ || !g.finite() || (worst_->finite() && g.error > worst_->error)) worst_ = g;
@@ -120,27 +133,32 @@ ColumnValue TrustedEval::function() {
 }
 
 void TrustedEval::report_warnings() {
-    if (worst_) print_trust_warning(in_.out, "eval table of system " + sys_.name, *worst_);
+    if (worst_) print_trust_warning(in_.out, "eval table of system " + system_, *worst_);
 }
 
-TrustedSummary::TrustedSummary(Interpreter& in, SystemRecord& sys) : in_(in), sys_(sys) {
+TrustedSummary::TrustedSummary(Interpreter& in, SystemRecord& sys)
+    : TrustedSummary(in, sys.name, sys.s_dist, sys.s_stable) {}
+
+TrustedSummary::TrustedSummary(Interpreter& in, std::string system, const Exponomial& F,
+                               std::shared_ptr<const NumericDist> stable)
+    : in_(in), system_(std::move(system)), F_(F), stable_(std::move(stable)) {
     guard_.moments = [this](double& mean, double& variance) {
         const Tolerances& tol = in_.settings.tol;
-        GuardedMoments closed = guarded_moments(sys_.s_dist, tol);
+        GuardedMoments closed = guarded_moments(F_, tol);
         // The summary's own numbers are the closed-form ones; only the bounds are taken here.
         closed.mean.value = mean;
         closed.variance.value = variance;
         std::optional<GuardedMoments> stable;
         auto route = [&](bool want_mean) -> StableRoute {
-            if (!sys_.s_stable) return nullptr;
+            if (!stable_) return nullptr;
             return [&, want_mean]() -> std::optional<Guarded> {
-                if (!stable) stable = stable_moments(*sys_.s_stable);
+                if (!stable) stable = stable_moments(*stable_);
                 return want_mean ? stable->mean : stable->variance;
             };
         };
         const TrustPolicy policy = trust_policy(in_.settings);
         auto later = [this](const char* what) {
-            std::string text = std::string(what) + " of system " + sys_.name;
+            std::string text = std::string(what) + " of system " + system_;
             return [this, text](const Guarded& g) {
                 pending_.push_back([this, text, g]() { print_trust_warning(in_.out, text, g); });
             };
@@ -149,7 +167,7 @@ TrustedSummary::TrustedSummary(Interpreter& in, SystemRecord& sys) : in_(in), sy
         variance = settle(closed.variance, route(false), policy, later("variance")).value;
     };
     guard_.after_terms = [this]() {
-        const Guarded worst = worst_evaluation(sys_.s_dist, in_.settings.tol);
+        const Guarded worst = worst_evaluation(F_, in_.settings.tol);
         // Terms that cancel beyond what double precision carries.
         if (!worst.finite() || worst.error > 1e-9 * std::max(1.0, std::fabs(worst.value)))
             in_.out.printf("warning: the terms of this distribution cancel beyond double precision "

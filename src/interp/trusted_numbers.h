@@ -5,11 +5,13 @@
 // warning when neither can be trusted to the printed digits.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "expo/guarded.h"
+#include "expo/numeric_dist.h"
 #include "expo/results.h"
 #include "interp/tokens.h"
 
@@ -21,6 +23,12 @@ struct SystemRecord;
 // value/tvalue at `time`, sysprob/ss_unavail, mean, variance, pzero, pinf,
 // pcont of the system's distribution. False for any other keyword.
 bool trusted_distribution_value(Interpreter& in, SystemRecord& sys, Kw kw, double time, double& value);
+// The keywords trusted_distribution_value answers.
+bool is_distribution_number(Kw kw);
+// The same number of any distribution F of a system (null: not built) with
+// its stable route (may be null); `system` names it in the warning.
+double trusted_value_of(Interpreter& in, const std::string& system, const Exponomial* F, const NumericDist* stable,
+                        Kw kw, double time);
 
 // The value of column `column` of an eval table at t: the system's own
 // column (the last one) goes through the check; path columns are evaluated
@@ -30,12 +38,17 @@ class TrustedEval {
 public:
     // `paths` are the path columns that come before the system's own column.
     TrustedEval(Interpreter& in, SystemRecord& sys, std::vector<const Exponomial*> paths);
+    // Any distribution of a system (F may be null when only the stable route exists).
+    TrustedEval(Interpreter& in, std::string system, const Exponomial* F, std::shared_ptr<const NumericDist> stable,
+                std::vector<const Exponomial*> paths = {});
     ColumnValue function();
     void report_warnings();
 
 private:
     Interpreter& in_;
-    SystemRecord& sys_;
+    std::string system_;
+    const Exponomial* F_;
+    std::shared_ptr<const NumericDist> stable_;
     std::vector<const Exponomial*> paths_;
     std::optional<Guarded> worst_;
 };
@@ -46,11 +59,16 @@ private:
 class TrustedSummary {
 public:
     TrustedSummary(Interpreter& in, SystemRecord& sys);
+    // Any distribution of a system, with its stable route (may be null); F
+    // must outlive the summary.
+    TrustedSummary(Interpreter& in, std::string system, const Exponomial& F, std::shared_ptr<const NumericDist> stable);
     const SummaryGuard* guard() const { return &guard_; }
 
 private:
     Interpreter& in_;
-    SystemRecord& sys_;
+    std::string system_;
+    const Exponomial& F_;
+    std::shared_ptr<const NumericDist> stable_;
     SummaryGuard guard_;
     std::vector<std::function<void()>> pending_;
 };

@@ -139,6 +139,7 @@ struct ChainModel : ModelData {
     std::vector<double> rate_out;                     // total rate out (per reward unit with rewards)
     std::vector<double> prob;                         // visit, steady-state or absorption probability
     std::vector<double> tprob, tcumprob;              // transient and cumulative probability at s_time
+    double terror = 0.0, tcumerror = 0.0;             // their absolute error bounds
     std::vector<double> mean_time;                    // mean sojourn (semi-Markov)
     std::vector<StateDists> dists;                    // closed forms (symbolic solutions)
     std::vector<char> need_node;                      // the state's closed form is asked for

@@ -71,18 +71,21 @@ double mean_time_between_sets(const MttfChain& c, bool verbose) {
 }
 
 void fast_mttf(Interpreter& in, SystemRecord& sys) {
-    rebind_markov(in, sys, false);
+    // The rates are bound for the current parameters; the outflows kept in
+    // the chain stay those of the reward setting of its cached analysis.
+    rebind_markov(in, sys, sys.s_vbound && sys.s_reward);
     ChainModel& m = chain_of(sys);
     MttfChain c;
     c.n = m.num_states();
+    std::vector<double> out(static_cast<std::size_t>(c.n), 0.0);
+    for (const ChainArc& a : m.arcs)
+        if (a.rate > 0.0) out[static_cast<std::size_t>(a.from)] += a.rate;
     c.holding.assign(static_cast<std::size_t>(c.n), 0.0);
-    for (int s = 0; s < c.n; ++s) {
-        double d = m.rate_out[static_cast<std::size_t>(s)];
-        if (d > 0.0) c.holding[static_cast<std::size_t>(s)] = 1.0 / d;
-    }
+    for (int s = 0; s < c.n; ++s)
+        if (out[static_cast<std::size_t>(s)] > 0.0) c.holding[static_cast<std::size_t>(s)] = 1.0 / out[static_cast<std::size_t>(s)];
     c.arcs.reserve(m.arcs.size());
     for (const ChainArc& a : m.arcs) {
-        double d = m.rate_out[static_cast<std::size_t>(a.from)];
+        double d = out[static_cast<std::size_t>(a.from)];
         if (a.rate > 0.0 && d > 0.0) c.arcs.push_back({a.from, a.to, a.rate / d});
     }
     c.start = m.start_prob;

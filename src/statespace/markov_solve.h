@@ -1,15 +1,22 @@
 #pragma once
 // Solution of Markov chains: the symbolic solution of acyclic chains and
-// transient numbers by uniformization. Not yet reached from the dispatch.
+// transient numbers by uniformization (with a dense matrix exponential as the
+// stable route of small stiff chains).
 
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <span>
 #include <vector>
 
+#include "expo/numeric_dist.h"
 #include "interp/measure_call.h"
 #include "statespace/chain.h"
 
 namespace corvel {
 
 class Interpreter;
+class Output;
 
 // Symbolic solution of an acyclic chain from state `start` on: every state's
 // visit probability, its closed form and its leaving-time CDF; with
@@ -19,16 +26,61 @@ void analyze_acyclic_markov(Interpreter& in, SystemRecord& sys, int start, bool 
 // the absorption probabilities (reports 126, 127).
 void add_absorbing_cdfs(Interpreter& in, SystemRecord& sys);
 
+// The arcs of a chain as uniformization reads them: the incoming arcs of
+// state j are arcs[pred[k]] for k in [pred_off[j], pred_off[j+1]).
+struct ChainArcsView {
+    int num_states = 0;
+    std::span<const ChainArc> arcs;
+    std::span<const std::uint32_t> pred_off, pred;
+};
+ChainArcsView arcs_view(const ChainModel& m);
+
 // Uniformization over the chain's arcs. `prob` holds the initial vector and
 // receives the vector at `time`; `cum` (when not null) receives the time
-// integrals over [0, time]. Memory O(states + arcs).
+// integrals over [0, time]. Memory O(states + arcs). The truncated Poisson
+// mass is at most `precision`. More than `max_steps` steps are not taken: the
+// result is then the last vector reached and `incomplete` is set.
 struct UniformStats {
     long left = 0, right = 0, steps = 0;
     bool steady = false;
+    bool incomplete = false;
 };
+UniformStats uniform(const ChainArcsView& chain, std::vector<double>& prob, std::vector<double>* cum,
+                     double precision, double time, double epsilon, Output* trace,
+                     long max_steps = std::numeric_limits<long>::max());
+// The same with the interpreter's tolerance and verbose trace, unbounded.
 UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& prob, std::vector<double>* cum,
                      double precision, double time);
-// Transient probabilities and their integrals at `time` into tprob/tcumprob.
+
+// The step budget of a transient solution on a chain of this size (about
+// 2·10^10 arc visits, never fewer than 10^7 steps).
+long uniform_step_budget(const ChainArcsView& chain);
+
+// Transient probabilities and their integrals at `time`, with an absolute
+// error bound of each: uniformization within the step budget; a chain of at
+// most kDenseTransientStates states that would exceed it (stiff rates over
+// a long time) is solved by a dense matrix exponential instead. A bound is
+// infinite when neither route finished.
+struct TransientResult {
+    std::vector<double> prob, cum;
+    double error = 0.0, cum_error = 0.0;
+};
+inline constexpr int kDenseTransientStates = 400;
+TransientResult transient_solution(const ChainArcsView& chain, const std::vector<double>& start, double time,
+                                   double precision, double epsilon, Output* trace);
+
+// Transient probabilities and their integrals at `time` into tprob/tcumprob
+// (error 211 for a negative time); their error bound into terror.
 void m_transient(Interpreter& in, SystemRecord& sys, double time);
+
+// The distribution of reaching a set of states of a chain, as a function of
+// time computed by uniformization: F(t) = Σ_{i in targets} p_i(t) / scale.
+// It keeps its own copy of the arcs, so it outlives re-expansions of the
+// chain (a component distribution of another system keeps it).
+// `mass_at_infinity` is 1 − (the targets' limiting probability)/scale, given
+// by the caller from its probability propagation.
+std::shared_ptr<const NumericDist> make_chain_dist(const ChainModel& m, std::span<const double> rates,
+                                                   std::vector<int> targets, double scale,
+                                                   double mass_at_infinity, double precision, double epsilon);
 
 }  // namespace corvel

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <limits>
 
+#include "expo/guarded.h"
 #include "interp/interpreter.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_solve.h"
@@ -391,16 +393,20 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
         return static_cast<std::uint32_t>(t);
     };
     double sum = 0.0;
+    double fmax = 0.0;  // largest per-state factor, for the error bound of a transient result
+    auto take = [&](std::uint32_t s, double f) {
+        sum += (*w)[s] * f;
+        fmax = std::max(fmax, std::fabs(f));
+    };
     switch (call.kw) {
         case Kw::Etok: case Kw::Etokt: case Kw::Etoku: case Kw::Tavetokt: {
             int p = place_arg();
-            for (std::uint32_t s = lo; s < hi; ++s) sum += (*w)[s] * g.tokens(c.marking_of_state[s], p);
+            for (std::uint32_t s = lo; s < hi; ++s) take(s, g.tokens(c.marking_of_state[s], p));
             break;
         }
         case Kw::Prempty: case Kw::Premptyt: case Kw::Premptyu: {
             int p = place_arg();
-            for (std::uint32_t s = lo; s < hi; ++s)
-                if (g.tokens(c.marking_of_state[s], p) == 0) sum += (*w)[s];
+            for (std::uint32_t s = lo; s < hi; ++s) take(s, g.tokens(c.marking_of_state[s], p) == 0 ? 1.0 : 0.0);
             break;
         }
         case Kw::Tput: case Kw::Tputt: case Kw::Tputu: case Kw::Tavtputt:
@@ -410,12 +416,12 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
             for (std::uint32_t s = lo; s < hi; ++s) {
                 std::uint32_t m = c.marking_of_state[s];
                 for (std::uint64_t e = g.arc_start[m]; e < g.arc_start[m + 1]; ++e)
-                    if (g.arc_trans[e] == t) sum += (*w)[s] * (util ? 1.0 : g.arc_rate[e]);
+                    if (g.arc_trans[e] == t) take(s, util ? 1.0 : g.arc_rate[e]);
             }
             break;
         }
         case Kw::Transenabled: {
-            for (std::uint32_t s = 0; s < c.num_tangible && s < hi; ++s) sum += (*w)[s];
+            for (std::uint32_t s = 0; s < c.num_tangible && s < hi; ++s) take(s, 1.0);
             break;
         }
         case Kw::Mtta: case Kw::Mean:
@@ -426,7 +432,7 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
             break;
         case Kw::Value:
             // The probability of having been absorbed by the time asked.
-            for (std::uint32_t s = c.num_tangible; s < n; ++s) sum += (*w)[s];
+            for (std::uint32_t s = c.num_tangible; s < n; ++s) take(s, 1.0);
             break;
         case Kw::Srn_exrss: case Kw::Srn_exrt: case Kw::Srn_cexrt: case Kw::Srn_ave_cexrt:
         case Kw::Srn_cexrinf: {
@@ -442,7 +448,7 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
                 if ((*w)[s] == 0.0) continue;
                 g.decode(c.marking_of_state[s], mark.data());
                 ctx.enter(mark.data());
-                sum += (*w)[s] * in.eval.bind_expression(f);
+                take(s, in.eval.bind_expression(f));
             }
             // Leave no value computed in a marking behind.
             for (int d : a.dependent_symbols) in.symbols[d].bound = false;
@@ -451,7 +457,16 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
         default:
             in.err.error(21, kFatal, sys.name, true);
     }
-    return sum * scale;
+    double result = sum * scale;
+    if (w == &a.tprob || w == &a.tcumprob) {
+        // A transient result carries the error bound of its probabilities.
+        const double bound = (w == &a.tprob ? a.terror : a.tcumerror) * fmax * scale;
+        const std::string what = call.keyword + " of system " + sys.name;
+        result = settle(Guarded{result, bound, Route::Uniformization}, {}, trust_policy(in.settings),
+                        [&](const Guarded& g2) { print_trust_warning(in.out, what, g2); })
+                     .value;
+    }
+    return result;
 }
 
 }  // namespace corvel

@@ -259,31 +259,31 @@ void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
 
 void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double t) {
     if (t < 0.0) in.err.error(211, kFatal, sys.name, true);
-    // Uniformization runs over a chain record holding the tangible chain's
-    // arcs by target; states are named by their marking index.
+    // The tangible chain's arcs with their incoming-arc index, as the shared
+    // transient solver reads them.
     const TangibleChain& c = a.chain;
     const std::uint32_t n = c.num_states();
-    ChainModel m;
-    m.names.reserve(n, static_cast<std::size_t>(n) * 7);
-    char name[16];
-    for (std::uint32_t s = 0; s < n; ++s) {
-        int len = std::snprintf(name, sizeof name, "%u", s + 1);
-        m.names.add(std::string_view(name, static_cast<std::size_t>(len)));
-    }
-    m.arcs.reserve(c.num_arcs());
+    std::vector<ChainArc> arcs;
+    arcs.reserve(c.num_arcs());
     for (std::uint32_t s = 0; s < n; ++s)
         for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e)
-            m.arcs.push_back({static_cast<std::int32_t>(s), static_cast<std::int32_t>(c.col[e]), c.rate[e]});
-    m.pred_off.assign(static_cast<std::size_t>(n) + 1, 0);
-    for (const ChainArc& arc : m.arcs) ++m.pred_off[static_cast<std::size_t>(arc.to) + 1];
-    for (std::uint32_t s = 0; s < n; ++s) m.pred_off[s + 1] += m.pred_off[s];
-    m.pred.resize(m.arcs.size());
-    std::vector<std::uint32_t> fill(m.pred_off.begin(), m.pred_off.end() - 1);
-    for (std::size_t e = 0; e < m.arcs.size(); ++e)
-        m.pred[fill[static_cast<std::size_t>(m.arcs[e].to)]++] = static_cast<std::uint32_t>(e);
-    m.numbered = true;
-    a.tprob = start_vector(c);
-    uniform(in, m, a.tprob, &a.tcumprob, in.settings.tol.u_epsilon, t);
+            arcs.push_back({static_cast<std::int32_t>(s), static_cast<std::int32_t>(c.col[e]), c.rate[e]});
+    std::vector<std::uint32_t> pred_off(static_cast<std::size_t>(n) + 1, 0), pred(arcs.size());
+    for (const ChainArc& arc : arcs) ++pred_off[static_cast<std::size_t>(arc.to) + 1];
+    for (std::uint32_t s = 0; s < n; ++s) pred_off[s + 1] += pred_off[s];
+    std::vector<std::uint32_t> fill(pred_off.begin(), pred_off.end() - 1);
+    for (std::size_t e = 0; e < arcs.size(); ++e) pred[fill[static_cast<std::size_t>(arcs[e].to)]++] = static_cast<std::uint32_t>(e);
+    ChainArcsView view;
+    view.num_states = static_cast<int>(n);
+    view.arcs = arcs;
+    view.pred_off = pred_off;
+    view.pred = pred;
+    TransientResult r = transient_solution(view, start_vector(c), t, in.settings.tol.u_epsilon, in.settings.tol.epsilon,
+                                           in.settings.verbose ? &in.out : nullptr);
+    a.tprob = std::move(r.prob);
+    a.tcumprob = std::move(r.cum);
+    a.terror = r.error;
+    a.tcumerror = r.cum_error;
 }
 
 }  // namespace corvel

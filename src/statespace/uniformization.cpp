@@ -7,9 +7,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+
+#include <Eigen/Dense>
+#include <unsupported/Eigen/MatrixFunctions>
 
 #include "interp/interpreter.h"
 #include "statespace/markov_solve.h"
+#include "symbols/output.h"
 
 namespace corvel {
 
@@ -34,13 +39,23 @@ bool check_sstate(const std::vector<double>& a, const std::vector<double>& b, do
 
 }  // namespace
 
+ChainArcsView arcs_view(const ChainModel& m) {
+    return {m.num_states(), m.arcs, m.pred_off, m.pred};
+}
+
 UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& prob, std::vector<double>* cum,
                      double precision, double time) {
+    return uniform(arcs_view(m), prob, cum, precision, time, in.settings.tol.epsilon,
+                   in.settings.verbose ? &in.out : nullptr);
+}
+
+UniformStats uniform(const ChainArcsView& m, std::vector<double>& prob, std::vector<double>* cum, double precision,
+                     double time, double epsilon, Output* trace, long max_steps) {
     UniformStats st;
-    const size_t n = static_cast<size_t>(m.num_states());
-    const bool verbose = in.settings.verbose;
+    const size_t n = static_cast<size_t>(m.num_states);
+    const bool verbose = trace != nullptr;
     if (cum) cum->assign(n, 0.0);
-    if (std::fabs(time) < in.settings.tol.epsilon) return st;
+    if (std::fabs(time) < epsilon) return st;
     // Outflow of each state over the arcs (zero-rate arcs do nothing).
     std::vector<double> d(n, 0.0);
     for (const ChainArc& a : m.arcs)
@@ -62,7 +77,8 @@ UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& 
     auto step = [&]() {
         for (size_t j = 0; j < n; ++j) {
             double s = pi[j] * d[j];
-            for (std::uint32_t e : m.in_arcs(static_cast<int>(j))) {
+            for (std::uint32_t k = m.pred_off[j]; k < m.pred_off[j + 1]; ++k) {
+                const std::uint32_t e = m.pred[k];
                 const ChainArc& a = m.arcs[e];
                 if (a.rate > 0.0) s += pi[static_cast<size_t>(a.from)] * (a.rate / Lambda);
             }
@@ -93,7 +109,7 @@ UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& 
         used += weight(R);
         if (1.0 - used <= eps_r) break;
     }
-    if (verbose) in.out.printf("uniformization: l = %ld, k = %ld\n", L, R);
+    if (verbose) trace->printf("uniformization: l = %ld, k = %ld\n", L, R);
 
     // Cumulative: ∫π = (1/Λ)·Σ_k π_k·P(N > k); extend while the remaining
     // part (Λt − Σ tail)/Λ is above the precision.
@@ -120,6 +136,15 @@ UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& 
             st.steps = k;
             break;
         }
+        if (k >= max_steps) {
+            // Out of budget: the current vector is the best estimate left
+            // (the chain is then usually close to its limit); the caller
+            // reports it as untrusted.
+            st.incomplete = true;
+            st.steps = k;
+            if (!prob_done) result = pi;
+            break;
+        }
         step();
         if (++since_check >= interval) {
             since_check = 0;
@@ -129,16 +154,16 @@ UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& 
                 st.steps = k + 1;
                 if (!prob_done) {
                     if (k + 1 < L) {
-                        if (verbose) in.out.printf("uniformization: steady state reached before left truncation at l = %ld\n", k + 1);
+                        if (verbose) trace->printf("uniformization: steady state reached before left truncation at l = %ld\n", k + 1);
                         result = pi;
                     } else {
-                        if (verbose) in.out.printf("uniformization: steady state reached before right truncation at k = %ld\n", k + 1);
+                        if (verbose) trace->printf("uniformization: steady state reached before right truncation at k = %ld\n", k + 1);
                         for (size_t i = 0; i < n; ++i) result[i] += (1.0 - mass - left_mass) * pi[i];
                     }
                     prob_done = true;
                 }
                 if (!cum_done) {
-                    if (verbose) in.out.printf("SS reached before RTP in Cumulative Unif.  %ld\n", k + 1);
+                    if (verbose) trace->printf("SS reached before RTP in Cumulative Unif.  %ld\n", k + 1);
                     double rest = time - total / Lambda;
                     for (size_t i = 0; i < n; ++i) (*cum)[i] = acc[i] / Lambda + rest * pi[i];
                     cum_done = true;
@@ -159,11 +184,149 @@ UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& 
     return st;
 }
 
+long uniform_step_budget(const ChainArcsView& chain) {
+    const double work = static_cast<double>(chain.num_states) + static_cast<double>(chain.arcs.size());
+    return static_cast<long>(std::max(1e7, 2e10 / std::max(1.0, work)));
+}
+
+namespace {
+
+// exp(Q·t) applied to the start vector, and its integral, from the
+// exponential of the augmented generator [[Q, I], [0, 0]]·t (scaling and
+// squaring with Padé approximants). Stiff rates and long times cost nothing
+// extra here.
+bool dense_transient(const ChainArcsView& chain, const std::vector<double>& start, double time,
+                     TransientResult& r) {
+    const int n = chain.num_states;
+    Eigen::MatrixXd A = Eigen::MatrixXd::Zero(2 * n, 2 * n);
+    for (const ChainArc& a : chain.arcs) {
+        if (!(a.rate > 0.0)) continue;
+        A(a.from, a.to) += a.rate * time;
+        A(a.from, a.from) -= a.rate * time;
+    }
+    for (int i = 0; i < n; ++i) A(i, n + i) = time;
+    const Eigen::MatrixXd E = A.exp();
+    Eigen::RowVectorXd p0(n);
+    for (int i = 0; i < n; ++i) p0(i) = start[static_cast<size_t>(i)];
+    const Eigen::RowVectorXd p = p0 * E.topLeftCorner(n, n);
+    const Eigen::RowVectorXd c = p0 * E.topRightCorner(n, n);
+    r.prob.assign(static_cast<size_t>(n), 0.0);
+    r.cum.assign(static_cast<size_t>(n), 0.0);
+    double mass = 0.0;
+    for (int i = 0; i < n; ++i) {
+        if (!std::isfinite(p(i)) || !std::isfinite(c(i))) return false;
+        // Round-off may leave tiny negatives where a probability is 0.
+        r.prob[static_cast<size_t>(i)] = std::max(0.0, p(i));
+        r.cum[static_cast<size_t>(i)] = std::max(0.0, c(i));
+        mass += std::fabs(p0(i));
+    }
+    // Backward-stable to a few hundred units of roundoff per state.
+    r.error = 1e3 * kUnitRoundoff * static_cast<double>(n) * std::max(1.0, mass);
+    r.cum_error = r.error * std::max(1.0, time);
+    return true;
+}
+
+}  // namespace
+
+TransientResult transient_solution(const ChainArcsView& chain, const std::vector<double>& start, double time,
+                                   double precision, double epsilon, Output* trace) {
+    TransientResult r;
+    r.prob = start;
+    r.prob.resize(static_cast<size_t>(chain.num_states), 0.0);
+    const long budget = uniform_step_budget(chain);
+    UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, budget);
+    // Rounding of the vector products adds to the truncated mass.
+    r.error = precision + 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1);
+    r.cum_error = r.error * std::max(1.0, time);
+    if (!st.incomplete) return r;
+    if (chain.num_states <= kDenseTransientStates) {
+        TransientResult d;
+        if (dense_transient(chain, start, time, d)) return d;
+    }
+    r.error = r.cum_error = std::numeric_limits<double>::infinity();
+    return r;
+}
+
 void m_transient(Interpreter& in, SystemRecord& sys, double time) {
     ChainModel& m = chain_of(sys);
     if (time < 0.0) in.err.error(211, kFatal, sys.name, true);
-    m.tprob = m.start_prob;
-    uniform(in, m, m.tprob, &m.tcumprob, in.settings.tol.u_epsilon, time);
+    TransientResult r = transient_solution(arcs_view(m), m.start_prob, time, in.settings.tol.u_epsilon,
+                                           in.settings.tol.epsilon, in.settings.verbose ? &in.out : nullptr);
+    m.tprob = std::move(r.prob);
+    m.tcumprob = std::move(r.cum);
+    m.terror = r.error;
+    m.tcumerror = r.cum_error;
+}
+
+}  // namespace corvel
+
+namespace corvel {
+
+namespace {
+
+// The distribution of reaching a set of states, evaluated by uniformization
+// on its own copy of the arcs.
+class ChainDist final : public NumericDist {
+public:
+    ChainDist(const ChainModel& m, std::span<const double> rates, std::vector<int> targets, double scale,
+              double mass_at_infinity, double precision, double epsilon)
+        : n_(m.num_states()),
+          pred_off_(m.pred_off),
+          pred_(m.pred),
+          start_(m.start_prob),
+          targets_(std::move(targets)),
+          scale_(scale),
+          pinf_(mass_at_infinity),
+          precision_(precision),
+          epsilon_(epsilon) {
+        arcs_.reserve(m.arcs.size());
+        double slowest = 0.0;
+        for (size_t e = 0; e < m.arcs.size(); ++e) {
+            ChainArc a = m.arcs[e];
+            a.rate = e < rates.size() ? rates[e] : a.rate;
+            arcs_.push_back(a);
+        }
+        std::vector<double> out(static_cast<size_t>(n_), 0.0);
+        for (const ChainArc& a : arcs_)
+            if (a.rate > 0.0) out[static_cast<size_t>(a.from)] += a.rate;
+        for (double r : out)
+            if (r > 0.0 && (slowest == 0.0 || r < slowest)) slowest = r;
+        scale_time_ = slowest > 0.0 ? static_cast<double>(std::max(1, n_)) / slowest : 1.0;
+        start_.resize(static_cast<size_t>(n_), 0.0);
+        for (int s : targets_) pz_ += start_[static_cast<size_t>(s)];
+        pz_ /= scale_;
+    }
+    GuardedProb at(double t) const override {
+        if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
+        ChainArcsView view{n_, arcs_, pred_off_, pred_};
+        TransientResult r = transient_solution(view, start_, t, precision_, epsilon_, nullptr);
+        double f = 0.0;
+        for (int s : targets_) f += r.prob[static_cast<size_t>(s)];
+        f /= scale_;
+        const double err = r.error / scale_;
+        return {Guarded{f, err, Route::Uniformization}, Guarded{1.0 - f, err, Route::Uniformization}};
+    }
+    double mass_at_zero() const override { return pz_; }
+    double mass_at_infinity() const override { return pinf_; }
+    double time_scale() const override { return scale_time_; }
+
+private:
+    int n_;
+    std::vector<ChainArc> arcs_;
+    std::vector<std::uint32_t> pred_off_, pred_;
+    std::vector<double> start_;
+    std::vector<int> targets_;
+    double scale_, pinf_, precision_, epsilon_;
+    double pz_ = 0.0, scale_time_ = 1.0;
+};
+
+}  // namespace
+
+std::shared_ptr<const NumericDist> make_chain_dist(const ChainModel& m, std::span<const double> rates,
+                                                   std::vector<int> targets, double scale,
+                                                   double mass_at_infinity, double precision, double epsilon) {
+    if (!(scale > 0.0)) return nullptr;
+    return std::make_shared<ChainDist>(m, rates, std::move(targets), scale, mass_at_infinity, precision, epsilon);
 }
 
 }  // namespace corvel

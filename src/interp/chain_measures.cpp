@@ -1,0 +1,270 @@
+#include "interp/chain_measures.h"
+
+#include <cmath>
+
+#include "expo/guarded.h"
+#include "expo/results.h"
+#include "interp/dispatch.h"
+#include "interp/eval_table.h"
+#include "interp/interpreter.h"
+#include "interp/measures.h"
+#include "interp/trusted_numbers.h"
+#include "statespace/markov_solve.h"
+
+namespace corvel {
+
+namespace {
+
+// Rates as the closed forms were built: per reward unit when computing rewards.
+std::vector<double> solved_rates(const ChainModel& m, bool computing_reward) {
+    std::vector<double> rates(m.arcs.size());
+    for (size_t e = 0; e < m.arcs.size(); ++e) {
+        double r = m.arcs[e].rate;
+        if (computing_reward) {
+            const double w = m.reward[static_cast<size_t>(m.arcs[e].from)];
+            r = w > 0.0 ? r / w : 0.0;
+        }
+        rates[e] = r;
+    }
+    return rates;
+}
+
+std::vector<int> absorbing_states(const ChainModel& m, double eps) {
+    std::vector<int> out;
+    for (int i = 0; i < m.num_states(); ++i)
+        if (is_absorbing(m, i, eps)) out.push_back(i);
+    return out;
+}
+
+const StateDists& state_dists(Interpreter& in, const ChainModel& m, int node) {
+    if (node < 0 || static_cast<size_t>(node) >= m.dists.size() || !m.dists[static_cast<size_t>(node)].has_dist)
+        in.err.error(130, kInternal, "", false);
+    return m.dists[static_cast<size_t>(node)];
+}
+
+// A transient number with the bound of its solution.
+double trusted_transient(Interpreter& in, const SystemRecord& sys, const char* what, double value, double error) {
+    const Guarded g{value, error, Route::Uniformization};
+    const std::string text = std::string(what) + " of system " + sys.name;
+    return settle(g, {}, trust_policy(in.settings), [&](const Guarded& w) { print_trust_warning(in.out, text, w); })
+        .value;
+}
+
+double max_abs_reward(const ChainModel& m) {
+    double r = 0.0;
+    for (double x : m.reward) r = std::max(r, std::fabs(x));
+    return r;
+}
+
+// The closed form that a value measure with a node reads, with its stable
+// route: the state's own closed form (probability of being there, or of
+// having been absorbed there, by t).
+struct NodeForm {
+    const Exponomial* F = nullptr;
+    std::shared_ptr<const NumericDist> stable;
+};
+
+NodeForm node_form(Interpreter& in, SystemRecord& sys, int node) {
+    ChainModel& m = chain_of(sys);
+    NodeForm f;
+    f.F = &state_dists(in, m, node).dist;
+    const double eps = in.settings.tol.epsilon;
+    if (is_absorbing(m, node, eps)) {
+        const double p = m.prob[static_cast<size_t>(node)];
+        f.stable = make_chain_dist(m, solved_rates(m, sys.s_reward), {node}, 1.0, 1.0 - p, in.settings.tol.u_epsilon,
+                                   eps);
+    }
+    return f;
+}
+
+}  // namespace
+
+bool is_markov_system(const SystemRecord& sys) {
+    return sys.type == kSysMarkovAcyclic || sys.type == kSysMarkovIrreducible || sys.type == kSysMarkovPhase;
+}
+
+bool markov_request_is_transient(const SystemRecord& sys, const AnalysisRequest& req) {
+    if (!req.transient) return false;
+    switch (req.measure) {
+        case Kw::Tvalue:
+        case Kw::Exrt:
+        case Kw::Cexrt: return true;
+        // An irreducible chain has no closed form to read a value from.
+        case Kw::Value: return sys.type == kSysMarkovIrreducible;
+        default: return false;
+    }
+}
+
+std::shared_ptr<const NumericDist> markov_absorbing_route(Interpreter& in, SystemRecord& sys, bool computing_reward) {
+    ChainModel& m = chain_of(sys);
+    const double eps = in.settings.tol.epsilon;
+    std::vector<int> targets = absorbing_states(m, eps);
+    if (targets.empty()) return nullptr;
+    double absorbed = 0.0;
+    for (int s : targets) absorbed += m.prob[static_cast<size_t>(s)];
+    return make_chain_dist(m, solved_rates(m, computing_reward), std::move(targets), 1.0,
+                           std::max(0.0, 1.0 - absorbed), in.settings.tol.u_epsilon, eps);
+}
+
+double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
+    ChainModel& m = chain_of(sys);
+    const double eps = in.settings.tol.epsilon;
+    const int node = call.has_node ? req.node : -1;
+    const bool transient = markov_request_is_transient(sys, req);
+    switch (call.kw) {
+        case Kw::Tvalue:
+        case Kw::Value:
+            if (transient) {
+                double v = 0.0;
+                if (node >= 0) {
+                    v = m.tprob[static_cast<size_t>(node)];
+                } else {
+                    GuardedSum sum;
+                    for (int s : absorbing_states(m, eps)) sum.add(m.tprob[static_cast<size_t>(s)]);
+                    v = sum.sum();
+                }
+                return trusted_transient(in, sys, call.kw == Kw::Tvalue ? "tvalue" : "value", v, m.terror);
+            }
+            break;
+        case Kw::Exrt:
+        case Kw::Cexrt: {
+            // Expected reward rate at t and reward accumulated by t, from the
+            // time-domain probabilities.
+            const std::vector<double>& p = call.kw == Kw::Exrt ? m.tprob : m.tcumprob;
+            GuardedSum sum;
+            for (size_t i = 0; i < p.size(); ++i) sum.add(m.reward[i] * p[i]);
+            const double err = (call.kw == Kw::Exrt ? m.terror : m.tcumerror) * max_abs_reward(m);
+            return trusted_transient(in, sys, call.kw == Kw::Exrt ? "exrt" : "cexrt", sum.sum(),
+                                     err + sum.result().error);
+        }
+        case Kw::Prob:
+            if (sys.type != kSysMarkovAcyclic) in.err.error(94, kInternal, "", false);
+            return m.prob[static_cast<size_t>(node)];
+        case Kw::Sreward:
+            if (sys.type != kSysMarkovAcyclic) in.err.error(94, kInternal, "", false);
+            return m.reward[static_cast<size_t>(node)] * m.prob[static_cast<size_t>(node)];
+        case Kw::Rvalue:
+            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Value, req.time);
+        case Kw::Rmean:
+            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Mean, 0.0);
+        case Kw::Rvariance:
+            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Variance, 0.0);
+        default:
+            break;
+    }
+    if (!is_distribution_number(call.kw)) in.err.error(21, kFatal, sys.name, true);
+    if (node >= 0) {
+        NodeForm f = node_form(in, sys, node);
+        return trusted_value_of(in, sys.name, f.F, f.stable.get(), call.kw, req.time);
+    }
+    if (!sys.has_dist) in.err.error(130, kInternal, "", false);
+    return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), call.kw, req.time);
+}
+
+void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
+                                 const AnalysisRequest& req, Exponomial& out,
+                                 std::shared_ptr<const NumericDist>* stable) {
+    ChainModel& m = chain_of(sys);
+    const double eps = in.settings.tol.epsilon;
+    if (stable) stable->reset();
+    if (!call.has_node) {
+        if (!sys.has_dist) in.err.error(130, kInternal, "", false);
+        out = sys.s_dist;
+        if (stable) *stable = sys.s_stable;
+        return;
+    }
+    const int node = req.node;
+    if (!is_absorbing(m, node, eps)) in.err.error(111, kFatal, call.node, true);
+    const double p = m.prob[static_cast<size_t>(node)];
+    out = state_dists(in, m, node).dist;
+    // Given absorption there: divided by the probability of ending there.
+    if (std::fabs(p) >= eps) {
+        scalar_multiply(out, 1.0 / p);
+        if (stable)
+            *stable = make_chain_dist(m, solved_rates(m, sys.s_reward), {node}, p, 0.0, in.settings.tol.u_epsilon, eps);
+    } else {
+        out.clear();
+    }
+}
+
+void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
+    ChainModel& m = chain_of(sys);
+    const Settings& s = in.settings;
+    const double eps = s.tol.epsilon;
+    switch (call.kw) {
+        case Kw::Analyze:
+            return;
+        case Kw::Reward: {
+            print_system_result_header(in.out, SystemResult::RewardCdf, sys.name);
+            TrustedSummary trusted(in, sys.name, sys.s_dist, sys.s_stable);
+            print_distribution_info(in.out, s, in.err, sys.s_dist, 'r', trusted.guard());
+            return;
+        }
+        case Kw::Cdf:
+        case Kw::Lcdf:
+            break;
+        default:
+            in.err.error(21, kFatal, sys.name, true);
+    }
+    if (!call.has_node) {
+        if (call.kw == Kw::Lcdf) in.err.error(13, kFatal, "", true);
+        print_system_result_header(in.out, SystemResult::Cdf, sys.name);
+        TrustedSummary trusted(in, sys.name, sys.s_dist, sys.s_stable);
+        print_distribution_info(in.out, s, in.err, sys.s_dist, 't', trusted.guard());
+        return;
+    }
+    const int node = req.node;
+    const StateDists& d = state_dists(in, m, node);
+    in.out.printf("information about system %s node %5s\n", sys.name.c_str(), std::string(m.names[node]).c_str());
+    if (call.kw == Kw::Lcdf) {
+        in.out.write("conditional CDF for time of leaving this node\n\n");
+        TrustedSummary trusted(in, sys.name, d.ldist, nullptr);
+        print_distribution_info(in.out, s, in.err, d.ldist, 't', trusted.guard());
+        return;
+    }
+    if (!is_absorbing(m, node, eps)) {
+        in.out.write("transient state probability:\n\n");
+        expo_print(in.out, s, d.dist, 't');
+        return;
+    }
+    const double p = m.prob[static_cast<size_t>(node)];
+    in.out.printf("\nprobability of entering node: %*.*e\n\n", s.width, s.precision, p);
+    if (std::fabs(p) < eps) return;
+    in.out.write("conditional CDF for time of reaching this absorbing state\n\n");
+    Exponomial conditional;
+    std::shared_ptr<const NumericDist> stable;
+    markov_measure_distribution(in, sys, call, req, conditional, &stable);
+    TrustedSummary trusted(in, sys.name, conditional, stable);
+    print_distribution_info(in.out, s, in.err, conditional, 't', trusted.guard());
+}
+
+void print_markov_eval_table(Interpreter& in, OutputStatement& st, const EvalKind& kind) {
+    MeasureCall& call = st.call;
+    SystemRecord& sys = in.systems[call.system];
+    AnalysisRequest req;
+    req.measure = kind.kind;
+    req.computing_cdf = kind.kind == Kw::Cdf;
+    req.computing_reward = kind.kind == Kw::Reward;
+    req.table = true;
+    {
+        const Kw saved = call.kw;
+        call.kw = kind.kind;
+        analyze_system(in, call, req);
+        call.kw = saved;
+    }
+    print_eval_title(in.out, sys.name, call.has_node ? std::optional<std::string_view>(call.node) : std::nullopt);
+    const Exponomial* F = &sys.s_dist;
+    std::shared_ptr<const NumericDist> stable = sys.s_stable;
+    NodeForm f;
+    if (call.has_node) {
+        f = node_form(in, sys, req.node);
+        F = f.F;
+        stable = f.stable;
+    }
+    TrustedEval trusted(in, sys.name, F, stable);
+    print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, {}, *F, kind.variable,
+                     trusted.function());
+    trusted.report_warnings();
+}
+
+}  // namespace corvel

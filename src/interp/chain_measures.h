@@ -1,0 +1,48 @@
+#pragma once
+// Measures of Markov chains (classes 140, 141 and 142): the numbers, the
+// distributions a chain yields where one is expected (cdf(chain) and
+// cdf(chain, state) as components of other systems), the printed results and
+// the eval tables. Every number read from a closed form goes through the
+// guard, with uniformization of the chain as its stable route.
+
+#include <memory>
+
+#include "expo/exponomial.h"
+#include "expo/numeric_dist.h"
+#include "interp/measure_call.h"
+
+namespace corvel {
+
+class Interpreter;
+struct SystemRecord;
+struct OutputStatement;
+struct EvalKind;
+
+// A system whose block is a markov block (classified 140, 141 or 142).
+bool is_markov_system(const SystemRecord& sys);
+
+// Whether a request on a Markov chain is answered by the transient solution
+// at req.time (tvalue, exrt, cexrt; value of an irreducible chain) rather
+// than by the closed forms.
+bool markov_request_is_transient(const SystemRecord& sys, const AnalysisRequest& req);
+
+// The stable route of the chain's overall distribution (absorption by t, in
+// reward units when the last analysis computed rewards): uniformization on a
+// copy of the arcs. Null when nothing is absorbed.
+std::shared_ptr<const NumericDist> markov_absorbing_route(Interpreter& in, SystemRecord& sys, bool computing_reward);
+
+// The value of a measure of an analysed chain.
+double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+// The distribution a chain yields: cdf(chain) the absorption CDF,
+// cdf(chain, state) the CDF of absorption in that state divided by its
+// probability (error 111 for a state that is not absorbing), reward the
+// reward CDF. `stable` receives its stable route (may be null).
+void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
+                                 const AnalysisRequest& req, Exponomial& out,
+                                 std::shared_ptr<const NumericDist>* stable = nullptr);
+// Prints the result of an output statement on an analysed chain.
+void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+// The distribution table (cdf or reward kind) of an eval statement on a chain.
+void print_markov_eval_table(Interpreter& in, OutputStatement& st, const EvalKind& kind);
+
+}  // namespace corvel
