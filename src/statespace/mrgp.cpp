@@ -275,7 +275,7 @@ void MRGP_mrgp(Interpreter& in, SystemRecord& sys) {
             Subordinated sub(m, rate, omega);
             std::vector<double> k_row, a_row;
             bool ok = sub.integrate(density, k_row, tol.u_epsilon) && sub.integrate(survival, a_row, tol.u_epsilon);
-            if (!ok) in.err.error(121, kFatal, sys.name, true);
+            if (!ok) in.err.error(121, kFatal, ": " + sys.name, true);
             // A point mass of G at 0 fires at once from the start state.
             k_row[0] += evaluate_expo(G, 0.0, tol);
             double sum = 0.0;
@@ -286,7 +286,7 @@ void MRGP_mrgp(Interpreter& in, SystemRecord& sys) {
                 sum += k_row[s];
                 if (a_row[s] != 0.0) alpha.back().emplace_back(omega[s], a_row[s]);
             }
-            if (std::fabs(sum - 1.0) > std::max(tol.epsilon, 1e-8)) in.err.error(121, kFatal, sys.name, true);
+            if (std::fabs(sum - 1.0) > std::max(tol.epsilon, 1e-8)) in.err.error(121, kFatal, ": " + sys.name, true);
             for (int c : row_cols) {
                 if (row[static_cast<std::size_t>(c)] != 0.0)
                     embedded.push_back({i, c, row[static_cast<std::size_t>(c)]});
