@@ -12,6 +12,8 @@
 #include "statespace/phase_type.h"
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
+#include "statespace/fast_mttf.h"
+#include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
 #include "statespace/steady_measures.h"
 
@@ -207,8 +209,29 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     }
 
     if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
+    // The mean time between the sets of a Markov chain's fastmttf section.
+    if (call.kw == Kw::Fastmttf && find_chain(sys) &&
+        (sys.type == kSysMarkov || sys.type == kSysMarkovAcyclic || sys.type == kSysMarkovIrreducible ||
+         sys.type == kSysMarkovPhase)) {
+        fast_mttf(in, sys);
+        return;
+    }
+
     if (is_steady_chain_request(sys, req)) return analyze_steady_chain(in, sys, req, unchanged);
     if (is_markov_system(sys)) return analyze_markov_chain(in, sys, req, unchanged);
+
+    // A regenerative process keeps its result while the binding and the
+    // reward setting stay the same.
+    if (sys.type == kSysMrgp) {
+        if (unchanged && sys.s_vbound && sys.s_reward == req.computing_reward) {
+            if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
+            return;
+        }
+        MRGP_mrgp(in, sys);
+        sys.s_vbound = true;
+        sys.s_reward = req.computing_reward;
+        return;
+    }
 
     int mode = component_binding_mode(call.kw);
     bool cached = unchanged && sys.s_vbound && sys.cache_mode == mode &&

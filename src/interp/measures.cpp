@@ -14,6 +14,8 @@
 #include "interp/trusted_numbers.h"
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
+#include "statespace/chain.h"
+#include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
 #include "statespace/steady_measures.h"
 
@@ -140,6 +142,8 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     if (sys.type == kSysFtreeRepeated && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
         return repeated_importance(in, sys, call);
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
+    if (sys.type == kSysMrgp) return mrgp_measure_value(in, sys, call, req);
+    if (call.kw == Kw::Fastmttf && find_chain(sys)) return sys.s_mttf;
     if (is_steady_chain_request(sys, req)) return steady_chain_value(in, sys, call, req);
     if (is_markov_system(sys)) return markov_measure_value(in, sys, call, req);
     if (sys.type == kSysPms) return pms_measure_value(in, sys, call, req);

@@ -147,6 +147,7 @@ struct SystemRecord {
     bool s_sbound = false;
     bool s_ibound = false;
     double s_time = 0.0;
+    double s_mttf = 0.0;                // mean time from the set A to the set F of a chain
     bool s_reward = false;
     bool analysed_once = false;         // parameters have been bound at least once
     int cache_mode = -1;

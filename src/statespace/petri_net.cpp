@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <limits>
 
+#include "expo/guarded.h"
 #include "interp/interpreter.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_solve.h"
@@ -103,21 +105,29 @@ void build(Interpreter& in, SystemRecord& sys, PetriModel& model) {
     a->net = bind_net(in, sys, model);
     if (model.srn) a->dependent_symbols = marking_dependent_symbols(in.symbols);
     bool talk = in.settings.verbose || in.settings.debug[kDebugPetri];
-    auto start = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    auto seconds_since = [](Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); };
+    auto start = Clock::now();
     {
         SrnContext ctx(in, model, *a);
         a->graph = generate_reach_graph(a->net, model.srn ? &ctx : nullptr, in.err,
                                         in.settings.verbose ? &in.out : nullptr);
     }
+    a->generate_seconds = seconds_since(start);
     const ReachGraph& g = a->graph;
     // Large graphs are listed only under the petri debug switch.
     if (in.settings.debug[kDebugPetri] || (in.settings.verbose && g.size() <= 200)) {
         in.out.write("reachability graph just before graph_analysis\n");
         print_reachgraph(in.out, a->net, g);
     }
+    auto elim_start = Clock::now();
     a->chain = eliminate_vanishing(g, in.err);
+    a->eliminate_seconds = seconds_since(elim_start);
+    // The targets of the graph's arcs live on in the chain; the measures need
+    // only each arc's transition and rate.
+    std::vector<std::uint32_t>().swap(a->graph.arc_to);
     if (talk) {
-        double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double secs = a->generate_seconds;
         if (g.size() > 100000)
             in.out.printf("  %.0f markings per second\n", secs > 0 ? g.size() / secs : 0.0);
         in.out.printf("  %s: %u tangible, %u vanishing, %u absorbing markings, %llu arcs\n", sys.name.c_str(),
@@ -139,6 +149,7 @@ enum class Weights { Limit, AtTime, Average, Cumulative };
 Weights weights_for(Kw kw, int klass) {
     switch (kw) {
         case Kw::Etokt: case Kw::Premptyt: case Kw::Tputt: case Kw::Utilt: case Kw::Srn_exrt:
+        case Kw::Value:
             return Weights::AtTime;
         case Kw::Etoku: case Kw::Premptyu: case Kw::Tputu: case Kw::Utilu:
             // Acyclic nets ignore the time argument of these.
@@ -157,7 +168,9 @@ bool needs_transient(Kw kw, int klass) {
     return w != Weights::Limit;
 }
 
-bool needs_times(Kw kw) { return kw == Kw::Mtta || kw == Kw::Srn_cexrinf; }
+bool needs_times(Kw kw) {
+    return kw == Kw::Mtta || kw == Kw::Srn_cexrinf || kw == Kw::Mean || kw == Kw::Variance;
+}
 
 }  // namespace
 
@@ -295,6 +308,7 @@ void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req,
         in.out.printf("  using previous reachability graph for %s\n", sys.name.c_str());
     }
     NetAnalysis& a = *model->analysis;
+    auto solve_start = std::chrono::steady_clock::now();
     if (req.transient && needs_transient(req.measure, a.klass)) {
         if (!(a.has_transient && a.time == req.time)) {
             solve_transient(in, sys, a, req.time);
@@ -313,7 +327,20 @@ void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req,
         a.has_limit = true;
         sys.s_ibound = true;
     }
+    a.solve_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - solve_start).count();
     sys.s_reward = req.computing_reward;
+}
+
+std::size_t NetAnalysis::graph_bytes() const {
+    auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
+    return bytes(graph.packed) + bytes(graph.type) + bytes(graph.arc_start) + bytes(graph.arc_to) +
+           bytes(graph.arc_trans) + bytes(graph.arc_rate);
+}
+
+std::size_t NetAnalysis::chain_bytes() const {
+    auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
+    return bytes(chain.row_start) + bytes(chain.col) + bytes(chain.rate) + bytes(chain.marking_of_state) +
+           bytes(chain.index_of_marking);
 }
 
 double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
@@ -366,16 +393,20 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
         return static_cast<std::uint32_t>(t);
     };
     double sum = 0.0;
+    double fmax = 0.0;  // largest per-state factor, for the error bound of a transient result
+    auto take = [&](std::uint32_t s, double f) {
+        sum += (*w)[s] * f;
+        fmax = std::max(fmax, std::fabs(f));
+    };
     switch (call.kw) {
         case Kw::Etok: case Kw::Etokt: case Kw::Etoku: case Kw::Tavetokt: {
             int p = place_arg();
-            for (std::uint32_t s = lo; s < hi; ++s) sum += (*w)[s] * g.tokens(c.marking_of_state[s], p);
+            for (std::uint32_t s = lo; s < hi; ++s) take(s, g.tokens(c.marking_of_state[s], p));
             break;
         }
         case Kw::Prempty: case Kw::Premptyt: case Kw::Premptyu: {
             int p = place_arg();
-            for (std::uint32_t s = lo; s < hi; ++s)
-                if (g.tokens(c.marking_of_state[s], p) == 0) sum += (*w)[s];
+            for (std::uint32_t s = lo; s < hi; ++s) take(s, g.tokens(c.marking_of_state[s], p) == 0 ? 1.0 : 0.0);
             break;
         }
         case Kw::Tput: case Kw::Tputt: case Kw::Tputu: case Kw::Tavtputt:
@@ -385,16 +416,23 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
             for (std::uint32_t s = lo; s < hi; ++s) {
                 std::uint32_t m = c.marking_of_state[s];
                 for (std::uint64_t e = g.arc_start[m]; e < g.arc_start[m + 1]; ++e)
-                    if (g.arc_trans[e] == t) sum += (*w)[s] * (util ? 1.0 : g.arc_rate[e]);
+                    if (g.arc_trans[e] == t) take(s, util ? 1.0 : g.arc_rate[e]);
             }
             break;
         }
         case Kw::Transenabled: {
-            for (std::uint32_t s = 0; s < c.num_tangible && s < hi; ++s) sum += (*w)[s];
+            for (std::uint32_t s = 0; s < c.num_tangible && s < hi; ++s) take(s, 1.0);
             break;
         }
-        case Kw::Mtta:
+        case Kw::Mtta: case Kw::Mean:
             for (std::uint32_t s = lo; s < hi; ++s) sum += (*w)[s];
+            break;
+        case Kw::Variance:
+            sum = absorption_time_variance(in, sys, a);
+            break;
+        case Kw::Value:
+            // The probability of having been absorbed by the time asked.
+            for (std::uint32_t s = c.num_tangible; s < n; ++s) take(s, 1.0);
             break;
         case Kw::Srn_exrss: case Kw::Srn_exrt: case Kw::Srn_cexrt: case Kw::Srn_ave_cexrt:
         case Kw::Srn_cexrinf: {
@@ -410,7 +448,7 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
                 if ((*w)[s] == 0.0) continue;
                 g.decode(c.marking_of_state[s], mark.data());
                 ctx.enter(mark.data());
-                sum += (*w)[s] * in.eval.bind_expression(f);
+                take(s, in.eval.bind_expression(f));
             }
             // Leave no value computed in a marking behind.
             for (int d : a.dependent_symbols) in.symbols[d].bound = false;
@@ -419,7 +457,16 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
         default:
             in.err.error(21, kFatal, sys.name, true);
     }
-    return sum * scale;
+    double result = sum * scale;
+    if (w == &a.tprob || w == &a.tcumprob) {
+        // A transient result carries the error bound of its probabilities.
+        const double bound = (w == &a.tprob ? a.terror : a.tcumerror) * fmax * scale;
+        const std::string what = call.keyword + " of system " + sys.name;
+        result = settle(Guarded{result, bound, Route::Uniformization}, {}, trust_policy(in.settings),
+                        [&](const Guarded& g2) { print_trust_warning(in.out, what, g2); })
+                     .value;
+    }
+    return result;
 }
 
 }  // namespace corvel

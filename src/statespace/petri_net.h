@@ -33,6 +33,13 @@ struct NetAnalysis {
     bool has_transient = false;
     double time = 0.0;
     std::vector<double> tprob, tcumprob;   // at `time`
+    double terror = 0.0, tcumerror = 0.0;  // absolute error bounds of tprob and tcumprob
+
+    // Wall-clock seconds of the phases, for the verbose report.
+    double generate_seconds = 0.0, eliminate_seconds = 0.0, solve_seconds = 0.0;
+    // Bytes held by the reachability graph and by the tangible chain.
+    std::size_t graph_bytes() const;
+    std::size_t chain_bytes() const;
 };
 
 // Binds the net's parameters: initial tokens (rounded; 177 when negative),

@@ -65,13 +65,13 @@ struct ReachGraph {
     std::vector<std::uint8_t> packed;      // marking i at i * num_places * width
     std::vector<std::uint8_t> type;        // MarkingType per marking
     std::vector<std::uint64_t> arc_start;  // size markings + 1
-    std::vector<std::uint32_t> arc_to;
+    std::vector<std::uint32_t> arc_to;     // released once the tangible chain is built
     std::vector<std::uint32_t> arc_trans;
     std::vector<double> arc_rate;          // rate (timed) or weight (immediate)
     std::uint32_t num_tangible = 0, num_absorbing = 0, num_vanishing = 0;
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(type.size()); }
-    std::uint64_t num_arcs() const { return arc_to.size(); }
+    std::uint64_t num_arcs() const { return arc_trans.size(); }
     std::int32_t tokens(std::uint32_t marking, int place) const;
     void decode(std::uint32_t marking, std::int32_t* out) const;
 };

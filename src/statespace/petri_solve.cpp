@@ -8,15 +8,12 @@
 #include <cstdio>
 
 #include "interp/interpreter.h"
+#include "statespace/markov_solve.h"
 #include "statespace/petri_net.h"
-#if __has_include("statespace/sor.h")
 #include "statespace/sor.h"
-#define CORVEL_HAVE_SOR 1
-#endif
 
 namespace corvel {
 
-#ifdef CORVEL_HAVE_SOR
 namespace {
 
 // The transposed chain of `sor` and `GenSor` (row = target state).
@@ -87,6 +84,31 @@ void check_transient_states(Interpreter& in, SystemRecord& sys, const TangibleCh
         if (!reaches[s]) in.err.error(113, kFatal, sys.name, true);
 }
 
+// Expected times to absorption from each tangible state, by one pass in
+// reverse topological order (acyclic chains).
+std::vector<double> acyclic_remaining(const TangibleChain& c) {
+    const std::uint32_t n = c.num_states();
+    std::vector<double> out = outflow(c), h(n, 0.0);
+    std::vector<std::uint32_t> left(n, 0), ready;
+    const Predecessors pred(c);
+    for (std::uint32_t s = 0; s < n; ++s) {
+        left[s] = static_cast<std::uint32_t>(c.row_start[s + 1] - c.row_start[s]);
+        if (left[s] == 0) ready.push_back(s);
+    }
+    while (!ready.empty()) {
+        std::uint32_t s = ready.back();
+        ready.pop_back();
+        if (s < c.num_tangible) {
+            double sum = 1.0;
+            for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e) sum += c.rate[e] * h[c.col[e]];
+            h[s] = sum / out[s];
+        }
+        for (std::uint64_t e = pred.in_start[s]; e < pred.in_start[s + 1]; ++e)
+            if (--left[pred.from[e]] == 0) ready.push_back(pred.from[e]);
+    }
+    return h;
+}
+
 // Mean times by one pass in topological order (acyclic chains).
 std::vector<double> acyclic_times(const TangibleChain& c) {
     const std::uint32_t n = c.num_states();
@@ -108,13 +130,16 @@ std::vector<double> acyclic_times(const TangibleChain& c) {
     return tau;
 }
 
-// Mean times by GenSor on the transposed generator over the tangible states:
-// sum_j tau_j q_ji - out_i tau_i = -p0_i.
-std::vector<double> sor_times(Interpreter& in, const TangibleChain& c) {
+// By GenSor over the tangible states, on the transposed generator read by
+// rows (row = target): the expected times spent in each state from the
+// starting vector, sum_j tau_j q_ji - out_i tau_i = -p0_i; or read by
+// columns (`remaining`): the expected times to absorption from each state,
+// sum_j q_ij h_j - out_i h_i = -1.
+std::vector<double> sor_times(Interpreter& in, const TangibleChain& c, bool remaining) {
     const int nt = static_cast<int>(c.num_tangible);
     SparseChain t = transposed(c, in.err);
     rpci m;
-    m.order = MAT_ROW2COL;
+    m.order = remaining ? MAT_COL2ROW : MAT_ROW2COL;
     m.first = 0;
     m.last = nt - 1;
     m.IP.assign(t.rowptr.begin(), t.rowptr.begin() + nt + 1);
@@ -131,7 +156,7 @@ std::vector<double> sor_times(Interpreter& in, const TangibleChain& c) {
             in.err.exit_program(kExitAssert);
         }
         m.diag[static_cast<std::size_t>(i)] = -out[static_cast<std::size_t>(i)];
-        b[static_cast<std::size_t>(i)] = -p0[static_cast<std::size_t>(i)];
+        b[static_cast<std::size_t>(i)] = remaining ? -1.0 : -p0[static_cast<std::size_t>(i)];
     }
     std::vector<double> x;
     int iter = 3000000;
@@ -191,9 +216,25 @@ void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
         in.err.exit_program(kExitAssert);
     }
     check_transient_states(in, sys, c);
-    a.mean_time = a.klass == kSysGspnAcyclic ? acyclic_times(c) : sor_times(in, c);
+    a.mean_time = a.klass == kSysGspnAcyclic ? acyclic_times(c) : sor_times(in, c, false);
     a.mean_time.resize(c.num_states(), 0.0);
     a.has_times = true;
+}
+
+double absorption_time_variance(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+    if (!a.has_times) solve_mean_times(in, sys, a);
+    const TangibleChain& c = a.chain;
+    std::vector<double> h = a.klass == kSysGspnAcyclic ? acyclic_remaining(c) : sor_times(in, c, true);
+    // E[T^2] = 2 sum_i tau_i h_i: each moment spent in i is followed by h_i.
+    double mean = 0.0, second = 0.0;
+    for (std::uint32_t s = 0; s < c.num_tangible; ++s) {
+        mean += a.mean_time[s];
+        second += 2.0 * a.mean_time[s] * h[s];
+    }
+    double v = second - mean * mean;
+    // Rounding can leave a tiny negative difference for a nearly
+    // deterministic time; a variance is never below 0.
+    return v < 0.0 ? 0.0 : v;
 }
 
 void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
@@ -215,18 +256,34 @@ void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
     }
 }
 
-#else
-// Without the shared steady-state solver the net cannot be solved.
-bool chain_is_irreducible(const TangibleChain&) { return true; }
-void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis&) { in.err.error(21, kFatal, sys.name, true); }
-void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis&) { in.err.error(21, kFatal, sys.name, true); }
-#endif
 
 void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double t) {
-    (void)a;
-    (void)t;
-    // Transient solution of nets waits for the shared uniformization.
-    in.err.error(21, kFatal, sys.name, true);
+    if (t < 0.0) in.err.error(211, kFatal, sys.name, true);
+    // The tangible chain's arcs with their incoming-arc index, as the shared
+    // transient solver reads them.
+    const TangibleChain& c = a.chain;
+    const std::uint32_t n = c.num_states();
+    std::vector<ChainArc> arcs;
+    arcs.reserve(c.num_arcs());
+    for (std::uint32_t s = 0; s < n; ++s)
+        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e)
+            arcs.push_back({static_cast<std::int32_t>(s), static_cast<std::int32_t>(c.col[e]), c.rate[e]});
+    std::vector<std::uint32_t> pred_off(static_cast<std::size_t>(n) + 1, 0), pred(arcs.size());
+    for (const ChainArc& arc : arcs) ++pred_off[static_cast<std::size_t>(arc.to) + 1];
+    for (std::uint32_t s = 0; s < n; ++s) pred_off[s + 1] += pred_off[s];
+    std::vector<std::uint32_t> fill(pred_off.begin(), pred_off.end() - 1);
+    for (std::size_t e = 0; e < arcs.size(); ++e) pred[fill[static_cast<std::size_t>(arcs[e].to)]++] = static_cast<std::uint32_t>(e);
+    ChainArcsView view;
+    view.num_states = static_cast<int>(n);
+    view.arcs = arcs;
+    view.pred_off = pred_off;
+    view.pred = pred;
+    TransientResult r = transient_solution(view, start_vector(c), t, in.settings.tol.u_epsilon, in.settings.tol.epsilon,
+                                           in.settings.verbose ? &in.out : nullptr);
+    a.tprob = std::move(r.prob);
+    a.tcumprob = std::move(r.cum);
+    a.terror = r.error;
+    a.tcumerror = r.cum_error;
 }
 
 }  // namespace corvel

@@ -20,6 +20,10 @@ void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a);
 // standard error stream and exit status 2.
 void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis& a);
 
+// Variance of the time to absorption from the starting vector (computes the
+// mean times first when needed).
+double absorption_time_variance(Interpreter& in, SystemRecord& sys, NetAnalysis& a);
+
 // Transient and cumulative probabilities at t into `tprob`, `tcumprob`.
 void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double t);
 
