@@ -47,9 +47,10 @@ bdd or_into(BddManager* m, bdd acc, bdd term) {
 }
 
 // Enumerates the simple paths from `start` depth first. Each frame carries
-// the conjunction of the edges on the path so far; a path reaching a sink is
-// ORed into the root. Building from the source edge upward adds each new
-// variable above the conjunction, so a long chain costs linear work.
+// the conjunction of the edges on the path so far (built from the source
+// edge upward, so each new variable lands above it and a long chain costs
+// linear work) and the OR of the complete paths found below it, which is
+// handed to the parent frame when the node is left.
 void paths_from(Interpreter& in, const SystemRecord& sys, const RelgraphModel& g, RgBddInfo& info, int start,
                 std::vector<char>& on_path) {
     BddManager* m = info.m;
@@ -57,10 +58,15 @@ void paths_from(Interpreter& in, const SystemRecord& sys, const RelgraphModel& g
         int node;
         size_t next;
         bdd prefix;
+        bdd found;
     };
     const bool verbose = in.settings.verbose;
+    auto checked = [&](bdd f) {
+        if (f == kBddNull) in.err.error(150, kInternal, "s_rgbdd for BDD", false);
+        return f;
+    };
     std::vector<Frame> stack;
-    stack.push_back({start, 0, bdd_identity(m, bdd_one(m))});
+    stack.push_back({start, 0, bdd_identity(m, bdd_one(m)), bdd_identity(m, bdd_zero(m))});
     on_path[static_cast<size_t>(start)] = 1;
     auto print_path = [&](int last) {
         std::string line;
@@ -68,7 +74,7 @@ void paths_from(Interpreter& in, const SystemRecord& sys, const RelgraphModel& g
         line += sys.names[last] + "\n";
         in.out.write(line);
     };
-    while (!stack.empty()) {
+    for (;;) {
         Frame& f = stack.back();
         const auto& links = g.succ[static_cast<size_t>(f.node)];
         if (f.next < links.size()) {
@@ -77,23 +83,30 @@ void paths_from(Interpreter& in, const SystemRecord& sys, const RelgraphModel& g
             const int w = link.back ? e.from : e.to;
             if (on_path[static_cast<size_t>(w)]) continue;
             bdd var = edge_variable(sys, info, link.edge);
-            bdd p = bdd_and(m, f.prefix, var);
-            if (p == kBddNull) in.err.error(150, kInternal, "s_rgbdd for BDD", false);
+            bdd p = checked(bdd_and(m, f.prefix, var));
             if (g.succ[static_cast<size_t>(w)].empty()) {
-                info.root = or_into(m, info.root, p);
+                f.found = checked(or_into(m, f.found, p));
                 bdd_free(m, p);
-                if (info.root == kBddNull) in.err.error(150, kInternal, "s_rgbdd for BDD", false);
                 ++info.paths;
                 if (verbose) print_path(w);
             } else {
                 on_path[static_cast<size_t>(w)] = 1;
-                stack.push_back({w, 0, p});
+                stack.push_back({w, 0, p, bdd_identity(m, bdd_zero(m))});
             }
             continue;
         }
         on_path[static_cast<size_t>(f.node)] = 0;
         bdd_free(m, f.prefix);
+        const bdd found = f.found;
         stack.pop_back();
+        if (stack.empty()) {
+            info.root = checked(or_into(m, info.root, found));
+            bdd_free(m, found);
+            return;
+        }
+        Frame& parent = stack.back();
+        if (found != bdd_zero(m)) parent.found = checked(or_into(m, parent.found, found));
+        bdd_free(m, found);
     }
 }
 
