@@ -1,7 +1,8 @@
 // Exact decision-diagram solution of directed n x n grid graphs (C(2n-2, n-1)
 // source-sink paths), and the mean time to failure of a repairable fault tree
-// of 2 000 events with repeated events, by its diagram and by the tree pass
-// without repeats.
+// of 2 000 events by the tree pass. (The generator also makes trees with
+// repeated events shared across the and gates; their diagram construction,
+// not the mttf pass, dominates those.)
 // Run: build-bench/bench/corvel_bench --benchmark_filter='Relgraph|Mttf'
 
 #include <benchmark/benchmark.h>
@@ -96,4 +97,4 @@ void BM_MttfFaultTree(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_RelgraphGridExact)->Arg(4)->Arg(6)->Arg(7)->Arg(8)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MttfFaultTree)->Args({2000, 0})->Args({2000, 20})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MttfFaultTree)->Args({2000, 0})->Unit(benchmark::kMillisecond);
