@@ -34,7 +34,6 @@ bdd edge_variable(const SystemRecord& sys, RgBddInfo& info, int e) {
     if (v == kBddNull) {
         v = bdd_new_var_first(info.m);
         info.id_edge.push_back(owner);
-        info.edge[static_cast<size_t>(e)] = v;
     }
     info.edge[static_cast<size_t>(e)] = v;
     return v;
