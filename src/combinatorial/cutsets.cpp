@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <map>
 
 #include "combinatorial/ftree_repeat.h"
@@ -252,15 +253,25 @@ std::vector<Cube> gkg_algorithm(Interpreter& in, const SystemRecord& sys, const 
                                 const TermList& terms) {
     std::vector<int> where(sys.nodes.size(), -1);
     for (size_t p = 0; p < map.size(); ++p) where[static_cast<size_t>(map[p])] = static_cast<int>(p);
+    TermList positions;
+    for (const CutTerm& t : terms) {
+        CutTerm q;
+        for (int comp : t)
+            if (where[static_cast<size_t>(comp)] >= 0) q.push_back(where[static_cast<size_t>(comp)]);
+        positions.push_back(std::move(q));
+    }
+    return gkg_cubes(in, sys.name, map.size(), positions);
+}
+
+std::vector<Cube> gkg_cubes(Interpreter& in, const std::string& name, size_t width, const TermList& terms) {
     std::vector<Cube> term_cubes;
     for (const CutTerm& t : terms) {
-        Cube c(map.size());
-        for (int comp : t)
-            if (where[static_cast<size_t>(comp)] >= 0) c[static_cast<size_t>(where[static_cast<size_t>(comp)])].value = V1;
+        Cube c(width);
+        for (int p : t) c[static_cast<size_t>(p)].value = V1;
         term_cubes.push_back(std::move(c));
     }
     if (in.settings.verbose || in.settings.debug[kDebugCube]) {
-        in.out.printf("paths for system %s:\n", sys.name.c_str());
+        in.out.printf("paths for system %s:\n", name.c_str());
         static const char kTrans[] = "01xyz";
         for (const Cube& c : term_cubes) {
             std::string line;
@@ -297,8 +308,15 @@ std::map<int, std::vector<size_t>> zero_groups(const Cube& c) {
 
 Exponomial form_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
                            const std::vector<Cube>& cubes) {
-    const Tolerances& tol = in.settings.tol;
-    auto F = [&](size_t p) -> const Exponomial& { return sys.nodes[static_cast<size_t>(map[p])].dist; };
+    std::vector<Exponomial> in_state;
+    in_state.reserve(map.size());
+    for (int comp : map) in_state.push_back(sys.nodes[static_cast<size_t>(comp)].dist);
+    return disjoint_sum(in_state, cubes, in.settings.tol);
+}
+
+Exponomial disjoint_sum(const std::vector<Exponomial>& in_state, const std::vector<Cube>& cubes,
+                        const Tolerances& tol) {
+    auto F = [&](size_t p) -> const Exponomial& { return in_state[p]; };
     Exponomial sum;
     for (const Cube& c : cubes) {
         Exponomial prod = Exponomial::constant(1.0);
@@ -346,26 +364,31 @@ void print_mincuts(Interpreter& in, const SystemRecord& sys, const TermList& ter
 
 void print_p_q_form(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
                     const std::vector<Cube>& cubes) {
+    write_p_q_cubes(in, cubes, [&](size_t p) { return real_name(sys, map[p]); }, 'Q', 'P');
+    in.out.write("\n\n");
+}
+
+void write_p_q_cubes(Interpreter& in, const std::vector<Cube>& cubes, const std::function<std::string(size_t)>& name,
+                     char in_letter, char out_letter) {
     std::string text;
     for (size_t n = 0; n < cubes.size(); ++n) {
         const Cube& c = cubes[n];
         if (n) text += "+\n";
         text += "[";
         bool first = true;
-        auto name = [&](size_t p) { return real_name(sys, map[p]); };
         for (size_t p = 0; p < c.size(); ++p) {
             const bool one = c[p].value == V1, unique_zero = c[p].value == V0 && c[p].unique;
             if (!one && !unique_zero) continue;
             if (!first) text += "*";
             first = false;
-            text += format_string("%c(%s)", one ? 'Q' : 'P', name(p).c_str());
+            text += format_string("%c(%s)", one ? in_letter : out_letter, name(p).c_str());
         }
         for (const auto& [step, members] : zero_groups(c)) {
             text += first ? "(1-" : "*(1-";
             first = false;
             for (size_t i = 0; i < members.size(); ++i) {
                 if (i) text += "*";
-                text += format_string("Q(%s)", name(members[i]).c_str());
+                text += format_string("%c(%s)", in_letter, name(members[i]).c_str());
             }
             text += ")";
         }
@@ -373,7 +396,6 @@ void print_p_q_form(Interpreter& in, const SystemRecord& sys, const std::vector<
         in.out.write(text);
         text.clear();
     }
-    in.out.write("\n\n");
 }
 
 }  // namespace corvel

@@ -4,6 +4,7 @@
 // components, with the listings each of them prints.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,12 +88,23 @@ TermList compute_minpaths(Interpreter& in, SystemRecord& sys);
 // Disjoint cubes of the terms over the component list `map` (by position).
 std::vector<Cube> gkg_algorithm(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
                                 const TermList& terms);
+// The same over terms given as coordinate positions of a cube of `width`;
+// `name` titles the verbose listing of the term cubes.
+std::vector<Cube> gkg_cubes(Interpreter& in, const std::string& name, size_t width, const TermList& terms);
+// Σ over the cubes of the product of their factors, where in_state[p] is the
+// probability that component p is in the terms' state.
+Exponomial disjoint_sum(const std::vector<Exponomial>& in_state, const std::vector<Cube>& cubes,
+                        const Tolerances& tol);
 // Σ over the cubes of the product of their factors (failure CDFs).
 Exponomial form_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
                            const std::vector<Cube>& cubes);
 void print_mincuts(Interpreter& in, const SystemRecord& sys, const TermList& terms);
 void print_p_q_form(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
                     const std::vector<Cube>& cubes);
+// The cubes in p-q form: in_letter for a coordinate in state and for group
+// members, out_letter for a unique zero; cubes separated by "+\n".
+void write_p_q_cubes(Interpreter& in, const std::vector<Cube>& cubes, const std::function<std::string(size_t)>& name,
+                     char in_letter, char out_letter);
 
 // ------------------------------------------------------------------ factoring
 

@@ -31,7 +31,8 @@ void analyze_with_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& st,
         in.out.printf("  using previous bdd analysis for %s\n", sys.name.c_str());
     }
     bind_tree_components(in, sys, req);
-    if (is_listing(req.measure)) return;
+    // mttf reads the diagram and the component rates, not the distribution.
+    if (is_listing(req.measure) || req.measure == Kw::Mttf) return;
     st.bdd->b_cdf = ftbdd_evaluate(in, sys, *st.bdd, st.bdd->root);
     sys.s_dist = st.bdd->b_cdf;
     sys.has_dist = true;

@@ -7,6 +7,7 @@
 // the first edge's index and it shares the first edge's distributions. Edges
 // after "bidirect" have `bidirect` set.
 
+#include <memory>
 #include <vector>
 
 #include "interp/system_store.h"
@@ -19,12 +20,16 @@ struct RelgraphLink {
     bool back = false;  // the edge is crossed against its declared direction (bidirect)
 };
 
+struct RelgraphState;
+
 struct RelgraphModel : ModelData {
     // Per node: its successor and predecessor lists. Each edge is entered at
     // the front, so a list runs from the last declared edge to the first; a
     // two-way edge is also entered as a successor of its to-node and a
     // predecessor of its from-node, flagged `back`.
     std::vector<std::vector<RelgraphLink>> succ, pred;
+    // What the solvers keep between requests (see relgraph_solve.h).
+    std::shared_ptr<RelgraphState> state;
 };
 
 // The model record of a reliability graph (null for other kinds).

@@ -1,127 +1,37 @@
+// Solving a reliability graph for a request: the edges are bound, then the
+// exact solution (decision diagram or disjoint products of the paths) fills
+// the graph's unreliability. The listings and importance measures read the
+// same kept results.
+
 #include "combinatorial/relgraph_solve.h"
 
 #include <cmath>
-#include <unordered_map>
-#include <vector>
+#include <cstdlib>
 
-#include "bdd/bdd.h"
 #include "combinatorial/relgraph_blocks.h"
 #include "interp/interpreter.h"
 
 namespace corvel {
 
+RelgraphModel& relgraph_graph(Interpreter& in, SystemRecord& sys) {
+    RelgraphModel* g = relgraph_model(sys);
+    if (g == nullptr) in.err.error(94, kInternal, "", false);
+    return *g;
+}
+
+RelgraphState& relgraph_state(SystemRecord& sys) {
+    RelgraphModel* g = relgraph_model(sys);
+    if (!g->state) g->state = std::make_shared<RelgraphState>();
+    return *g->state;
+}
+
+RgBddInfo& relgraph_bdd(Interpreter& in, SystemRecord& sys) {
+    RelgraphState& st = relgraph_state(sys);
+    if (!st.rgbdd) st.rgbdd = rgbdd_generate(in, sys, relgraph_graph(in, sys));
+    return *st.rgbdd;
+}
+
 namespace {
-
-// Owns one manager for the length of an analysis.
-struct Manager {
-    BddManager* m = bdd_init();
-    ~Manager() { bdd_quit(m); }
-};
-
-struct PathBdd {
-    bdd root = kBddNull;
-    std::vector<int> var_edge;  // variable identifier - 1 -> edge index
-    std::vector<bdd> edge_var;  // edge index -> its variable (repeats share)
-};
-
-bdd edge_variable(BddManager* m, const SystemRecord& sys, PathBdd& pb, int edge) {
-    int owner = sys.edges[static_cast<size_t>(edge)].is_repeat ? sys.edges[static_cast<size_t>(edge)].repeat : edge;
-    bdd& v = pb.edge_var[static_cast<size_t>(owner)];
-    if (v == kBddNull) {
-        v = bdd_new_var_first(m);
-        pb.var_edge.push_back(owner);
-    }
-    return v;
-}
-
-// The BDD of the event that a working path leads from `start` to a sink,
-// over the simple paths from start. Each frame holds the OR of the terms of
-// its node so far; a finished frame hands its BDD to its parent, which ANDs
-// it with the edge variable it came through.
-bdd paths_from(BddManager* m, const SystemRecord& sys, const RelgraphModel& g, PathBdd& pb, int start) {
-    struct Frame {
-        int node;
-        size_t next = 0;  // next successor entry
-        bdd acc;
-        bdd via = kBddNull;  // variable of the edge into this node
-    };
-    std::vector<char> on_path(g.succ.size(), 0);
-    std::vector<Frame> stack;
-    stack.push_back({start, 0, bdd_identity(m, bdd_zero(m)), kBddNull});
-    on_path[static_cast<size_t>(start)] = 1;
-    for (;;) {
-        Frame& f = stack.back();
-        const auto& links = g.succ[static_cast<size_t>(f.node)];
-        if (f.next < links.size()) {
-            const RelgraphLink& link = links[f.next++];
-            const EdgeRecord& e = sys.edges[static_cast<size_t>(link.edge)];
-            int w = link.back ? e.from : e.to;
-            if (on_path[static_cast<size_t>(w)]) continue;
-            bdd var = edge_variable(m, sys, pb, link.edge);
-            if (g.succ[static_cast<size_t>(w)].empty()) {
-                bdd r = bdd_or(m, f.acc, var);
-                bdd_free(m, f.acc);
-                f.acc = r;
-            } else {
-                on_path[static_cast<size_t>(w)] = 1;
-                stack.push_back({w, 0, bdd_identity(m, bdd_zero(m)), var});
-            }
-            continue;
-        }
-        on_path[static_cast<size_t>(f.node)] = 0;
-        bdd done = f.acc, via = f.via;
-        stack.pop_back();
-        if (stack.empty()) return done;
-        Frame& parent = stack.back();
-        if (done != bdd_zero(m)) {
-            bdd term = bdd_and(m, via, done);
-            bdd r = bdd_or(m, parent.acc, term);
-            bdd_free(m, term);
-            bdd_free(m, parent.acc);
-            parent.acc = r;
-        }
-        bdd_free(m, done);
-    }
-}
-
-// Failure probability of the graph: a variable 1 means the edge works; the
-// terminal "graph down" is 1. Regular nodes only, children from the regular
-// node, complement applied once per edge; post-order with an explicit stack.
-Exponomial evaluate(BddManager* m, const SystemRecord& sys, const PathBdd& pb, bdd root, const Tolerances& tol) {
-    std::unordered_map<bdd, Exponomial> value;  // P(graph down) of the regular node
-    auto down = [&](bdd f) -> Exponomial {
-        // value of f as a handle (complement flips working and failed)
-        Exponomial v;
-        if (bdd_is_constant(m, f)) return Exponomial::constant(f == bdd_one(m) ? 0.0 : 1.0);
-        v = value.at(bdd_regular(f));
-        if (bdd_is_complemented(f)) negate_and_add_scalar(v, 1.0, tol);
-        return v;
-    };
-    if (bdd_is_constant(m, root)) return down(root);
-    std::vector<std::pair<bdd, bool>> stack{{bdd_regular(root), false}};
-    while (!stack.empty()) {
-        auto [f, expanded] = stack.back();
-        stack.pop_back();
-        if (value.count(f)) continue;
-        bdd hi = bdd_then(m, f), lo = bdd_else(m, f);
-        if (!expanded) {
-            stack.push_back({f, true});
-            if (!bdd_is_constant(m, hi) && !value.count(bdd_regular(hi))) stack.push_back({bdd_regular(hi), false});
-            if (!bdd_is_constant(m, lo) && !value.count(bdd_regular(lo))) stack.push_back({bdd_regular(lo), false});
-            continue;
-        }
-        Exponomial L = down(lo), R = down(hi);
-        int edge = pb.var_edge[static_cast<size_t>(bdd_if_id(m, f) - 1)];
-        const Exponomial& F = sys.edges[static_cast<size_t>(edge)].dist;
-        // F·(L − R) + R
-        Exponomial diff = L;
-        subtract_expos(R, diff, tol);
-        Exponomial out = R;
-        multiply_expos(F, diff, out, tol);
-        value.emplace(f, std::move(out));
-    }
-    return down(root);
-}
 
 // The rate of 1 - e^(-l t), read from its two terms.
 bool exponential_rate(const Exponomial& F, double& rate) {
@@ -166,28 +76,97 @@ void bind_edges(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) 
     }
 }
 
+bool is_listing(Kw kw) { return kw == Kw::Mincuts || kw == Kw::Minpaths || kw == Kw::Pqcdf; }
+
+void solve_without_bdd(Interpreter& in, SystemRecord& sys, RelgraphState& st, Kw kw) {
+    if (!st.has_paths) {
+        st.paths = find_all_paths(sys, relgraph_graph(in, sys));
+        st.has_paths = true;
+    } else if (in.settings.verbose) {
+        in.out.printf("  using previous minsum (cuts or paths) for %s\n", sys.name.c_str());
+    }
+    if (kw == Kw::Mincuts || kw == Kw::Minpaths) return;
+    if (!st.has_cubes) {
+        TermList terms;
+        terms.reserve(st.paths.size());
+        for (const RgPath& p : st.paths) terms.push_back(p.edges);
+        st.cubes = gkg_cubes(in, sys.name, sys.edges.size(), terms);
+        st.has_cubes = true;
+    }
+}
+
 }  // namespace
 
 void analyze_relgraph_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req) {
-    RelgraphModel* g = relgraph_model(sys);
-    if (g == nullptr) in.err.error(94, kInternal, "", false);
-    if (in.settings.verbose) in.out.printf("  analyzing %s with bdd\n", sys.name.c_str());
+    relgraph_graph(in, sys);
+    RelgraphState& st = relgraph_state(sys);
     bind_edges(in, sys, req);
-    Manager mgr;
-    PathBdd pb;
-    pb.edge_var.assign(sys.edges.size(), kBddNull);
-    pb.root = bdd_identity(mgr.m, bdd_zero(mgr.m));
-    for (size_t v = 0; v < g->pred.size(); ++v) {
-        if (!g->pred[v].empty() || g->succ[v].empty()) continue;
-        bdd b = paths_from(mgr.m, sys, *g, pb, static_cast<int>(v));
-        bdd r = bdd_or(mgr.m, pb.root, b);
-        bdd_free(mgr.m, b);
-        bdd_free(mgr.m, pb.root);
-        pb.root = r;
+    sys.s_dist.clear();
+    sys.has_dist = false;
+    const Kw kw = req.measure;
+    if (kw == Kw::Lbound || kw == Kw::Ubound) return;
+    if (in.settings.use_bdd || kw == Kw::Mttf) {
+        if (!st.rgbdd) {
+            if (in.settings.verbose) in.out.printf("  analyzing %s with bdd\n", sys.name.c_str());
+        } else if (in.settings.verbose) {
+            in.out.printf("  using previous bdd analysis for %s\n", sys.name.c_str());
+        }
+        RgBddInfo& info = relgraph_bdd(in, sys);
+        if (is_listing(kw) || kw == Kw::Mttf) return;
+        info.b_cdf = rgbdd_evaluate(in, sys, info, info.root);
+        sys.s_dist = info.b_cdf;
+    } else {
+        if (in.settings.verbose) in.out.printf("  analyzing %s without bdd\n", sys.name.c_str());
+        solve_without_bdd(in, sys, st, kw);
+        if (is_listing(kw)) return;
+        sys.s_dist = relgraph_paths_exponomial(in, sys, st.cubes);
     }
-    if (pb.root == kBddNull) in.err.error(150, kInternal, "s_rgbdd for BDD", false);
-    sys.s_dist = evaluate(mgr.m, sys, pb, pb.root, in.settings.tol);
     sys.has_dist = true;
+}
+
+void print_relgraph_listing(Interpreter& in, SystemRecord& sys, Kw kind) {
+    RelgraphState& st = relgraph_state(sys);
+    if (in.settings.use_bdd || kind == Kw::Mincuts) {
+        // Cut sets of a graph come from its decision diagram.
+        RgBddInfo& info = relgraph_bdd(in, sys);
+        if (kind == Kw::Mincuts) rgbdd_print_mincuts(in, sys, info);
+        if (kind == Kw::Minpaths) rgbdd_print_minpaths(in, sys, info);
+        if (kind == Kw::Pqcdf) rgbdd_print_p_q_form(in, sys, info);
+        return;
+    }
+    solve_without_bdd(in, sys, st, kind);
+    if (kind == Kw::Minpaths) {
+        for (const RgPath& p : st.paths) {
+            std::string line = "{";
+            for (size_t i = 0; i < p.edges.size(); ++i) {
+                const EdgeRecord& e = sys.edges[static_cast<size_t>(p.edges[i])];
+                const int a = p.back[i] ? e.to : e.from, b = p.back[i] ? e.from : e.to;
+                if (i) line += ", ";
+                line += sys.names[a] + "->" + sys.names[b];
+            }
+            in.out.write(line + "}\n");
+        }
+        in.out.write("\n");
+        return;
+    }
+    in.out.write("1 - (");
+    write_p_q_cubes(
+        in, st.cubes,
+        [&](size_t p) {
+            const EdgeRecord& e = sys.edges[p];
+            return format_string("%d:%s,%s", static_cast<int>(p), sys.names[e.from].c_str(), sys.names[e.to].c_str());
+        },
+        'P', 'Q');
+    in.out.write(")\n\n");
+}
+
+double relgraph_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
+    // An edge is named by its number, as the listings show it.
+    char* end = nullptr;
+    const long e = std::strtol(call.second.c_str(), &end, 10);
+    if (call.second.empty() || *end != '\0' || e < 0 || e >= static_cast<long>(sys.edges.size()))
+        in.err.error(35, kFatal, call.second, true);
+    return rgbdd_importance(in, sys, relgraph_bdd(in, sys), static_cast<int>(e), call.kw);
 }
 
 }  // namespace corvel

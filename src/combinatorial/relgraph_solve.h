@@ -1,18 +1,61 @@
 #pragma once
-// Exact solution of a reliability graph: a BDD of "some working path leads
-// from a source to a sink", built by enumerating the simple paths with an
-// explicit stack (no recursion, so long chains cannot exhaust the stack), and
-// evaluated into the failure-time CDF of the graph.
+// Solving a reliability graph: binding the edge distributions for the
+// request, then the exact solution by decision diagram (bdd on, or a graph
+// with repeated edges) or by its paths turned into disjoint products (bdd
+// off). The bound solvers (lbound, ubound) run from the measure layer after
+// the edges are bound. What the solvers build is kept in the graph's
+// RelgraphState and reused by later requests.
 
+#include <memory>
+#include <vector>
+
+#include "combinatorial/ftree_repeat.h"
+#include "combinatorial/relgraph_bdd.h"
 #include "interp/measure_call.h"
 
 namespace corvel {
 
 class Interpreter;
 struct SystemRecord;
+struct RelgraphModel;
+struct RgBoundInfo;
+
+// One source-sink path: its edges ascending, and for each whether it is
+// crossed against its declared direction.
+struct RgPath {
+    std::vector<int> edges;
+    std::vector<char> back;
+};
+
+struct RelgraphState {
+    std::unique_ptr<RgBddInfo> rgbdd;           // exact diagram
+    std::shared_ptr<RgBoundInfo> ubdd, lbdd;    // managers of the bounds
+    bool has_paths = false;
+    std::vector<RgPath> paths;
+    bool has_cubes = false;
+    std::vector<Cube> cubes;
+};
+
+RelgraphState& relgraph_state(SystemRecord& sys);
+RelgraphModel& relgraph_graph(Interpreter& in, SystemRecord& sys);
 
 // Binds the edge distributions for the request and leaves the graph's
-// unreliability in sys.s_dist.
+// unreliability in sys.s_dist (not for the bounds, which compute their own).
 void analyze_relgraph_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req);
+
+// The exact diagram, built on first use.
+RgBddInfo& relgraph_bdd(Interpreter& in, SystemRecord& sys);
+
+// Every simple path from a source to a sink, by sources in node order, each
+// source's paths in enumeration order, then stably ordered by length.
+// Enumerated with an explicit stack.
+std::vector<RgPath> find_all_paths(const SystemRecord& sys, const RelgraphModel& g);
+// The failure CDF from the paths' disjoint products: 1 − Σ over the cubes.
+Exponomial relgraph_paths_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<Cube>& cubes);
+
+// The listings after their headers: mincuts, minpaths, pqcdf.
+void print_relgraph_listing(Interpreter& in, SystemRecord& sys, Kw kind);
+// bimpt, cimpt, simpt of the edge named by its number.
+double relgraph_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
 
 }  // namespace corvel

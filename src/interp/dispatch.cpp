@@ -34,6 +34,8 @@ int component_binding_mode(Kw measure) {
         case Kw::Cimpt: return 2;
         case Kw::Mttf: return 3;
         case Kw::Pqcdf: return 4;
+        case Kw::Lbound:
+        case Kw::Ubound: return 5;
         default: return 0;
     }
 }

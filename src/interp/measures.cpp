@@ -5,6 +5,9 @@
 #include "expo/results.h"
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/pms_solve.h"
+#include "combinatorial/mttf.h"
+#include "combinatorial/relgraph_bounds.h"
+#include "combinatorial/relgraph_solve.h"
 #include "combinatorial/tree.h"
 #include "interp/chain_measures.h"
 #include "interp/dispatch.h"
@@ -141,6 +144,11 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     SystemRecord& sys = in.systems[call.system];
     if (sys.type == kSysFtreeRepeated && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
         return repeated_importance(in, sys, call);
+    if (sys.type == kSysRelgraph && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
+        return relgraph_importance(in, sys, call);
+    if (sys.type == kSysRelgraph && (call.kw == Kw::Lbound || call.kw == Kw::Ubound))
+        return relgraph_bound(in, sys, call.kw, req.time);
+    if (call.kw == Kw::Mttf && has_distribution_result(sys.type)) return system_mttf(in, sys);
     if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
     if (sys.type == kSysMrgp) return mrgp_measure_value(in, sys, call, req);
     if (call.kw == Kw::Fastmttf && find_chain(sys)) return sys.s_mttf;
@@ -237,15 +245,20 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
             print_system_result_header(in.out, SystemResult::Pqcdf, sys.name);
             if (sys.type == kSysFtreeRepeated)
                 print_repeated_listing(in, sys, call.kw);
+            else if (sys.type == kSysRelgraph)
+                print_relgraph_listing(in, sys, call.kw);
             else
                 print_tree_pqcdf(in, sys);
             break;
         case Kw::Mincuts:
         case Kw::Minpaths:
-            if (sys.type != kSysFtreeRepeated) in.err.error(21, kFatal, sys.name, true);
+            if (sys.type != kSysFtreeRepeated && sys.type != kSysRelgraph) in.err.error(21, kFatal, sys.name, true);
             print_system_result_header(in.out, call.kw == Kw::Mincuts ? SystemResult::Mincuts : SystemResult::Minpaths,
                                        sys.name);
-            print_repeated_listing(in, sys, call.kw);
+            if (sys.type == kSysRelgraph)
+                print_relgraph_listing(in, sys, call.kw);
+            else
+                print_repeated_listing(in, sys, call.kw);
             break;
         case Kw::Analyze:
             break;
