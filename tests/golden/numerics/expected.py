@@ -124,6 +124,41 @@ def or_of_ands(gates):
     write("or%d_of_and3" % gates, model, out)
 
 
+def entry(value):
+    """One eval table entry at the default format: %10.4e with a blank before the exponent."""
+    v = 0.0 if abs(value) < RESULTS_EPS else value
+    text = " %10.4e " % v
+    return text.replace("e", " e", 1)
+
+
+def eval_or_of_ands(gates, times):
+    """The eval table of an OR of AND gates, the closed form far too large to build."""
+    rs = rates(3 * gates)
+    model = "ftree f\n"
+    for g in range(gates):
+        for j in range(3):
+            i = 3 * g + j + 1
+            model += "basic e%d exp(%r)\n" % (i, rs[i - 1])
+        model += "and g%d e%d e%d e%d\n" % (g, 3 * g + 1, 3 * g + 2, 3 * g + 3)
+    model += "or top " + " ".join("g%d" % g for g in range(gates)) + "\nend\n"
+    model += "eval(f) %g %g %g\n" % times
+
+    def F(t):
+        prod = 1.0
+        for g in range(gates):
+            prod *= 1.0 - fail(rs[3 * g], t) * fail(rs[3 * g + 1], t) * fail(rs[3 * g + 2], t)
+        return 1.0 - prod
+    out = "      system f\n      t         F(t)      \n\n"
+    low, high, step = times
+    k = 0
+    while low + k * step <= high + 1e-9 * step:
+        t = low + k * step
+        out += entry(t) + entry(F(t)) + "\n"
+        k += 1
+    out += "\n"
+    write("eval_or%d_of_and3" % gates, model, out)
+
+
 def erlang_cdf(n, x):
     """P(Poisson(x) >= n), the Erlang-n CDF at rate*t = x, in 60 digits."""
     x = Decimal(x)
@@ -198,6 +233,7 @@ if __name__ == "__main__":
     for n in (30, 40, 60):
         pairs(n)
     or_of_ands(20)
+    eval_or_of_ands(80, (0, 20, 5))
     chain(173)
     erlang_by_doubling()
     parallel_by_doubling()
