@@ -131,8 +131,27 @@ public:
     double mass_at_zero() const override { return pz_; }
     double mass_at_infinity() const override { return pi_; }
     double time_scale() const override { return scale_; }
+    // A structure that is one component or sequence is that part: its
+    // moments and phases are the part's own.
+    std::optional<GuardedMoments> known_moments() const override {
+        const NumericDist* one = single();
+        return one ? one->known_moments() : std::nullopt;
+    }
+    const std::vector<double>* phases() const override {
+        const NumericDist* one = single();
+        return one ? one->phases() : nullptr;
+    }
+    double phase_scale() const override {
+        const NumericDist* one = single();
+        return one ? one->phase_scale() : 1.0;
+    }
 
 private:
+    const NumericDist* single() const {
+        if (nodes_.size() != 1 || !nodes_[0].dist || nodes_[0].scale != 1.0) return nullptr;
+        return nodes_[0].dist.get();
+    }
+
     std::vector<NumNode> nodes_;
     double scale_, pz_ = 0.0, pi_ = 0.0;
 };

@@ -11,7 +11,47 @@ namespace corvel {
 // The algebra's own write access to the terms of an exponomial.
 struct ExpoAccess {
     static std::vector<Term>& terms(Exponomial& F) { return F.terms_; }
+    static DropBound& dropped(Exponomial& F) { return F.dropped_; }
 };
+
+void DropBound::add(const DropBound& other, double s) {
+    s = std::abs(s);
+    if (s == 0.0) return;
+    auto acc = [s](double& x, double y) {
+        if (y != 0.0) x += std::isnan(y) ? HUGE_VAL : s * y;
+    };
+    acc(sup, other.sup);
+    acc(l0, other.l0);
+    acc(l1, other.l1);
+}
+
+DropBound term_drop_bound(const Term& t, double eps) {
+    DropBound d;
+    const double a = std::hypot(t.e_a, t.e_a_complex);
+    if (a == 0.0) return d;
+    if (!std::isfinite(a)) {
+        d.sup = d.l0 = d.l1 = HUGE_VAL;
+        return d;
+    }
+    const int k = t.e_xpower;
+    const double lambda = -t.e_b;
+    if (!(lambda >= eps)) {
+        // Not decaying: a constant (no integral counted) or unbounded.
+        if (k == 0 && std::abs(t.e_b) < eps) {
+            d.sup = a;
+            if (std::abs(t.e_b_complex) >= eps) d.l0 = d.l1 = HUGE_VAL;
+            return d;
+        }
+        d.sup = d.l0 = d.l1 = HUGE_VAL;
+        return d;
+    }
+    const double la = std::log(a), ll = std::log(lambda), kk = static_cast<double>(k);
+    // sup of t^k·e^(−λt) is at t = k/λ; the integrals are k!/λ^(k+1) and (k+1)!/λ^(k+2).
+    d.sup = k == 0 ? a : std::exp(la + kk * (std::log(kk) - ll) - kk);
+    d.l0 = std::exp(la + std::lgamma(kk + 1.0) - (kk + 1.0) * ll);
+    d.l1 = std::exp(la + std::lgamma(kk + 2.0) - (kk + 2.0) * ll);
+    return d;
+}
 
 namespace {
 
@@ -26,6 +66,43 @@ constexpr double kMaxConvolutionWork = 2e8;
 constexpr long long kMaxKofNArray = 1LL << 22;
 
 std::vector<Term>& T_(Exponomial& F) { return ExpoAccess::terms(F); }
+DropBound& D_(Exponomial& F) { return ExpoAccess::dropped(F); }
+
+// Records what cleaning took from a combined term: all of it when it was
+// removed, the zeroed part otherwise.
+void note_discard(DropBound* drop, const Term& before, const Term* kept, double eps) {
+    if (drop == nullptr) return;
+    Term lost = before;
+    if (kept != nullptr) {
+        lost.e_a -= kept->e_a;
+        lost.e_a_complex -= kept->e_a_complex;
+    }
+    if (lost.e_a == 0.0 && lost.e_a_complex == 0.0) return;
+    drop->add(term_drop_bound(lost, eps));
+}
+
+// The sum of the largest magnitudes of the terms: a bound on |F(t)|, t >= 0.
+double sup_sum(const Exponomial& F, double eps) {
+    double s = 0.0;
+    for (const Term& t : F) {
+        const double a = std::hypot(t.e_a, t.e_a_complex);
+        if (a == 0.0) continue;
+        if (t.e_xpower == 0 && t.e_b <= eps) {
+            s += a;
+            continue;
+        }
+        s += term_drop_bound(t, eps).sup;
+    }
+    return s;
+}
+
+// The bounds of s·F as if all of it were dropped.
+DropBound whole_drop_bound(const Exponomial& F, double s, double eps) {
+    DropBound d;
+    for (const Term& t : F) d.add(term_drop_bound(t, eps), s);
+    d.add(F.dropped(), s);
+    return d;
+}
 
 double mag(const Term& t) { return std::max(std::abs(t.e_a), std::abs(t.e_a_complex)); }
 double mag(cplx z) { return std::max(std::abs(z.real()), std::abs(z.imag())); }
@@ -86,7 +163,7 @@ bool clean(Term& t, double thr, Clean how) {
 // Appends the canonical merge of a (the existing terms, which keep their
 // rates) and s·b to out.
 void merge_into(std::vector<Term>& out, const Term* a, std::size_t na, const Term* b,
-                std::size_t nb, double s, double thr, double eps, Clean how) {
+                std::size_t nb, double s, double thr, double eps, Clean how, DropBound* drop) {
     std::size_t i = 0, j = 0;
     auto scaled = [s](Term t) {
         t.e_a *= s;
@@ -105,7 +182,13 @@ void merge_into(std::vector<Term>& out, const Term* a, std::size_t na, const Ter
             t.e_a += s * b[j].e_a;
             t.e_a_complex += s * b[j].e_a_complex;
             ++j;
-            if (clean(t, thr, how)) out.push_back(t);
+            const Term before = t;
+            if (clean(t, thr, how)) {
+                out.push_back(t);
+                if (how == Clean::ZeroParts && !(t == before)) note_discard(drop, before, &t, eps);
+            } else {
+                note_discard(drop, before, nullptr, eps);
+            }
         }
     }
     for (; i < na; ++i) out.push_back(a[i]);
@@ -113,10 +196,10 @@ void merge_into(std::vector<Term>& out, const Term* a, std::size_t na, const Ter
 }
 
 std::vector<Term> merged(const std::vector<Term>& a, const std::vector<Term>& b, double s,
-                         double thr, double eps, Clean how) {
+                         double thr, double eps, Clean how, DropBound* drop) {
     std::vector<Term> out;
     out.reserve(a.size() + b.size());
-    merge_into(out, a.data(), a.size(), b.data(), b.size(), s, thr, eps, how);
+    merge_into(out, a.data(), a.size(), b.data(), b.size(), s, thr, eps, how, drop);
     return out;
 }
 
@@ -139,7 +222,7 @@ struct Runs {
 
 // Merges all runs pairwise (a balanced tree of linear merges) into one
 // canonical list; earlier runs keep their rates on alike terms.
-std::vector<Term> merge_runs(Runs&& runs, double thr, double eps) {
+std::vector<Term> merge_runs(Runs&& runs, double thr, double eps, DropBound* drop) {
     runs.end_run();
     std::vector<Term> buf = std::move(runs.buf);
     std::vector<std::size_t> bounds = std::move(runs.bounds);
@@ -154,7 +237,7 @@ std::vector<Term> merge_runs(Runs&& runs, double thr, double eps) {
             const Term* a = buf.data() + bounds[r];
             const Term* b = buf.data() + bounds[r + 1];
             merge_into(out, a, bounds[r + 1] - bounds[r], b, bounds[r + 2] - bounds[r + 1], 1.0,
-                       thr, eps, Clean::ZeroParts);
+                       thr, eps, Clean::ZeroParts, drop);
             next.push_back(out.size());
         }
         if (r + 1 < bounds.size()) {
@@ -174,12 +257,12 @@ std::vector<Term> merge_runs(Runs&& runs, double thr, double eps) {
 void accumulate(Exponomial& dst, Runs&& runs, double eps) {
     std::vector<Term>& d = T_(dst);
     double thr = coef_threshold(eps, std::max(runs.max_coef, max_mag(d)));
-    std::vector<Term> sum = merge_runs(std::move(runs), thr, eps);
+    std::vector<Term> sum = merge_runs(std::move(runs), thr, eps, &D_(dst));
     if (d.empty()) {
         d = std::move(sum);
         return;
     }
-    d = merged(d, sum, 1.0, thr, eps, Clean::ZeroParts);
+    d = merged(d, sum, 1.0, thr, eps, Clean::ZeroParts, &D_(dst));
 }
 
 // Index of the constant term (alike to power 0, rate 0) and whether it exists;
@@ -308,6 +391,7 @@ void convolute_direct(const Exponomial& p, const Exponomial& q, Exponomial& dst,
     for (std::size_t j = 0; j < q.size(); ++j)
         qoff[j + 1] = qoff[j] + static_cast<std::size_t>(q[j].e_xpower) + 1;
     std::vector<Slot> pslots(poff.back()), qslots(qoff.back());
+    DropBound lost;
     double max_contrib = 0.0;
     auto add = [&](Slot& s, cplx v) {
         s.sum += v;
@@ -355,6 +439,8 @@ void convolute_direct(const Exponomial& p, const Exponomial& q, Exponomial& dst,
                     double thr = coef_threshold(eps, cmax);
                     if (!(std::abs(c.real()) < thr && std::abs(c.imag()) < thr))
                         add(qs[shift], -coef * c);
+                    else
+                        lost.add(term_drop_bound(make_term(-coef * c, shift, qt.rate()), eps));
                 }
                 coef = -(static_cast<double>(m) / r) * coef;
                 r += 1.0;
@@ -369,7 +455,12 @@ void convolute_direct(const Exponomial& p, const Exponomial& q, Exponomial& dst,
             const Slot& s = slots[pw];
             if (s.count == 0) continue;
             Term t = make_term(s.sum, static_cast<int>(pw), rate);
-            if (s.count > 1 && !clean(t, thr, Clean::ZeroParts)) continue;
+            const Term before = t;
+            if (s.count > 1 && !clean(t, thr, Clean::ZeroParts)) {
+                note_discard(&lost, before, nullptr, eps);
+                continue;
+            }
+            if (!(t == before)) note_discard(&lost, before, &t, eps);
             runs.push(t);
         }
         runs.end_run();
@@ -380,6 +471,7 @@ void convolute_direct(const Exponomial& p, const Exponomial& q, Exponomial& dst,
         emit(qslots.data() + qoff[j], qoff[j + 1] - qoff[j], q[j].rate());
     runs.max_coef = std::max(runs.max_coef, max_contrib);
     accumulate(dst, std::move(runs), eps);
+    D_(dst).add(lost);
 }
 
 // t^k·e^(b·t) directly, falling back on logarithms when that overflows or
@@ -452,8 +544,10 @@ void insert_term(double a_re, double a_im, int k, double b_re, double b_im, Expo
             double thr = coef_threshold(tol.epsilon, std::max(max_mag(v), mag(nt)));
             v[i].e_a += a_re;
             v[i].e_a_complex += a_im;
-            if (!clean(v[i], thr, Clean::DropNegligible))
+            if (!clean(v[i], thr, Clean::DropNegligible)) {
+                note_discard(&D_(F), v[i], nullptr, tol.epsilon);
                 v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+            }
             return;
         }
     }
@@ -472,22 +566,30 @@ void copy_expo(const Exponomial& src, Exponomial& dst) {
 }
 
 void add_expos(const Exponomial& src, Exponomial& dst, const Tolerances& tol) {
+    const DropBound carried = src.dropped();
+    D_(dst).add(carried);
     if (src.empty()) return;
     std::vector<Term>& d = T_(dst);
     double thr = coef_threshold(tol.epsilon, std::max(max_mag(src.terms()), max_mag(d)));
-    d = merged(d, src.terms(), 1.0, thr, tol.epsilon, Clean::ZeroParts);
+    d = merged(d, src.terms(), 1.0, thr, tol.epsilon, Clean::ZeroParts, &D_(dst));
 }
 
 void subtract_expos(const Exponomial& src, Exponomial& dst, const Tolerances& tol) {
+    const DropBound carried = src.dropped();
+    D_(dst).add(carried);
     if (src.empty()) return;
     std::vector<Term>& d = T_(dst);
     double thr = coef_threshold(tol.epsilon, std::max(max_mag(src.terms()), max_mag(d)));
-    d = merged(d, src.terms(), -1.0, thr, tol.epsilon, Clean::ZeroParts);
+    d = merged(d, src.terms(), -1.0, thr, tol.epsilon, Clean::ZeroParts, &D_(dst));
 }
 
 void multiply_expos(const Exponomial& x, const Exponomial& y, Exponomial& dst,
                     const Tolerances& tol) {
     if (x.empty() || y.empty()) return;
+    // Each operand's discarded part times the other's magnitude.
+    DropBound carried;
+    if (x.dropped().any()) carried.add(x.dropped(), sup_sum(y, tol.epsilon));
+    if (y.dropped().any()) carried.add(y.dropped(), sup_sum(x, tol.epsilon));
     if (static_cast<double>(x.size()) * static_cast<double>(y.size()) >
         static_cast<double>(kMaxGeneratedTerms))
         throw ExpoError(150, "exponomial nodes");
@@ -500,6 +602,7 @@ void multiply_expos(const Exponomial& x, const Exponomial& y, Exponomial& dst,
         runs.end_run();
     }
     accumulate(dst, std::move(runs), tol.epsilon);
+    D_(dst).add(carried);
 }
 
 void scalar_multiply(Exponomial& F, double s) {
@@ -507,13 +610,24 @@ void scalar_multiply(Exponomial& F, double s) {
         t.e_a *= s;
         t.e_a_complex *= s;
     }
+    DropBound scaled;
+    scaled.add(F.dropped(), s);
+    D_(F) = scaled;
 }
 
 void scalar_mult_and_add(const Exponomial& src, double s, Exponomial& dst, const Tolerances& tol) {
-    if (std::abs(s) < tol.epsilon || src.empty()) return;
+    if (std::abs(s) < tol.epsilon) {
+        // s·src is left out entirely.
+        const DropBound lost = whole_drop_bound(src, s, tol.epsilon);
+        D_(dst).add(lost);
+        return;
+    }
+    const DropBound carried = src.dropped();
+    D_(dst).add(carried, s);
+    if (src.empty()) return;
     std::vector<Term>& d = T_(dst);
     double thr = coef_threshold(tol.epsilon, std::max(std::abs(s) * max_mag(src.terms()), max_mag(d)));
-    d = merged(d, src.terms(), s, thr, tol.epsilon, Clean::DropNegligible);
+    d = merged(d, src.terms(), s, thr, tol.epsilon, Clean::DropNegligible, &D_(dst));
 }
 
 void negate_and_add_scalar(Exponomial& F, double s, const Tolerances& tol) {
@@ -526,20 +640,31 @@ void negate_and_add_scalar(Exponomial& F, double s, const Tolerances& tol) {
     auto [i, found] = find_constant(v, tol.epsilon);
     if (found) {
         v[i].e_a += s;
-        if (!clean(v[i], thr, Clean::DropNegligible)) v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+        if (!clean(v[i], thr, Clean::DropNegligible)) {
+            note_discard(&D_(F), v[i], nullptr, tol.epsilon);
+            v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+        }
     } else if (std::abs(s) >= tol.epsilon) {
         v.insert(v.begin() + static_cast<std::ptrdiff_t>(i), Term{s, 0.0, 0, 0.0, 0.0});
+    } else {
+        note_discard(&D_(F), Term{s, 0.0, 0, 0.0, 0.0}, nullptr, tol.epsilon);
     }
 }
 
 void subtract_scalar(Exponomial& F, double s, const Tolerances& tol) {
-    if (std::abs(s) < tol.epsilon) return;
+    if (std::abs(s) < tol.epsilon) {
+        note_discard(&D_(F), Term{s, 0.0, 0, 0.0, 0.0}, nullptr, tol.epsilon);
+        return;
+    }
     std::vector<Term>& v = T_(F);
     double thr = coef_threshold(tol.epsilon, std::max(max_mag(v), std::abs(s)));
     auto [i, found] = find_constant(v, tol.epsilon);
     if (found) {
         v[i].e_a -= s;
-        if (!clean(v[i], thr, Clean::DropNegligible)) v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+        if (!clean(v[i], thr, Clean::DropNegligible)) {
+            note_discard(&D_(F), v[i], nullptr, tol.epsilon);
+            v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+        }
     } else {
         v.insert(v.begin() + static_cast<std::ptrdiff_t>(i), Term{-s, 0.0, 0, 0.0, 0.0});
     }
@@ -555,12 +680,21 @@ void subtract_value_at_zero(Exponomial& F, const Tolerances& tol) {
         }
     }
     double thr = coef_threshold(tol.epsilon, max_mag(v));
-    if (std::abs(re) < thr && std::abs(im) < thr) return;
+    if (std::abs(re) < thr && std::abs(im) < thr) {
+        note_discard(&D_(F), Term{re, im, 0, 0.0, 0.0}, nullptr, tol.epsilon);
+        return;
+    }
     auto [i, found] = find_constant(v, tol.epsilon);
     if (found) {
         v[i].e_a -= re;
         v[i].e_a_complex -= im;
-        if (!clean(v[i], thr, Clean::ZeroParts)) v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+        const Term before = v[i];
+        if (!clean(v[i], thr, Clean::ZeroParts)) {
+            note_discard(&D_(F), before, nullptr, tol.epsilon);
+            v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+        } else if (!(v[i] == before)) {
+            note_discard(&D_(F), before, &v[i], tol.epsilon);
+        }
     } else {
         v.insert(v.begin() + static_cast<std::ptrdiff_t>(i), Term{-re, -im, 0, 0.0, 0.0});
     }
@@ -687,6 +821,17 @@ void convolution_dists(const Exponomial& F, const Exponomial& G, Exponomial& dst
         out->printf("lpz %16.10e, lpi %16.10e, lpc %16.10e\n", lpz, lpi, lpc);
         out->printf("rpz %16.10e, rpi %16.10e, rpc %16.10e\n", rpz, rpi, rpc);
     }
+    // What F and G lost carries over to the sum of the two times: the CDF
+    // errors add, and so do the mean errors; E[(X+Y)^2] adds the cross terms.
+    DropBound carried;
+    auto carry = [&](const Exponomial& A, const Exponomial& B) {
+        DropBound d = A.dropped();
+        if (!d.any()) return;
+        if (d.l0 != 0.0) d.l1 += d.l0 * std::abs(moment_of_expo(B, 1, tol));
+        carried.add(d);
+    };
+    carry(F, G);
+    carry(G, F);
     if (std::abs(lpi - 1.0) < eps || std::abs(rpi - 1.0) < eps) {
         // one of them never finishes
     } else if (std::abs(lpz - 1.0) < eps) {
@@ -701,8 +846,10 @@ void convolution_dists(const Exponomial& F, const Exponomial& G, Exponomial& dst
         Exponomial density;
         diff_expo(F, density, tol);
         convolute_expos(density, G, dst, tol, diag);
+        D_(dst).add(density.dropped());
         if (std::abs(lpz) >= eps) scalar_mult_and_add(G, lpz, dst, tol);
     }
+    if (!(std::abs(lpz - 1.0) < eps) && !(std::abs(rpz - 1.0) < eps)) D_(dst).add(carried);
     if (debug) out->printf("======= convolution_dists end ========\n");
 }
 

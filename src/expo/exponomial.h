@@ -79,6 +79,26 @@ struct ExpoError : std::runtime_error {
     std::string text;
 };
 
+// What dropping or zeroing terms under the coefficient tolerance discarded
+// from an exponomial, as bounds on the discarded part d(t), t >= 0:
+//   sup  the largest |d(t)|;
+//   l0   the integral of |d(t)|     (what the mean may have lost);
+//   l1   the integral of t·|d(t)|   (half of what E[T^2] may have lost).
+// Constant terms have no integral (the moments do not count them): a dropped
+// constant only raises sup. The operations carry the bounds of their
+// operands forward to first order (sums add them, products weight each
+// operand's bound with the other's term magnitudes, convolutions of
+// distributions add them as the sum of two times does).
+struct DropBound {
+    double sup = 0.0, l0 = 0.0, l1 = 0.0;
+    bool any() const { return sup != 0.0 || l0 != 0.0 || l1 != 0.0; }
+    // this += s·other (nothing is added for a part of other that is 0).
+    void add(const DropBound& other, double s = 1.0);
+};
+
+// The bounds of one term a·t^k·e^(b·t) as if it were dropped.
+DropBound term_drop_bound(const Term& t, double eps);
+
 // A value type: a vector of terms in canonical order. Default-constructed it
 // is the empty exponomial, whose value is 0 everywhere. Build it with
 // insert_term (or the operations below); the terms are read-only from outside
@@ -98,14 +118,21 @@ public:
     std::vector<Term>::const_iterator begin() const { return terms_.begin(); }
     std::vector<Term>::const_iterator end() const { return terms_.end(); }
 
-    void clear() { terms_.clear(); }
+    void clear() {
+        terms_.clear();
+        dropped_ = DropBound{};
+    }
 
-    // Exact, term-by-term equality (no tolerance).
-    bool operator==(const Exponomial&) const = default;
+    // What the tolerances discarded while this exponomial was built.
+    const DropBound& dropped() const { return dropped_; }
+
+    // Exact, term-by-term equality (no tolerance; the drop bounds are not compared).
+    bool operator==(const Exponomial& other) const { return terms_ == other.terms_; }
 
 private:
     friend struct ExpoAccess;  // the algebra's own access to the terms
     std::vector<Term> terms_;
+    DropBound dropped_;
 };
 
 // Where the optional diagnostics of the convolution operations go.

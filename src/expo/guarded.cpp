@@ -144,7 +144,7 @@ Guarded guarded_evaluate(const Exponomial& F, double t, const Tolerances& tol, d
         exponent = std::max(exponent, (std::fabs(term.e_b * t) + term.e_xpower + 2.0) * m);
     }
     const double n = static_cast<double>(F.size());
-    double error = u * (n + 2.0) * magnitude + u * exponent + coef_rel_error * magnitude;
+    double error = u * (n + 2.0) * magnitude + u * exponent + coef_rel_error * magnitude + F.dropped().sup;
     Guarded g{value, sanitize(error), Route::ClosedForm};
     if (!std::isfinite(value)) g.error = kInf;
     return g;
@@ -166,6 +166,11 @@ Guarded guarded_moment(const Exponomial& F, int n, const Tolerances& tol, double
     magnitude *= n;
     const double count = static_cast<double>(F.size()) + n + 2.0;
     double error = u * count * magnitude + coef_rel_error * magnitude;
+    // What the tolerances dropped: n·∫t^(n−1)·|d(t)| dt.
+    const DropBound& lost = F.dropped();
+    if (n == 1) error += lost.l0;
+    else if (n == 2) error += 2.0 * lost.l1;
+    else if (lost.any()) error = kInf;
     Guarded g{value, sanitize(error), Route::ClosedForm};
     if (!std::isfinite(value)) g.error = kInf;
     return g;
@@ -183,7 +188,8 @@ GuardedMasses guarded_masses(const Exponomial& F, double tolerance, const Tolera
     }
     // Snapping to 0 or 1 within the tolerance is part of the definition, not
     // an error; the bounds are those of the sums.
-    const double ez = zero.result().error, ei = constant.result().error;
+    const double lost = F.dropped().sup;
+    const double ez = zero.result().error + lost, ei = constant.result().error + lost;
     m.pz = {pz, ez, Route::ClosedForm};
     m.pi = {pi, ei, Route::ClosedForm};
     m.pc = {pc, ez + ei + 2 * u, Route::ClosedForm};
@@ -194,7 +200,11 @@ GuardedMoments guarded_moments(const Exponomial& F, const Tolerances& tol, doubl
     GuardedMoments r;
     GuardedMasses m = guarded_masses(F, tol.epsilon, tol);
     r.mean = r.variance = Guarded::exact(0.0);
-    if (m.pc.value == 0.0) return r;
+    if (m.pc.value == 0.0) {
+        // No continuous part, unless what the tolerances dropped hid it.
+        if (m.pc.error > 1e-9) r.mean.error = r.variance.error = kInf;
+        return r;
+    }
     // The same arithmetic as the distribution summary: F scaled by 1/pc.
     Exponomial G = F;
     scalar_multiply(G, 1.0 / m.pc.value);

@@ -173,8 +173,10 @@ GuardedProb ExpoDist::at(double t) const {
     if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
     if (std::isinf(t)) return {Guarded::exact(1.0 - pi_), Guarded::exact(pi_)};
     if (!phases_.empty()) {
+        // Both sides are relative-accurate; the rounding of x moves them by x·e^(−x)·u.
         const double x = phases_[0] * t;
-        return {{-std::expm1(-x), 2 * u * (1.0 + x), Route::ClosedForm}, {std::exp(-x), 2 * u * (1.0 + x), Route::ClosedForm}};
+        const double f = -std::expm1(-x), r = std::exp(-x);
+        return {{f, 2 * u * (f + x * r), Route::ClosedForm}, {r, 2 * u * (1.0 + x) * r, Route::ClosedForm}};
     }
     return {guarded_evaluate(F_, t, tol_), guarded_evaluate(R_, t, tol_)};
 }

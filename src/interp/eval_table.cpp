@@ -66,7 +66,10 @@ void print_distribution_table(Interpreter& in, OutputStatement& st, const EvalKi
     Exponomial overall;
     {
         CallAsMeasure as(call, kind.kind, std::nullopt);
-        measure_distribution(in, call, overall);
+        if (kind.kind == Kw::Cdf)
+            measure_table_distribution(in, call, overall);
+        else
+            measure_distribution(in, call, overall);
     }
     SystemRecord& sys = in.systems[call.system];
     print_eval_title(in.out, sys.name, call.has_node ? std::optional<std::string_view>(call.node) : std::nullopt);

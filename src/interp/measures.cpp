@@ -183,6 +183,18 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
     return true;
 }
 
+void measure_table_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
+    AnalysisRequest req = request_for(in, call);
+    req.table = true;
+    analyze_system(in, call, req);
+    SystemRecord& sys = in.systems[call.system];
+    if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
+    if (sys.has_dist)
+        out = sys.s_dist;
+    else
+        out.clear();
+}
+
 namespace {
 
 void print_cdf(Interpreter& in, SystemRecord& sys) {

@@ -53,5 +53,9 @@ void run_output_statement(Interpreter& in, OutputStatement& st);
 double evaluate_measure(Interpreter& in, MeasureCall& call);
 // The distribution a measure yields where a distribution is expected.
 bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out);
+// The analysis behind an eval table of the distribution: only numbers are
+// asked, so a solver may leave a huge closed form unbuilt and answer from its
+// stable route. `out` is the closed form when it was built, empty otherwise.
+void measure_table_distribution(Interpreter& in, MeasureCall& call, Exponomial& out);
 
 }  // namespace corvel

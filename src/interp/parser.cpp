@@ -531,6 +531,8 @@ void Parser::stmt_truncate() {
     expect_eol();
     double v = in_.eval.bind_expression(*e);
     Settings& s = in_.settings;
+    // The counts are integers: a value beyond their range cannot be held.
+    if (which != Kw::Alpha && which != Kw::Beta && !(std::fabs(v) < 9.2e18)) in_.err.error(116, kFatal, "", false);
     switch (which) {
         case Kw::Pathnum: s.pathnum = static_cast<long>(v); break;
         case Kw::Cutsetnum: s.cutnum = static_cast<long>(v); break;

@@ -88,6 +88,8 @@ std::string Parser::word() {
         auto e = primary();
         accept(Tok::RBrace);
         double v = in_.eval.bind_expression(*e);
+        // Only values an integer holds can name an index.
+        if (!(std::fabs(v) < 9.2e18)) in_.err.error(116, kFatal, "", false);
         return std::to_string(static_cast<long>(v));
     }
     syntax_error();

@@ -21,6 +21,10 @@ double& epsilon_by_index(Tolerances& tol, int index) {
 
 void Runner::print_value_line(int indent, const std::string& text, double value) {
     print_expression_value(in_.out, in_.settings, text, value, indent);
+    // An infinite or undefined value (sqrt(-1), an overflow) is printed as
+    // it is, and said to be one.
+    if (!std::isfinite(value))
+        in_.out.printf("%*swarning: %s is not a finite number.\n", indent, "", text.c_str());
 }
 
 // A top-level expression statement: a result of its own, one line per
@@ -56,6 +60,11 @@ void Runner::run_loop(Stmt& loop, int indent, bool top_level) {
     double low = in_.eval.bind_expression(*loop.exprs[0]);
     double high = in_.eval.bind_expression(*loop.exprs[1]);
     double increment = in_.eval.bind_expression(*loop.exprs[2]);
+    // Bounds the loop cannot count through: not finite, or more passes than
+    // a double counts exactly.
+    if (!std::isfinite(low) || !std::isfinite(high) || !std::isfinite(increment) ||
+        (std::fabs(increment) >= in_.settings.tol.epsilon && std::fabs((high - low) / increment) > 9.0e15))
+        in_.err.error(116, kFatal, "", false);
     if ((low < high && increment < 0) || (low > high && increment > 0)) {
         in_.out.write("warning: empty loop.\n");
         return;

@@ -160,6 +160,8 @@ double Evaluator::sum(const Expr& e) {
     double low = bind_expression(*e.args[0]);
     double high = bind_expression(*e.args[1]);
     if (low > high) std::swap(low, high);
+    // A range that cannot be counted through one by one.
+    if (!std::isfinite(low) || !std::isfinite(high) || high - low > 9.0e15) err_.error(116, kFatal, "", false);
     double total = 0.0;
     Param* index = e.index.get();
     // The k-th point is low + k; the bound is compared with a small allowance
