@@ -186,3 +186,16 @@ out += SEP + "Warning: no criticality importance measurs at this time point\n"
 out += "cimpt(1; z, a):   %s\n\n" % e4(0)
 out += SEP + "\nCDF for system one:\n\n" + constant_line(1.0)
 write("never_fails", out)
+
+
+# ---------------------------------------------------------------- absorption
+# (a AND b) OR a is a: one cut set {a}, P = Pa, and both p-q forms are Q(a).
+Pa = Fr(1, 10)
+assert Pa == enumerate_prob({"a": Fr(1, 10), "b": Fr(2, 10)}, lambda s: (s["a"] and s["b"]) or s["a"])
+out = prob_summary("ab", Pa)
+out += SEP + header("Mincuts", "ab") + "[(a)]\n\n"
+out += SEP + header("PQCDF", "ab") + "[Q(a)]\n\n"
+out += SEP + header("Mincuts", "ab") + "{a}\n\n"
+out += SEP + header("PQCDF", "ab") + "[Q(a)]\n\n"
+out += SEP + prob_summary("ab", Pa)
+write("absorption", out)
