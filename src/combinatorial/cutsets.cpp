@@ -51,51 +51,74 @@ TermList multiply(const TermList& q, const TermList& r) {
     return out;
 }
 
-// Post-order over the rewritten tree with a stack of term lists; `dual`
-// exchanges AND and OR (the path sets of a coherent tree).
+// Post-order over the rewritten tree, one term list per node; `dual`
+// exchanges AND and OR (the path sets of a coherent tree). A node shared by
+// several gates is solved once and its list kept until its last parent has
+// used it.
 TermList find_min_sum(Interpreter& in, SystemRecord& sys, bool dual) {
     TreeModel& tm = tree_model(sys);
     const bool trace = in.settings.debug[kDebugFtree] != 0;
-    std::vector<TermList> stack;
+    const size_t size = tm.tree.size();
+    std::vector<TermList> result(size);
+    std::vector<int> parents(size, 0);
+    std::vector<char> state(size, 0);  // 0 unseen, 1 open, 2 done
+    std::vector<int> order;
     std::vector<std::pair<int, bool>> work{{tm.root, false}};
     while (!work.empty()) {
         auto [t, expanded] = work.back();
         const TreeNode& node = tm.tree[static_cast<size_t>(t)];
-        const int type = node.type;
-        const bool gate = type == NT_MIN || type == NT_MAX;
-        if (gate && !expanded) {
+        const bool gate = node.type == NT_MIN || node.type == NT_MAX;
+        if (!expanded) {
+            if (state[static_cast<size_t>(t)]) {
+                work.pop_back();
+                continue;
+            }
+            state[static_cast<size_t>(t)] = 1;
             work.back().second = true;
-            for (auto k = node.kids.rbegin(); k != node.kids.rend(); ++k) work.emplace_back(*k, false);
+            if (gate)
+                for (auto k = node.kids.rbegin(); k != node.kids.rend(); ++k) {
+                    ++parents[static_cast<size_t>(*k)];
+                    if (!state[static_cast<size_t>(*k)]) work.emplace_back(*k, false);
+                }
             continue;
         }
         work.pop_back();
-        if (gate) {
-            const size_t n = node.kids.size();
-            if (stack.size() < n) in.err.error(149, kInternal, "", false);
-            std::vector<TermList> kids(std::make_move_iterator(stack.end() - static_cast<long>(n)),
-                                       std::make_move_iterator(stack.end()));
-            stack.resize(stack.size() - n);
+        state[static_cast<size_t>(t)] = 2;
+        order.push_back(t);
+    }
+    for (int t : order) {
+        const TreeNode& node = tm.tree[static_cast<size_t>(t)];
+        const int type = node.type;
+        TermList& out = result[static_cast<size_t>(t)];
+        if (type == NT_MIN || type == NT_MAX) {
+            // A child still needed by another gate lends a copy of its list.
+            auto take = [&](int kid) {
+                TermList& r = result[static_cast<size_t>(kid)];
+                if (--parents[static_cast<size_t>(kid)] > 0) return r;
+                return TermList(std::move(r));
+            };
             const bool is_and = (type == NT_MAX) != dual;
             if (trace) in.out.write(is_and ? "analyzing NT_MAX (and)\n" : "analyzing NT_MIN (or)\n");
-            TermList q = std::move(kids[0]);
-            for (size_t i = 1; i < n; ++i) {
+            if (node.kids.empty()) in.err.error(149, kInternal, "", false);
+            TermList q = take(node.kids[0]);
+            for (size_t i = 1; i < node.kids.size(); ++i) {
+                TermList r = take(node.kids[i]);
                 if (is_and)
-                    q = multiply(q, kids[i]);
+                    q = multiply(q, r);
                 else
-                    for (CutTerm& term : kids[i]) insert_ln_term(q, std::move(term));
+                    for (CutTerm& term : r) insert_ln_term(q, std::move(term));
             }
-            stack.push_back(std::move(q));
+            out = std::move(q);
         } else if (type == NT_LEAF || type == NT_TRANSFER || type == NT_REPEAT) {
             int rec = resolve_transfer(sys, node.first_node);
             if (rec < 0) in.err.error(212, kFatal, format_string("node %s", sys.names[node.first_node].c_str()), true);
             if (trace) in.out.printf("analyzing leaf %s(%d)\n", real_name(sys, rec).c_str(), rec);
-            stack.push_back(TermList{CutTerm{rec}});
+            out = TermList{CutTerm{rec}};
         } else {
             in.err.error(2, kInternal, "", false);
         }
     }
-    if (stack.size() != 1) in.err.error(145, kInternal, sys.name, false);
-    return std::move(stack[0]);
+    return std::move(result[static_cast<size_t>(tm.root)]);
 }
 
 }  // namespace

@@ -27,31 +27,50 @@ void delete_expo(void* p) { delete static_cast<Exponomial*>(p); }
 
 // ------------------------------------------------------------------ structure tree
 
-// One structure node per tree node; NOT gates complement their input.
+// Resolves NOT gates above tree node t: each flips the polarity and becomes
+// the parent record of what it complements.
+void skip_not(const TreeModel& tm, int& t, bool& inverse, int& parent_record) {
+    while (tm.tree[static_cast<size_t>(t)].type == NT_NOT) {
+        const TreeNode& tn = tm.tree[static_cast<size_t>(t)];
+        if (tn.kids.empty()) return;
+        parent_record = tn.first_node;
+        inverse = !inverse;
+        t = tn.kids[0];
+    }
+}
+
+// The structure graph of the rewritten tree, built depth first with one node
+// per (tree node, polarity); children are created before their parents.
 void read_tree(Interpreter& in, SystemRecord& sys, FtBddInfo& info) {
     TreeModel& tm = tree_model(sys);
-    struct Item {
-        int t;        // tree node
-        int parent;   // structure node, -1 for the root
+    std::vector<int> memo(2 * tm.tree.size(), -1);
+    struct Frame {
+        int t;
         bool inverse;
         int parent_record;
+        size_t next = 0;
+        std::vector<int> kids;
     };
-    std::vector<Item> stack{{tm.root, -1, false, -2}};
-    while (!stack.empty()) {
-        Item it = stack.back();
-        stack.pop_back();
-        const TreeNode& tn = tm.tree[static_cast<size_t>(it.t)];
-        if (tn.type == NT_NOT) {
-            if (!tn.kids.empty()) stack.push_back({tn.kids[0], it.parent, !it.inverse, tn.first_node});
-            continue;
-        }
-        StructureNode s;
-        s.inverse = it.inverse;
+    std::vector<Frame> stack;
+    auto add = [&](StructureNode s, int key) {
+        const int index = static_cast<int>(info.st.size());
+        info.st.push_back(std::move(s));
+        memo[static_cast<size_t>(key)] = index;
+        return index;
+    };
+    // The structure node of tree node t, or -1 when a frame was opened for it.
+    auto open = [&](int t, bool inverse, int parent_record) -> int {
+        skip_not(tm, t, inverse, parent_record);
+        const int key = 2 * t + (inverse ? 1 : 0);
+        if (memo[static_cast<size_t>(key)] >= 0) return memo[static_cast<size_t>(key)];
+        const TreeNode& tn = tm.tree[static_cast<size_t>(t)];
         switch (tn.type) {
-            case NT_MIN: s.type = NT_MIN; break;
-            case NT_MAX: s.type = NT_MAX; break;
-            case NT_NMIN: s.type = NT_MIN; s.inverse = !s.inverse; break;
-            case NT_NMAX: s.type = NT_MAX; s.inverse = !s.inverse; break;
+            case NT_MIN:
+            case NT_MAX:
+            case NT_NMIN:
+            case NT_NMAX:
+                stack.push_back(Frame{t, inverse, parent_record, 0, {}});
+                return -1;
             case NT_LEAF:
             case NT_REPEAT:
             case NT_TRANSFER: {
@@ -63,36 +82,71 @@ void read_tree(Interpreter& in, SystemRecord& sys, FtBddInfo& info) {
                     in.out.printf("%s cannot be transferred\n", sys.names[tn.first_node].c_str());
                     in.err.exit_program(kExitFailure);
                 }
+                StructureNode s;
                 s.type = type;
                 s.n_id = rec;
                 s.weight = 1;
-                if (rec != tn.first_node) {
-                    info.fanout[static_cast<size_t>(rec)] = add_sat(info.fanout[static_cast<size_t>(rec)], 1);
-                }
-                break;
+                s.inverse = inverse;
+                s.through_transfer = rec != tn.first_node;
+                return add(std::move(s), key);
             }
             default:
                 in.err.error(2, kInternal, "", false);
+                return -1;
         }
-        if (!is_event(s.type)) s.n_id = tn.first_node == it.parent_record ? -1 : tn.first_node;
-        if (s.n_id >= 0) info.fanout[static_cast<size_t>(s.n_id)] = add_sat(info.fanout[static_cast<size_t>(s.n_id)], 1);
-        const int index = static_cast<int>(info.st.size());
-        info.st.push_back(std::move(s));
-        if (it.parent >= 0)
-            info.st[static_cast<size_t>(it.parent)].kids.push_back(index);
-        else
+    };
+    int first = open(tm.root, false, -2);
+    if (first >= 0) info.st_root = first;
+    while (!stack.empty()) {
+        const size_t top = stack.size() - 1;
+        const TreeNode& tn = tm.tree[static_cast<size_t>(stack[top].t)];
+        if (stack[top].next < tn.kids.size()) {
+            const int kid = tn.kids[stack[top].next++];
+            const int index = open(kid, false, tn.first_node);
+            if (index >= 0) stack[top].kids.push_back(index);
+            continue;
+        }
+        Frame f = std::move(stack[top]);
+        stack.pop_back();
+        StructureNode s;
+        s.inverse = f.inverse;
+        switch (tn.type) {
+            case NT_MIN: s.type = NT_MIN; break;
+            case NT_MAX: s.type = NT_MAX; break;
+            case NT_NMIN: s.type = NT_MIN; s.inverse = !s.inverse; break;
+            default: s.type = NT_MAX; s.inverse = !s.inverse; break;  // NT_NMAX
+        }
+        s.n_id = tn.first_node == f.parent_record ? -1 : tn.first_node;
+        s.kids = std::move(f.kids);
+        const int index = add(std::move(s), 2 * f.t + (f.inverse ? 1 : 0));
+        if (stack.empty())
             info.st_root = index;
-        if (!is_event(info.st.back().type))
-            for (auto k = tn.kids.rbegin(); k != tn.kids.rend(); ++k) stack.push_back({*k, index, false, tn.first_node});
+        else
+            stack.back().kids.push_back(index);
     }
-    // Children were pushed in reverse; the stack visits them in order, so
-    // each gate's kids already are in declaration order.
+    // Occurrences in the expanded tree: parents before children, so in
+    // descending index order.
+    info.st[static_cast<size_t>(info.st_root)].paths = 1;
+    for (size_t i = info.st.size(); i-- > 0;) {
+        const StructureNode& s = info.st[i];
+        for (int k : s.kids) {
+            StructureNode& c = info.st[static_cast<size_t>(k)];
+            c.paths = add_sat(c.paths, s.paths);
+        }
+    }
+    // Every occurrence of a record counts in its fanout, an event reached
+    // through a transfer once more.
+    for (const StructureNode& s : info.st) {
+        if (s.n_id < 0) continue;
+        std::uint64_t& fan = info.fanout[static_cast<size_t>(s.n_id)];
+        fan = add_sat(fan, s.paths);
+        if (s.through_transfer) fan = add_sat(fan, s.paths);
+    }
 }
 
-// Weights and child counts, bottom-up.
+// Weights, bottom-up (children have smaller indices).
 void fix_tree(FtBddInfo& info) {
-    for (size_t i = info.st.size(); i-- > 0;) {
-        StructureNode& s = info.st[i];
+    for (StructureNode& s : info.st) {
         if (is_event(s.type)) {
             s.weight = 1;
             continue;
@@ -118,10 +172,16 @@ void fbdd_ordering(FtBddInfo& info) {
         if (info.v_bdd[static_cast<size_t>(root.n_id)] == kBddNull) new_variable(info, root.n_id);
         return;
     }
+    // A gate met again (a shared gate) has every event below it ordered
+    // already, so its later occurrences add nothing.
+    std::vector<char> seen(info.st.size(), 0);
     std::vector<int> stack{info.st_root};
     while (!stack.empty()) {
-        StructureNode& g = info.st[static_cast<size_t>(stack.back())];
+        const int gi = stack.back();
         stack.pop_back();
+        if (seen[static_cast<size_t>(gi)]) continue;
+        seen[static_cast<size_t>(gi)] = 1;
+        StructureNode& g = info.st[static_cast<size_t>(gi)];
         std::vector<int>& a = g.kids;
         const size_t m = a.size();
         for (size_t i = 0; i < m; ++i)
@@ -143,19 +203,15 @@ void fbdd_ordering(FtBddInfo& info) {
     }
 }
 
-// Post-order generation; every named gate keeps its function.
+// Generation in index order (children first); a child's diagram is freed
+// once its last parent has used it, and every named gate keeps its function.
 void fbdd_generate(FtBddInfo& info) {
     BddManager* m = info.m;
-    std::vector<std::pair<int, bool>> stack{{info.st_root, false}};
-    while (!stack.empty()) {
-        auto [i, expanded] = stack.back();
-        StructureNode& s = info.st[static_cast<size_t>(i)];
-        if (!expanded && !is_event(s.type)) {
-            stack.back().second = true;
-            for (auto k = s.kids.rbegin(); k != s.kids.rend(); ++k) stack.emplace_back(*k, false);
-            continue;
-        }
-        stack.pop_back();
+    std::vector<int> users(info.st.size(), 0);
+    for (const StructureNode& s : info.st)
+        for (int k : s.kids) ++users[static_cast<size_t>(k)];
+    for (size_t i = 0; i < info.st.size(); ++i) {
+        StructureNode& s = info.st[i];
         bdd f;
         if (is_event(s.type)) {
             bdd v = info.v_bdd[static_cast<size_t>(s.n_id)];
@@ -165,14 +221,16 @@ void fbdd_generate(FtBddInfo& info) {
             for (int k : s.kids) {
                 StructureNode& c = info.st[static_cast<size_t>(k)];
                 if (f == kBddNull) {
-                    f = c.b;
+                    f = bdd_identity(m, c.b);
                 } else {
                     bdd next = s.type == NT_MIN ? bdd_or(m, f, c.b) : bdd_and(m, f, c.b);
                     bdd_free(m, f);
-                    bdd_free(m, c.b);
                     f = next;
                 }
-                c.b = kBddNull;
+                if (--users[static_cast<size_t>(k)] == 0) {
+                    bdd_free(m, c.b);
+                    c.b = kBddNull;
+                }
             }
             if (f == kBddNull) f = bdd_identity(m, s.type == NT_MIN ? bdd_zero(m) : bdd_one(m));
         }
@@ -306,6 +364,15 @@ Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, b
     bdd_clear_value(m, f, delete_expo);
     if (bdd_is_complemented(f)) negate_and_add_scalar(r, 1.0, tol);
     return r;
+}
+
+Exponomial ftbdd_form_gate_exponomial(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int node) {
+    const int rec = resolve_transfer(sys, node);
+    if (rec < 0) in.err.error(212, kFatal, format_string("node %s", sys.names[node].c_str()), true);
+    const bdd f = info.v_bdd[static_cast<size_t>(rec)];
+    // A record that is not part of the tree never occurs.
+    if (f == kBddNull) return Exponomial::constant(0.0);
+    return ftbdd_evaluate(in, sys, info, f);
 }
 
 namespace {

@@ -21,13 +21,18 @@ struct SystemRecord;
 // ------------------------------------------------------------------ decision diagrams
 
 // Structure node: one per gate and event occurrence of the (rewritten) tree;
-// a NOT gate contributes none, it complements its input instead.
+// a NOT gate contributes none, it complements its input instead. A gate the
+// tree shares among several parents is one node (one per polarity), so the
+// structure is a graph; `paths` counts the occurrences it stands for in the
+// fully expanded tree. Children have smaller indices than their parents.
 struct StructureNode {
     int type = 0;                // NT_MIN (or), NT_MAX (and), or the event's type
     int n_id = -1;               // node-table index; -1 for the AND gates of a rewritten k-of-n
     std::uint64_t weight = 0;    // event occurrences below (saturating)
+    std::uint64_t paths = 0;     // occurrences in the expanded tree (saturating)
     std::vector<int> kids;
     bool inverse = false;        // output complemented
+    bool through_transfer = false;  // an event reached by following a transfer
     bdd b = kBddNull;
 };
 
@@ -53,6 +58,9 @@ struct FtBddInfo {
 std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys);
 // The failure-time distribution of `f` by the expansion F·(R − L) + L.
 Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f);
+// The distribution of gate or event `node` (transfers followed; a loop is
+// error 212): its own diagram evaluated.
+Exponomial ftbdd_form_gate_exponomial(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int node);
 // Structural, Birnbaum or criticality importance of component `comp`.
 double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp, Kw kind);
 void ftbdd_print_mincuts(Interpreter& in, SystemRecord& sys, FtBddInfo& info);

@@ -53,22 +53,40 @@ void check_kofn_work(double k, double n, const char* where) {
 }
 
 // Visits the tree below root in post-order; `visit(t)` runs once every child
-// of t has been visited.
+// of t has been visited. A node shared by several parents (a gate of a fault
+// tree used more than once) is visited once, at its first occurrence.
 template <class Visit>
 void post_order(const TreeModel& tm, int root, Visit visit) {
+    std::vector<char> seen(tm.tree.size(), 0);
     std::vector<std::pair<int, bool>> stack{{root, false}};
     while (!stack.empty()) {
         auto& top = stack.back();
         int t = top.first;
         if (!top.second) {
+            if (seen[static_cast<size_t>(t)]) {
+                stack.pop_back();
+                continue;
+            }
+            seen[static_cast<size_t>(t)] = 1;
             top.second = true;
             const std::vector<int>& kids = tm.tree[static_cast<size_t>(t)].kids;
-            for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.emplace_back(*it, false);
+            for (auto it = kids.rbegin(); it != kids.rend(); ++it)
+                if (!seen[static_cast<size_t>(*it)]) stack.emplace_back(*it, false);
             continue;
         }
         stack.pop_back();
         visit(t);
     }
+}
+
+// Number of parents of every node below root (a node of a plain tree has
+// one; the root counts none).
+std::vector<int> parent_counts(const TreeModel& tm, int root) {
+    std::vector<int> count(tm.tree.size(), 0);
+    post_order(tm, root, [&](int t) {
+        for (int kid : tm.tree[static_cast<size_t>(t)].kids) ++count[static_cast<size_t>(kid)];
+    });
+    return count;
 }
 
 }  // namespace
@@ -121,6 +139,11 @@ void TreeModel::release(int node) {
     }
 }
 
+void TreeModel::release_one(int node) {
+    tree[static_cast<size_t>(node)] = TreeNode{};
+    free_.push_back(node);
+}
+
 TreeModel& tree_model(SystemRecord& sys) {
     if (auto* tm = dynamic_cast<TreeModel*>(sys.model.get())) return *tm;
     sys.model = std::make_unique<TreeModel>();
@@ -169,10 +192,57 @@ int leaf_record(Interpreter& in, const SystemRecord& sys, int first_node) {
 
 // ------------------------------------------------------------------ building
 
+namespace {
+
+bool is_gate_record(int type) { return type != NT_LEAF && type != NT_TRANSFER && type != NT_REPEAT; }
+
+// The gates below `top` that can be built once and shared by all their
+// parents: in a fault tree with repeated events, a further occurrence of a
+// basic event is an independent copy, so only gates with no basic event
+// anywhere below them stand for the same function at every occurrence.
+std::vector<char> shareable_gates(const SystemRecord& sys, int top) {
+    enum : char { kUnseen = 0, kOpen = 1, kShared = 2, kExpanded = 3 };
+    std::vector<char> state(sys.nodes.size(), kUnseen);
+    std::vector<std::pair<int, size_t>> stack{{top, 0}};
+    state[static_cast<size_t>(top)] = kOpen;
+    while (!stack.empty()) {
+        auto& [rec, next] = stack.back();
+        const NodeInfo& info = sys.nodes[static_cast<size_t>(rec)];
+        if (is_gate_record(info.entry) && next < info.succ.size()) {
+            int child = info.succ[next++];
+            char& cs = state[static_cast<size_t>(child)];
+            if (cs == kUnseen) {
+                cs = kOpen;
+                stack.emplace_back(child, 0);
+            }
+            continue;
+        }
+        bool pure = info.entry != NT_LEAF;
+        if (is_gate_record(info.entry))
+            for (int child : info.succ)
+                if (state[static_cast<size_t>(child)] != kShared) pure = false;  // open: a cycle, never shared
+        state[static_cast<size_t>(rec)] = pure ? kShared : kExpanded;
+        stack.pop_back();
+    }
+    std::vector<char> shared(sys.nodes.size(), 0);
+    for (size_t r = 0; r < shared.size(); ++r)
+        shared[r] = state[r] == kShared && is_gate_record(sys.nodes[r].entry);
+    return shared;
+}
+
+}  // namespace
+
 int make_btree(Interpreter& in, SystemRecord& sys, int top) {
     TreeModel& tm = tree_model(sys);
+    // A shareable gate is one tree node however many gates name it, so the
+    // tree is a graph whose size is that of the model, not of its expansion.
+    std::vector<char> shared;
+    if (sys.type == kSysFtreeRepeated) shared = shareable_gates(sys, top);
+    std::vector<int> built(shared.size(), -1);
     int root = tm.new_node(in, sys.nodes[static_cast<size_t>(top)].entry, top);
+    if (!shared.empty() && shared[static_cast<size_t>(top)]) built[static_cast<size_t>(top)] = root;
     std::vector<int> stack{root};
+    std::vector<int> fresh;
     while (!stack.empty()) {
         int t = stack.back();
         stack.pop_back();
@@ -181,13 +251,19 @@ int make_btree(Interpreter& in, SystemRecord& sys, int top) {
         if (type == NT_TRANSFER) continue;
         if (type != NT_LEAF) {
             const size_t count = sys.nodes[static_cast<size_t>(rec)].succ.size();
+            fresh.clear();
             for (size_t i = 0; i < count; ++i) {
                 int child = sys.nodes[static_cast<size_t>(rec)].succ[i];
-                int kid = tm.new_node(in, sys.nodes[static_cast<size_t>(child)].entry, child);
+                const bool share = static_cast<size_t>(child) < shared.size() && shared[static_cast<size_t>(child)];
+                int kid = share ? built[static_cast<size_t>(child)] : -1;
+                if (kid < 0) {
+                    kid = tm.new_node(in, sys.nodes[static_cast<size_t>(child)].entry, child);
+                    if (share) built[static_cast<size_t>(child)] = kid;
+                    fresh.push_back(kid);
+                }
                 tm.tree[static_cast<size_t>(t)].kids.push_back(kid);
             }
-            const std::vector<int>& kids = tm.tree[static_cast<size_t>(t)].kids;
-            for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+            for (auto it = fresh.rbegin(); it != fresh.rend(); ++it) stack.push_back(*it);
             continue;
         }
         int copies = sys.nodes[static_cast<size_t>(rec)].num_copies;
@@ -244,15 +320,19 @@ int copy_tree(Interpreter& in, TreeModel& tm, int node) {
 void bind_k_n(Interpreter& in, SystemRecord& sys, int root, int level) {
     TreeModel& tm = tree_model(sys);
     if (root < 0) return;
+    std::vector<char> seen(tm.tree.size(), 0);
     std::vector<int> stack{root};
+    seen[static_cast<size_t>(root)] = 1;
     while (!stack.empty()) {
         int t = stack.back();
         stack.pop_back();
         TreeNode* node = &tm.tree[static_cast<size_t>(t)];
         if (node->has_bak) {
             if (node->kids != node->kids_bak) {
+                // The AND gates of the rewrite; the declared children below
+                // them are the gate's own and stay.
                 std::vector<int> rewritten = std::move(node->kids);
-                for (int kid : rewritten) tm.release(kid);
+                for (int kid : rewritten) tm.release_one(kid);
                 node = &tm.tree[static_cast<size_t>(t)];
             }
             node->kids = std::move(node->kids_bak);
@@ -260,7 +340,11 @@ void bind_k_n(Interpreter& in, SystemRecord& sys, int root, int level) {
             node->has_bak = false;
             node->type = NT_KOFN;
         }
-        for (int kid : node->kids) stack.push_back(kid);
+        for (int kid : node->kids)
+            if (!seen[static_cast<size_t>(kid)]) {
+                seen[static_cast<size_t>(kid)] = 1;
+                stack.push_back(kid);
+            }
         const int count = static_cast<int>(node->kids.size());
         switch (node->type) {
             case NT_KOFN:
@@ -302,18 +386,13 @@ void bind_k_n(Interpreter& in, SystemRecord& sys, int root, int level) {
 
 namespace {
 
-// An AND node over copies of the given sub-trees.
-int and_of_copies(Interpreter& in, TreeModel& tm, int first_node, std::initializer_list<int> parts,
-                  const std::vector<int>* more = nullptr) {
+// An AND node over the given children. The children are shared with the
+// gate's other subsets rather than copied: a copy would stand for the same
+// records, hence the same events, so the function is the same.
+int and_of(Interpreter& in, TreeModel& tm, int first_node, std::vector<int> parts) {
     int a = tm.new_node(in, NT_MAX, first_node);
-    auto add = [&](int part) {
-        int c = copy_tree(in, tm, part);
-        tm.tree[static_cast<size_t>(a)].kids.push_back(c);
-    };
-    for (int p : parts) add(p);
-    if (more)
-        for (int p : *more) add(p);
     TreeNode& node = tm.tree[static_cast<size_t>(a)];
+    node.kids = std::move(parts);
     node.k = node.n = static_cast<int>(node.kids.size());
     return a;
 }
@@ -358,20 +437,16 @@ void rewrite_one(Interpreter& in, SystemRecord& sys, TreeModel& tm, int t) {
         for (int j = hi; j >= lo; --j) {
             std::vector<int>& Aj = A[static_cast<size_t>(j)];
             if (j == i) {
-                std::vector<int> firsts(x.begin(), x.begin() + i + 1);
-                Aj.assign(1, and_of_copies(in, tm, first, {}, &firsts));
+                Aj.assign(1, and_of(in, tm, first, std::vector<int>(x.begin(), x.begin() + i + 1)));
             } else if (j == 1) {
                 for (int m = 0; m < i; ++m)
-                    Aj.insert(Aj.begin(), and_of_copies(in, tm, first, {x[static_cast<size_t>(m)], next}));
+                    Aj.insert(Aj.begin(), and_of(in, tm, first, {x[static_cast<size_t>(m)], next}));
             } else {
                 const std::vector<int> smaller = A[static_cast<size_t>(j - 1)];
                 for (int s : smaller) {
-                    int c = copy_tree(in, tm, s);
-                    int extra = copy_tree(in, tm, next);
-                    TreeNode& cn = tm.tree[static_cast<size_t>(c)];
-                    cn.kids.push_back(extra);
-                    cn.k = cn.n = static_cast<int>(cn.kids.size());
-                    Aj.insert(Aj.begin(), c);
+                    std::vector<int> parts = tm.tree[static_cast<size_t>(s)].kids;
+                    parts.push_back(next);
+                    Aj.insert(Aj.begin(), and_of(in, tm, first, std::move(parts)));
                 }
             }
         }
@@ -379,7 +454,7 @@ void rewrite_one(Interpreter& in, SystemRecord& sys, TreeModel& tm, int t) {
         if (i > n - k) ++lo;
     }
     for (int j = 1; j <= k - 2; ++j)
-        for (int s : A[static_cast<size_t>(j)]) tm.release(s);
+        for (int s : A[static_cast<size_t>(j)]) tm.release_one(s);
     TreeNode& node = tm.tree[static_cast<size_t>(t)];
     node.type = NT_MIN;
     node.kids = std::move(A[static_cast<size_t>(k - 1)]);
@@ -394,10 +469,15 @@ void rewrite_kofn(Interpreter& in, SystemRecord& sys, int root) {
     if (root < 0) return;
     // Pre-order: nkofn becomes not over a k-of-n gate that takes its place.
     std::vector<int> order;
+    std::vector<char> seen(tm.tree.size(), 0);
     std::vector<int> stack{root};
     while (!stack.empty()) {
         int t = stack.back();
         stack.pop_back();
+        if (static_cast<size_t>(t) < seen.size()) {
+            if (seen[static_cast<size_t>(t)]) continue;
+            seen[static_cast<size_t>(t)] = 1;
+        }
         if (tm.tree[static_cast<size_t>(t)].type == NT_NKOFN) {
             int g = tm.new_node(in, NT_KOFN, tm.tree[static_cast<size_t>(t)].first_node);
             TreeNode& gate = tm.tree[static_cast<size_t>(g)];
@@ -433,6 +513,7 @@ void analyze_tree(Interpreter& in, SystemRecord& sys, int root, int ttype, int k
     diag.debug = in.settings.debug[kDebugExpo] != 0;
     diag.print = expo_printer(in.settings);
     std::vector<const Exponomial*> list;
+    std::vector<int> parents = parent_counts(tm, root);
     try {
         post_order(tm, root, [&](int t) {
             TreeNode& node = tm.tree[static_cast<size_t>(t)];
@@ -483,6 +564,8 @@ void analyze_tree(Interpreter& in, SystemRecord& sys, int root, int ttype, int k
             node.cdf = std::move(result);
             for (int kid : node.kids) {
                 TreeNode& child = tm.tree[static_cast<size_t>(kid)];
+                // A shared gate's result stays until its last parent has used it.
+                if (--parents[static_cast<size_t>(kid)] > 0) continue;
                 if (keep < 0 || child.first_node != keep) free_expo(child.cdf);
             }
             if (trace) {
@@ -498,10 +581,13 @@ void analyze_tree(Interpreter& in, SystemRecord& sys, int root, int ttype, int k
 const Exponomial* tree_node_cdf(const SystemRecord& sys, int node) {
     const TreeModel* tm = find_tree_model(sys);
     if (!tm || tm->root < 0) return nullptr;
+    std::vector<char> seen(tm->tree.size(), 0);
     std::vector<int> stack{tm->root};
     while (!stack.empty()) {
         int t = stack.back();
         stack.pop_back();
+        if (seen[static_cast<size_t>(t)]) continue;
+        seen[static_cast<size_t>(t)] = 1;
         const TreeNode& tn = tm->tree[static_cast<size_t>(t)];
         if (tn.first_node == node) return &tn.cdf;
         for (auto it = tn.kids.rbegin(); it != tn.kids.rend(); ++it) stack.push_back(*it);
@@ -585,6 +671,7 @@ SymFormula analyze_tree_pqcdf(Interpreter& in, SystemRecord& sys, int root, int 
     TreeModel& tm = tree_model(sys);
     if (root < 0) return std::nullopt;
     const bool trace = tracing(in, ttype);
+    std::vector<int> parents = parent_counts(tm, root);
     try {
         post_order(tm, root, [&](int t) {
             TreeNode& node = tm.tree[static_cast<size_t>(t)];
@@ -594,6 +681,10 @@ SymFormula analyze_tree_pqcdf(Interpreter& in, SystemRecord& sys, int root, int 
             for (int kid : node.kids) {
                 SymFormula& f = tm.tree[static_cast<size_t>(kid)].sym_cdf;
                 bytes += f ? static_cast<double>(f->size()) : 0.0;
+                if (--parents[static_cast<size_t>(kid)] > 0) {
+                    children.push_back(f ? *f : std::string());
+                    continue;
+                }
                 children.push_back(f ? std::move(*f) : std::string());
                 f.reset();
             }

@@ -93,6 +93,8 @@ struct TreeModel : ModelData {
     int new_node(Interpreter& in, int type, int first_node);
     // Releases a node and everything below it.
     void release(int node);
+    // Releases one node; its children stay (they may have other parents).
+    void release_one(int node);
     int live_nodes() const { return static_cast<int>(tree.size() - free_.size()); }
 
     static constexpr int kMaxTreeNodes = 1 << 21;
@@ -116,7 +118,9 @@ int resolve_transfer(const SystemRecord& sys, int node);
 
 // Builds the tree below node-table record `node` and returns its root. In a
 // fault tree with repeated events (type 146) every further occurrence of a
-// basic event becomes a separate copy record.
+// basic event becomes a separate copy record, and a gate with no basic event
+// below it is built once and shared by all the gates that name it (so the
+// tree is then a directed acyclic graph; every walk visits a node once).
 int make_btree(Interpreter& in, SystemRecord& sys, int node);
 
 // Deep copy of a sub-tree; returns the new root.
