@@ -188,5 +188,27 @@ TEST(TrustedNumbersProperty, TreesAndBlocksOfUpTo80ComponentsMatchTheStructureFu
         }
 }
 
+// The listing of a series of 40 parallel pairs (rates 0.001·(1 + 0.37k)) has
+// terms that cancel far beyond double precision: the listing is followed by
+// the warning, and the moments under it are the true ones (8.63362459 and
+// 24.2162669, from the quadrature of the structure function in
+// tests/golden/numerics/expected.py).
+TEST(TrustedNumbers, CdfOfFortyPairsWarnsAndPrintsTrueMoments) {
+    std::string text = "format 8\nblock b\n";
+    for (int k = 1; k <= 80; ++k) text += "comp c" + std::to_string(k) + " exp(" + rate_text(0.001 * (1 + 0.37 * k)) + ")\n";
+    std::string top = "series top";
+    for (int p = 0; p < 40; ++p) {
+        text += "parallel p" + std::to_string(p) + " c" + std::to_string(2 * p + 1) + " c" + std::to_string(2 * p + 2) + "\n";
+        top += " p" + std::to_string(p);
+    }
+    text += top + "\nend\ncdf(b)\n";
+    TreeRun r(text);
+    ASSERT_EQ(r.status, 0) << r.out.substr(0, 2000);
+    EXPECT_NE(r.out.find("warning: the terms of this distribution cancel beyond double precision (estimated error "),
+              std::string::npos);
+    EXPECT_NE(r.out.find("mean: 8.63362459e+00\n"), std::string::npos);
+    EXPECT_NE(r.out.find("variance: 2.42162669e+01\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace corvel
