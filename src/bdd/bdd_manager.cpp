@@ -184,6 +184,18 @@ void BddManager::collect() {
             }
         }
     }
+    // Entries of the cache whose operands and result all survive stay valid
+    // (nodes are freed only here, so no entry can name a reused record).
+    auto alive = [&](bdd h) {
+        const std::uint32_t i = h >> 1;
+        return i == 0 || (i < nodes.size() && nodes[i].id != kBddFreeId && nodes[i].mark);
+    };
+    for (BddCacheEntry& c : cache) {
+        if (c.tag == 0xFFFFFFFEu) continue;
+        if (alive(c.a) && alive(c.b) && alive(c.result)) continue;
+        c = BddCacheEntry{};
+        --cache_entries;
+    }
     // Sweep, and rebuild the unique tables from the survivors.
     for (size_t v = 1; v < tables.size(); ++v) {
         BddVarTable& t = tables[v];
@@ -209,7 +221,6 @@ void BddManager::collect() {
     entries -= swept;
     freed += swept;
     ++gcs;
-    cache_clear();
     long limit = 2 * entries;
     if (limit < 10000) limit = 10000;
     if (node_limit > 0 && limit > node_limit) limit = node_limit;
