@@ -79,8 +79,8 @@ void closed_value(const PhExpansion& x, int j, double t, double& value, double& 
 // The check of an expansion: its values at t = 0 and at times spread over
 // the chain's time scales (the fastest and slowest eigenvalue, and between)
 // against the non-cancelling transient solution. The largest discrepancy,
-// relative to the magnitude of the terms summed, is the coefficients' error
-// estimate.
+// relative to the largest magnitude the terms reach, is the coefficients'
+// error estimate.
 void estimate_errors(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x) {
     const int n = b.size();
     double fast = 0.0, slow = INFINITY;
@@ -96,15 +96,32 @@ void estimate_errors(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x
         times.push_back(1.0 / std::sqrt(fast * slow));
         for (double f : {0.5, 2.0, 6.0}) times.push_back(f / slow);
     }
-    x.error.assign(static_cast<size_t>(n), kUnitRoundoff * n);
-    for (double t : times) {
-        const Eigen::VectorXd ref = ph_transient(b, p0, t);
+    // Discrepancy and magnitude per check time. A discrepancy within the
+    // rounding of the largest true value counts as none (an exact 0 summed
+    // from rounding-sized coefficients is not an inaccurate closed form).
+    std::vector<std::vector<double>> diff(times.size()), mag(times.size());
+    std::vector<double> largest(static_cast<size_t>(n), 1e-300);
+    for (size_t q = 0; q < times.size(); ++q) {
+        const Eigen::VectorXd ref = ph_transient(b, p0, times[q]);
+        diff[q].resize(static_cast<size_t>(n));
+        mag[q].resize(static_cast<size_t>(n));
         for (int j = 0; j < n; ++j) {
-            double v, mag;
-            closed_value(x, j, t, v, mag);
-            const double e = std::fabs(v - ref(j)) / std::max({mag, std::fabs(ref(j)), 1e-300});
-            double& err = x.error[static_cast<size_t>(j)];
-            err = std::max(err, std::isfinite(e) ? e : INFINITY);
+            double v, m;
+            closed_value(x, j, times[q], v, m);
+            const double e = std::fabs(v - ref(j));
+            diff[q][static_cast<size_t>(j)] = std::isfinite(e) ? e : INFINITY;
+            mag[q][static_cast<size_t>(j)] = std::max(m, std::fabs(ref(j)));
+            largest[static_cast<size_t>(j)] = std::max(largest[static_cast<size_t>(j)], std::fabs(ref(j)));
+        }
+    }
+    x.error.assign(static_cast<size_t>(n), kUnitRoundoff * n);
+    for (int j = 0; j < n; ++j) {
+        const double floor = 16.0 * kUnitRoundoff * n * largest[static_cast<size_t>(j)];
+        for (size_t q = 0; q < times.size(); ++q) {
+            const double d = diff[q][static_cast<size_t>(j)];
+            if (!(d <= floor))
+                x.error[static_cast<size_t>(j)] =
+                    std::max(x.error[static_cast<size_t>(j)], d / std::max(mag[q][static_cast<size_t>(j)], floor));
         }
     }
 }

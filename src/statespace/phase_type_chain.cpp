@@ -46,7 +46,8 @@ PhBlock ph_block(const ChainModel& m, const std::vector<int>& starts, bool compu
     b.state = transient;
     b.state.insert(b.state.end(), absorbing.begin(), absorbing.end());
     for (int p = 0; p < static_cast<int>(b.state.size()); ++p) pos[static_cast<size_t>(b.state[static_cast<size_t>(p)])] = p;
-    b.a = Eigen::MatrixXd::Zero(b.size(), b.size());
+    const auto reached = static_cast<Eigen::Index>(b.state.size());
+    b.a = Eigen::MatrixXd::Zero(reached, reached);
     for (int i = 0; i < b.nt; ++i) {
         const int s = b.state[static_cast<size_t>(i)];
         double out = 0.0;
@@ -108,7 +109,7 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
         const PhExpansion x = ph_new_expansion(b, start_vector(m, b), set.use_voronoi, tol, trace);
         if (x.eigen_failed) in.err.error(115, kFatal, sys.name, true);
         if (x.ok)
-            for (int p = 0; p < b.size(); ++p) collect(b, x, p, 1.0, p < b.nt ? eps : 1e-14);
+            for (int p = 0; p < b.size(); ++p) collect(b, x, p, 1.0, eps);
     }
     for (int s = 0; s < n; ++s) {
         if (!needed(s)) continue;
