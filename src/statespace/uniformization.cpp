@@ -253,9 +253,19 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
         for (double x : out) dmax = std::max(dmax, x);
     }
     const double lt = 1.05 * dmax * time;
+    // A chain that settles early is still cheapest by uniformization (its
+    // steady-state check stops the stepping), so a short attempt comes first.
     if (chain.num_states <= kDenseTransientStates && std::isfinite(lt) && lt + 10.0 * std::sqrt(lt) > budget) {
+        UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, 200000);
+        if (!st.incomplete) {
+            r.error = precision + 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1);
+            r.cum_error = r.error * std::max(1.0, time);
+            return r;
+        }
         TransientResult d;
         if (dense_transient(chain, start, time, d)) return d;
+        r.prob = start;
+        r.prob.resize(static_cast<size_t>(chain.num_states), 0.0);
     }
     UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, budget);
     // Rounding of the vector products adds to the truncated mass.
