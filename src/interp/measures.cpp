@@ -26,13 +26,6 @@ namespace corvel {
 
 namespace {
 
-bool uses_time(Kw kw) {
-    MeasureShape shape;
-    if (!measure_shape(kw, shape)) return false;
-    return shape == MeasureShape::TimeSys || shape == MeasureShape::TimeSysOptNode ||
-           shape == MeasureShape::TimeSysName || shape == MeasureShape::TimeSysCompNode;
-}
-
 // Fills what the analysis is asked for; the time of a timed measure is
 // evaluated first.
 AnalysisRequest request_for(Interpreter& in, MeasureCall& call) {
