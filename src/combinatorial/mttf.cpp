@@ -4,6 +4,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "bdd/bdd_walk.h"
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
 #include "interp/interpreter.h"
@@ -77,26 +78,15 @@ AvailFreq bdd_avail_freq(BddManager* m, bdd root, bool var_true_is_up, bdd up_te
         if (bdd_is_complemented(h)) v.avail = 1.0 - v.avail;
         return v;
     };
-    if (bdd_is_constant(m, root)) return of(root);
-    std::vector<std::pair<bdd, bool>> stack{{bdd_regular(root), false}};
-    while (!stack.empty()) {
-        auto [h, expanded] = stack.back();
-        stack.pop_back();
-        if (memo.count(h)) continue;
-        bdd hi = bdd_then(m, h), lo = bdd_else(m, h);
-        if (!expanded) {
-            stack.push_back({h, true});
-            if (!bdd_is_constant(m, hi) && !memo.count(bdd_regular(hi))) stack.push_back({bdd_regular(hi), false});
-            if (!bdd_is_constant(m, lo) && !memo.count(bdd_regular(lo))) stack.push_back({bdd_regular(lo), false});
-            continue;
-        }
+    bdd_walk_bottom_up(m, root, [&](bdd h) {
+        const bdd hi = bdd_then(m, h), lo = bdd_else(m, h);
         const AvailFreq up = of(var_true_is_up ? hi : lo), down = of(var_true_is_up ? lo : hi);
         const DiagramRates c = component(h);
         AvailFreq r;
         r.avail = c.a * up.avail + (1.0 - c.a) * down.avail;
         r.freq = std::fabs(up.avail - down.avail) * c.lambda * c.a + (1.0 - c.a) * down.freq + c.a * up.freq;
         memo.emplace(h, r);
-    }
+    });
     return of(root);
 }
 

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "bdd/bdd.h"
+#include "bdd/bdd_walk.h"
 #include "combinatorial/relgraph_bdd.h"
 #include "combinatorial/relgraph_blocks.h"
 #include "combinatorial/relgraph_solve.h"
@@ -146,21 +147,11 @@ struct BoundRun {
             const double v = memo.at(bdd_regular(h));
             return bdd_is_complemented(h) ? 1.0 - v : v;
         };
-        std::vector<std::pair<bdd, bool>> stack{{bdd_regular(f), false}};
-        while (!stack.empty()) {
-            auto [h, expanded] = stack.back();
-            stack.pop_back();
-            if (memo.count(h)) continue;
-            bdd hi = bdd_then(m, h), lo = bdd_else(m, h);
-            if (!expanded) {
-                stack.push_back({h, true});
-                if (!bdd_is_constant(m, hi) && !memo.count(bdd_regular(hi))) stack.push_back({bdd_regular(hi), false});
-                if (!bdd_is_constant(m, lo) && !memo.count(bdd_regular(lo))) stack.push_back({bdd_regular(lo), false});
-                continue;
-            }
+        bdd_walk_bottom_up(m, f, [&](bdd h) {
+            const bdd hi = bdd_then(m, h), lo = bdd_else(m, h);
             const double q = p[static_cast<size_t>(id_edge[static_cast<size_t>(bdd_if_id(m, h) - 1)])];
             memo.emplace(h, q * of(lo) + (1.0 - q) * of(hi));
-        }
+        });
         return of(f);
     }
 

@@ -244,17 +244,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
 void print_markov_eval_table(Interpreter& in, OutputStatement& st, const EvalKind& kind) {
     MeasureCall& call = st.call;
     SystemRecord& sys = in.systems[call.system];
-    AnalysisRequest req;
-    req.measure = kind.kind;
-    req.computing_cdf = kind.kind == Kw::Cdf;
-    req.computing_reward = kind.kind == Kw::Reward;
-    req.table = true;
-    {
-        const Kw saved = call.kw;
-        call.kw = kind.kind;
-        analyze_system(in, call, req);
-        call.kw = saved;
-    }
+    AnalysisRequest req = analyze_for_table(in, call, kind.kind);
     print_eval_title(in.out, sys.name, call.has_node ? std::optional<std::string_view>(call.node) : std::nullopt);
     const Exponomial* F = &sys.s_dist;
     std::shared_ptr<const NumericDist> stable = sys.s_stable;

@@ -272,4 +272,17 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     sys.s_reward = req.computing_reward;
 }
 
+AnalysisRequest analyze_for_table(Interpreter& in, MeasureCall& call, Kw kind) {
+    AnalysisRequest req;
+    req.measure = kind;
+    req.computing_cdf = kind == Kw::Cdf;
+    req.computing_reward = kind == Kw::Reward;
+    req.table = true;
+    const Kw saved = call.kw;
+    call.kw = kind;
+    analyze_system(in, call, req);
+    call.kw = saved;
+    return req;
+}
+
 }  // namespace corvel

@@ -13,6 +13,9 @@ struct SystemRecord;
 // result when it is still valid or runs the solver of the system's type; the
 // results are left in the system record.
 void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req);
+// Solves the call's system for an eval table of the given kind (cdf, reward or
+// a timed measure), asking for numbers only; the call keeps its own keyword.
+AnalysisRequest analyze_for_table(Interpreter& in, MeasureCall& call, Kw kind);
 
 // Solvers of the model kinds, each leaving its results in the record.
 // Graphs, block diagrams and fault trees without repeated events.

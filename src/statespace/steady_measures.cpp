@@ -140,17 +140,7 @@ void steady_chain_distribution(Interpreter& in, SystemRecord& sys, const Measure
 void print_steady_chain_eval_table(Interpreter& in, OutputStatement& st, const EvalKind& kind) {
     MeasureCall& call = st.call;
     SystemRecord& sys = in.systems[call.system];
-    AnalysisRequest req;
-    req.measure = kind.kind;
-    req.computing_cdf = kind.kind == Kw::Cdf;
-    req.computing_reward = kind.kind == Kw::Reward;
-    req.table = true;
-    {
-        const Kw saved = call.kw;
-        call.kw = kind.kind;
-        analyze_system(in, call, req);
-        call.kw = saved;
-    }
+    AnalysisRequest req = analyze_for_table(in, call, kind.kind);
     print_eval_title(in.out, sys.name, call.has_node ? std::optional<std::string_view>(call.node) : std::nullopt);
     const Exponomial& F = number_form(sys, call.has_node ? req.node : -1);
     TrustedEval trusted(in, sys.name, &F, nullptr);
