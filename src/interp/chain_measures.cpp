@@ -9,6 +9,7 @@
 #include "interp/interpreter.h"
 #include "interp/measures.h"
 #include "interp/trusted_numbers.h"
+#include "statespace/chain_moments.h"
 #include "statespace/markov_solve.h"
 
 namespace corvel {
@@ -153,6 +154,13 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
             break;
     }
     if (!is_distribution_number(call.kw)) in.err.error(21, kFatal, sys.name, true);
+    // The moments of an acyclic chain's absorption time come from first-step
+    // analysis, exact where the closed form's terms cancel.
+    if ((call.kw == Kw::Mean || call.kw == Kw::Variance) && node < 0 && sys.type == kSysMarkovAcyclic &&
+        !sys.s_reward) {
+        if (auto mo = acyclic_absorption_moments(m, solved_rates(m, false)))
+            return call.kw == Kw::Mean ? mo->mean : mo->variance;
+    }
     // Moments by quadrature would run a transient solution per point; a
     // closed form that cannot be trusted for them gets the warning instead.
     const bool moments = call.kw == Kw::Mean || call.kw == Kw::Variance;
