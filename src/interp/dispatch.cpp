@@ -211,12 +211,20 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     }
 
     if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
-    // The mean time between the sets of a Markov chain's fastmttf section.
-    if (call.kw == Kw::Fastmttf && find_chain(sys) &&
-        (sys.type == kSysMarkov || sys.type == kSysMarkovAcyclic || sys.type == kSysMarkovIrreducible ||
-         sys.type == kSysMarkovPhase)) {
-        fast_mttf(in, sys);
-        return;
+    // The mean time between the sets of a chain's fastmttf section. A
+    // semi-Markov chain is solved first (or its cached solution reused): the
+    // computation walks the branch probabilities and sojourn means it stores.
+    if (call.kw == Kw::Fastmttf && find_chain(sys)) {
+        if (sys.type == kSysMarkov || sys.type == kSysMarkovAcyclic || sys.type == kSysMarkovIrreducible ||
+            sys.type == kSysMarkovPhase) {
+            fast_mttf(in, sys);
+            return;
+        }
+        if (sys.type == kSysSemimarkAcyclic || sys.type == kSysSemimarkIrreducible) {
+            analyze_steady_chain(in, sys, req, unchanged);
+            fast_mttf(in, sys);
+            return;
+        }
     }
 
     if (is_steady_chain_request(sys, req)) return analyze_steady_chain(in, sys, req, unchanged);

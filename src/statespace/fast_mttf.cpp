@@ -70,13 +70,14 @@ double mean_time_between_sets(const MttfChain& c, bool verbose) {
     return mttf;
 }
 
-void fast_mttf(Interpreter& in, SystemRecord& sys) {
+namespace {
+
+// Branching probabilities and holding times of a Markov chain, from the rates.
+void markov_steps(Interpreter& in, SystemRecord& sys, MttfChain& c) {
     // The rates are bound for the current parameters; the outflows kept in
     // the chain stay those of the reward setting of its cached analysis.
     rebind_markov(in, sys, sys.s_vbound && sys.s_reward);
-    ChainModel& m = chain_of(sys);
-    MttfChain c;
-    c.n = m.num_states();
+    const ChainModel& m = chain_of(sys);
     std::vector<double> out(static_cast<std::size_t>(c.n), 0.0);
     for (const ChainArc& a : m.arcs)
         if (a.rate > 0.0) out[static_cast<std::size_t>(a.from)] += a.rate;
@@ -88,6 +89,30 @@ void fast_mttf(Interpreter& in, SystemRecord& sys) {
         double d = out[static_cast<std::size_t>(a.from)];
         if (a.rate > 0.0 && d > 0.0) c.arcs.push_back({a.from, a.to, a.rate / d});
     }
+}
+
+// The same from a solved semi-Markov chain: its arcs' branch probabilities
+// (edge records, index for index with the arcs) and its states' mean
+// sojourn times.
+void semimark_steps(const SystemRecord& sys, const ChainModel& m, MttfChain& c) {
+    c.holding.assign(static_cast<std::size_t>(c.n), 0.0);
+    for (int s = 0; s < c.n && static_cast<std::size_t>(s) < m.mean_time.size(); ++s)
+        if (m.has_successors(s)) c.holding[static_cast<std::size_t>(s)] = m.mean_time[static_cast<std::size_t>(s)];
+    c.arcs.reserve(m.arcs.size());
+    for (std::size_t e = 0; e < m.arcs.size() && e < sys.edges.size(); ++e)
+        if (sys.edges[e].prob > 0.0) c.arcs.push_back({m.arcs[e].from, m.arcs[e].to, sys.edges[e].prob});
+}
+
+}  // namespace
+
+void fast_mttf(Interpreter& in, SystemRecord& sys) {
+    MttfChain c;
+    c.n = chain_of(sys).num_states();
+    if (sys.type == kSysSemimarkAcyclic || sys.type == kSysSemimarkIrreducible)
+        semimark_steps(sys, chain_of(sys), c);
+    else
+        markov_steps(in, sys, c);
+    const ChainModel& m = chain_of(sys);
     c.start = m.start_prob;
     c.start.resize(static_cast<std::size_t>(c.n), 0.0);
     c.set_a = m.set_a_states;

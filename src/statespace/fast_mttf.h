@@ -32,9 +32,13 @@ struct MttfChain {
 // passes to the solvers.
 double mean_time_between_sets(const MttfChain& c, bool verbose);
 
-// For a Markov chain with a fastmttf section: branching probabilities
-// rate / total outflow, holding time 1 / total outflow (0 for a state
-// without outflow). Binds the rates first; the result goes to s_mttf.
+// For a chain with a fastmttf section; the result goes to s_mttf.
+// Markov chain: branching probabilities rate / total outflow, holding time
+// 1 / total outflow (0 for a state without outflow); the rates are bound
+// first. Semi-Markov chain: the branch probabilities and mean sojourn times
+// its solver stored (the chain must have been analysed for the current
+// parameters), so the result is a time and not a number of steps; a state
+// without arcs holds 0.
 void fast_mttf(Interpreter& in, SystemRecord& sys);
 
 }  // namespace corvel
