@@ -34,6 +34,10 @@ AnalysisRequest request_for(Interpreter& in, MeasureCall& call) {
     switch (call.kw) {
         case Kw::Cdf:
         case Kw::Lcdf:
+        case Kw::Fprempty:
+        case Kw::Fetok:
+        case Kw::Ftput:
+        case Kw::Futil:
             req.computing_cdf = true;
             break;
         case Kw::Reward:
@@ -171,6 +175,11 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
         markov_measure_distribution(in, sys, call, req, out);
         return true;
     }
+    if (petri_model(sys)) {
+        if (call.has_node || !sys.has_dist) in.err.error(21, kFatal, sys.name, true);
+        out = sys.s_dist;
+        return true;
+    }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
     out = system_distribution(in, sys);
     return true;
@@ -181,7 +190,8 @@ void measure_table_distribution(Interpreter& in, MeasureCall& call, Exponomial& 
     req.table = true;
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
-    if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
+    if (petri_model(sys) && call.has_node) in.err.error(21, kFatal, sys.name, true);
+    if (!has_distribution_result(sys.type) && !petri_model(sys)) in.err.error(94, kInternal, "", false);
     if (sys.has_dist)
         out = sys.s_dist;
     else
@@ -189,6 +199,17 @@ void measure_table_distribution(Interpreter& in, MeasureCall& call, Exponomial& 
 }
 
 namespace {
+
+// The heading of a net measure printed as a closed form in t, or null.
+const char* net_form_heading(Kw kw) {
+    switch (kw) {
+        case Kw::Fprempty: return "probability that system %s place %s is empty:\n";
+        case Kw::Fetok: return "average number of tokens in system %s place %s:\n";
+        case Kw::Ftput: return "throughput of system %s transition %s\n";
+        case Kw::Futil: return "utilization of system %s transition %s\n";
+        default: return nullptr;
+    }
+}
 
 void print_cdf(Interpreter& in, SystemRecord& sys) {
     print_system_result_header(in.out, SystemResult::Cdf, sys.name);
@@ -239,6 +260,21 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
     }
     if (is_markov_system(sys)) {
         print_markov_result(in, sys, call, req);
+        return;
+    }
+    if (petri_model(sys)) {
+        // The time to absorption of an acyclic or phase-type net.
+        if (call.kw == Kw::Analyze) return;
+        if (const char* head = net_form_heading(call.kw)) {
+            Exponomial form = petri_measure_form(in, sys, call);
+            in.out.printf(head, sys.name.c_str(), call.node.c_str());
+            expo_print(in.out, in.settings, form, 't');
+            return;
+        }
+        if (call.kw != Kw::Cdf || call.has_node || !sys.has_dist) in.err.error(21, kFatal, sys.name, true);
+        print_system_result_header(in.out, SystemResult::Cdf, sys.name);
+        TrustedSummary trusted(in, sys);
+        print_distribution_info(in.out, in.settings, in.err, sys.s_dist, 't', trusted.guard());
         return;
     }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);

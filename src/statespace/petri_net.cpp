@@ -302,6 +302,9 @@ void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req,
     if (!reuse) {
         model->analysis.reset();
         sys.s_tbound = sys.s_sbound = sys.s_ibound = false;
+        sys.s_dist.clear();
+        sys.has_dist = false;
+        sys.s_stable.reset();
         build(in, sys, *model);
         sys.s_vbound = true;
     } else if (in.settings.verbose) {
@@ -317,6 +320,8 @@ void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req,
         }
         sys.s_tbound = true;
         sys.s_time = req.time;
+    } else if (req.computing_cdf) {
+        if (!a.has_dist) solve_distribution(in, sys, a);
     } else if (needs_times(req.measure)) {
         if (!a.has_times) {
             solve_mean_times(in, sys, a);
@@ -341,6 +346,70 @@ std::size_t NetAnalysis::chain_bytes() const {
     auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
     return bytes(chain.row_start) + bytes(chain.col) + bytes(chain.rate) + bytes(chain.marking_of_state) +
            bytes(chain.index_of_marking);
+}
+
+namespace {
+
+// The place and transition measures as sums over states s in [lo, hi) of
+// the state's weight times a factor: take(s, factor) for each term (a state
+// may give several). False for any other measure.
+template <class Take>
+bool state_factors(Interpreter& in, const PetriModel& model, const NetAnalysis& a, const MeasureCall& call,
+                   std::uint32_t lo, std::uint32_t hi, Take&& take) {
+    const TangibleChain& c = a.chain;
+    const ReachGraph& g = a.graph;
+    auto place_arg = [&]() {
+        int p = model.place_names.find(call.node);
+        if (p < 0) in.err.error(159, kFatal, call.node, true);
+        return p;
+    };
+    auto trans_arg = [&]() {
+        int t = model.transition_names.find(call.node);
+        if (t < 0) in.err.error(131, kFatal, call.node, true);
+        return static_cast<std::uint32_t>(t);
+    };
+    switch (call.kw) {
+        case Kw::Etok: case Kw::Etokt: case Kw::Etoku: case Kw::Tavetokt: case Kw::Fetok: {
+            int p = place_arg();
+            for (std::uint32_t s = lo; s < hi; ++s) take(s, g.tokens(c.marking_of_state[s], p));
+            return true;
+        }
+        case Kw::Prempty: case Kw::Premptyt: case Kw::Premptyu: case Kw::Fprempty: {
+            int p = place_arg();
+            for (std::uint32_t s = lo; s < hi; ++s) take(s, g.tokens(c.marking_of_state[s], p) == 0 ? 1.0 : 0.0);
+            return true;
+        }
+        case Kw::Tput: case Kw::Tputt: case Kw::Tputu: case Kw::Tavtputt: case Kw::Ftput:
+        case Kw::Util: case Kw::Utilt: case Kw::Utilu: case Kw::Futil: {
+            std::uint32_t t = trans_arg();
+            bool util = call.kw == Kw::Util || call.kw == Kw::Utilt || call.kw == Kw::Utilu || call.kw == Kw::Futil;
+            for (std::uint32_t s = lo; s < hi; ++s) {
+                std::uint32_t m = c.marking_of_state[s];
+                for (std::uint64_t e = g.arc_start[m]; e < g.arc_start[m + 1]; ++e)
+                    if (g.arc_trans[e] == t) take(s, util ? 1.0 : g.arc_rate[e]);
+            }
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+Exponomial petri_measure_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
+    PetriModel* model = petri_model(sys);
+    if (!model || !model->analysis) in.err.error(174, kInternal, "", false);
+    NetAnalysis& a = *model->analysis;
+    if (!a.has_dist || a.state_dist.size() != a.chain.num_states()) in.err.error(21, kFatal, sys.name, true);
+    Exponomial form;
+    const Tolerances& tol = in.settings.tol;
+    // The measure at t: each state's probability of being there at t times its factor.
+    auto take = [&](std::uint32_t s, double f) {
+        if (f != 0.0 && !a.state_dist[s].empty()) scalar_mult_and_add(a.state_dist[s], f, form, tol);
+    };
+    if (!state_factors(in, *model, a, call, 0, a.chain.num_states(), take)) in.err.error(21, kFatal, sys.name, true);
+    return form;
 }
 
 double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
@@ -382,44 +451,15 @@ double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall
     if (w == &a.limit && a.klass != kSysGspnIrreducible) lo = c.num_tangible;
     if (mean_times) hi = c.num_tangible;
 
-    auto place_arg = [&]() {
-        int p = model->place_names.find(call.node);
-        if (p < 0) in.err.error(159, kFatal, call.node, true);
-        return p;
-    };
-    auto trans_arg = [&]() {
-        int t = model->transition_names.find(call.node);
-        if (t < 0) in.err.error(131, kFatal, call.node, true);
-        return static_cast<std::uint32_t>(t);
-    };
     double sum = 0.0;
     double fmax = 0.0;  // largest per-state factor, for the error bound of a transient result
     auto take = [&](std::uint32_t s, double f) {
         sum += (*w)[s] * f;
         fmax = std::max(fmax, std::fabs(f));
     };
-    switch (call.kw) {
-        case Kw::Etok: case Kw::Etokt: case Kw::Etoku: case Kw::Tavetokt: {
-            int p = place_arg();
-            for (std::uint32_t s = lo; s < hi; ++s) take(s, g.tokens(c.marking_of_state[s], p));
-            break;
-        }
-        case Kw::Prempty: case Kw::Premptyt: case Kw::Premptyu: {
-            int p = place_arg();
-            for (std::uint32_t s = lo; s < hi; ++s) take(s, g.tokens(c.marking_of_state[s], p) == 0 ? 1.0 : 0.0);
-            break;
-        }
-        case Kw::Tput: case Kw::Tputt: case Kw::Tputu: case Kw::Tavtputt:
-        case Kw::Util: case Kw::Utilt: case Kw::Utilu: {
-            std::uint32_t t = trans_arg();
-            bool util = call.kw == Kw::Util || call.kw == Kw::Utilt || call.kw == Kw::Utilu;
-            for (std::uint32_t s = lo; s < hi; ++s) {
-                std::uint32_t m = c.marking_of_state[s];
-                for (std::uint64_t e = g.arc_start[m]; e < g.arc_start[m + 1]; ++e)
-                    if (g.arc_trans[e] == t) take(s, util ? 1.0 : g.arc_rate[e]);
-            }
-            break;
-        }
+    if (state_factors(in, *model, a, call, lo, hi, take)) {
+        // the place or transition measures
+    } else switch (call.kw) {
         case Kw::Transenabled: {
             for (std::uint32_t s = 0; s < c.num_tangible && s < hi; ++s) take(s, 1.0);
             break;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "expo/exponomial.h"
 #include "interp/measure_call.h"
 #include "statespace/petri_elim.h"
 #include "statespace/petri_reach.h"
@@ -34,6 +35,8 @@ struct NetAnalysis {
     double time = 0.0;
     std::vector<double> tprob, tcumprob;   // at `time`
     double terror = 0.0, tcumerror = 0.0;  // absolute error bounds of tprob and tcumprob
+    bool has_dist = false;                 // the system's s_dist is this net's absorption time CDF
+    std::vector<Exponomial> state_dist;    // with it: each state's probability at t, in closed form
 
     // Wall-clock seconds of the phases, for the verbose report.
     double generate_seconds = 0.0, eliminate_seconds = 0.0, solve_seconds = 0.0;
@@ -54,6 +57,10 @@ void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req,
 
 // The value of a net measure after `analyze_petri_net`.
 double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+
+// The closed form in t of fprempty, fetok, ftput or futil after an analysis
+// that built the net's distribution (error 21 otherwise).
+Exponomial petri_measure_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
 
 // #(place), ?(transition) and Rate(transition) in the marking being
 // evaluated; outside an srn evaluation "srn_enabled cannot be called on

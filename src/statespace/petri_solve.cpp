@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "interp/chain_measures.h"
 #include "interp/interpreter.h"
 #include "statespace/markov_solve.h"
 #include "statespace/petri_net.h"
+#include "statespace/phase_type.h"
 #include "statespace/sor.h"
 
 namespace corvel {
@@ -284,6 +286,47 @@ void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double 
     a.tcumprob = std::move(r.cum);
     a.terror = r.error;
     a.tcumerror = r.cum_error;
+}
+
+void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+    if (a.klass != kSysGspnAcyclic && a.klass != kSysGspnPhase) in.err.error(21, kFatal, sys.name, true);
+    const TangibleChain& c = a.chain;
+    check_transient_states(in, sys, c);
+    // The tangible chain as a Markov chain of a scratch record, so that the
+    // chain solvers build its closed forms; state s is named by its number.
+    SystemRecord chain_sys;
+    chain_sys.name = sys.name;
+    chain_sys.block_kind = kSysMarkov;
+    ChainModel& m = chain_of(chain_sys);
+    const std::uint32_t n = c.num_states();
+    for (std::uint32_t s = 0; s < n; ++s) m.names.add(std::to_string(s));
+    m.arcs.reserve(c.num_arcs());
+    for (std::uint32_t s = 0; s < n; ++s)
+        for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e)
+            m.arcs.push_back({static_cast<std::int32_t>(s), static_cast<std::int32_t>(c.col[e]), c.rate[e]});
+    chain_sys.type = mtopsort(in, chain_sys, kSysMarkov);
+    m.start_prob.assign(n, 0.0);
+    m.reward.assign(n, 0.0);
+    for (auto [s, q] : c.initial) m.start_prob[static_cast<std::size_t>(m.names.find(std::to_string(s)))] += q;
+    rebind_markov(in, chain_sys, false);
+    const int start = check_starting_probs(in, chain_sys);
+    if (chain_sys.type == kSysMarkovAcyclic) {
+        analyze_acyclic_markov(in, chain_sys, start, false);
+        add_absorbing_cdfs(in, chain_sys);
+    } else {
+        m.dists.assign(n, StateDists{});
+        m.need_node.assign(n, 1);
+        solve_ph_chain(in, chain_sys, false, true);
+    }
+    // Each net state's probability at t (the scratch chain has renumbered them).
+    a.state_dist.assign(n, Exponomial{});
+    for (int i = 0; i < m.num_states() && static_cast<std::size_t>(i) < m.dists.size(); ++i)
+        a.state_dist[static_cast<std::size_t>(std::stoul(std::string(m.names[i])))] = m.dists[static_cast<std::size_t>(i)].dist;
+    sys.s_dist = std::move(chain_sys.s_dist);
+    sys.has_dist = true;
+    // The stable route keeps its own copy of the arcs.
+    sys.s_stable = markov_absorbing_route(in, chain_sys, false);
+    a.has_dist = true;
 }
 
 }  // namespace corvel

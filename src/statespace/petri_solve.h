@@ -27,6 +27,12 @@ double absorption_time_variance(Interpreter& in, SystemRecord& sys, NetAnalysis&
 // Transient and cumulative probabilities at t into `tprob`, `tcumprob`.
 void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double t);
 
+// The distribution of the time to absorption of an acyclic or phase-type
+// net (error 21 for an irreducible one), in closed form by the Markov chain
+// solvers, into the system's s_dist with its stable route in s_stable.
+// Error 113 when some tangible state cannot reach an absorbing one.
+void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a);
+
 // Every state reaches every other over the chain's arcs.
 bool chain_is_irreducible(const TangibleChain& c);
 
