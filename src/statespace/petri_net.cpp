@@ -89,7 +89,6 @@ void print_tokens(Output& out, const BoundNet& net, const ReachGraph& g, std::ui
     out.write("\n");
 }
 
-bool is_srn_type(int type) { return type >= kSysSrn && type <= kSysSrnIrreducible; }
 
 int srn_code(int gspn_code) {
     switch (gspn_code) {
