@@ -666,16 +666,16 @@ def mpfqn():
     X = lambda s, c: r[(s, c, "tput")]
     Qn = lambda s, c: r[(s, c, "qlength")]
     return run([
-        exprs([("mtput(comp, term, inter)", X("term", "inter")),
-               ("4/mtput(comp, term, inter) - 10", 4 / X("term", "inter") - 10)]),
-        exprs([("mtput(comp, cpu, inter)", X("cpu", "inter")),
-               ("mrtime(comp, cpu, inter)", Qn("cpu", "inter") / X("cpu", "inter")),
-               ("mqlength(comp, cpu, inter)", Qn("cpu", "inter"))]),
-        exprs([("mtput(comp, cpu, batch)", X("cpu", "batch")),
-               ("mrtime(comp, cpu, batch)", Qn("cpu", "batch") / X("cpu", "batch")),
-               ("mqlength(comp, cpu, batch)", Qn("cpu", "batch"))]),
-        exprs([("mutil(comp, disk, inter)", X("disk", "inter") / 5),
-               ("mutil(comp, disk, batch)", X("disk", "batch") / 5)]),
+        exprs([("mtput(host, term, inter)", X("term", "inter")),
+               ("4/mtput(host, term, inter) - 10", 4 / X("term", "inter") - 10)]),
+        exprs([("mtput(host, cpu, inter)", X("cpu", "inter")),
+               ("mrtime(host, cpu, inter)", Qn("cpu", "inter") / X("cpu", "inter")),
+               ("mqlength(host, cpu, inter)", Qn("cpu", "inter"))]),
+        exprs([("mtput(host, cpu, batch)", X("cpu", "batch")),
+               ("mrtime(host, cpu, batch)", Qn("cpu", "batch") / X("cpu", "batch")),
+               ("mqlength(host, cpu, batch)", Qn("cpu", "batch"))]),
+        exprs([("mutil(host, disk, inter)", X("disk", "inter") / 5),
+               ("mutil(host, disk, batch)", X("disk", "batch") / 5)]),
     ])
 
 
@@ -796,7 +796,31 @@ def srn():
     ])
 
 
+def demo():
+    lam = Fr(1, 1000)
+    avail = lambda l, m: m / (l + m)
+    loop = ""
+    m = 0.05
+    while m <= 0.2 + EPSILON:
+        a = avail(float(lam), m)
+        loop += "\nm=%f\n" % m
+        loop += "     1 - (1 - avail(lambda, m))^2:   %s\n" % num(1 - (1 - a) ** 2)
+        m += 0.05
+    works = lambda up: ("unit1" in up or "unit2" in up) and "ctrl" in up
+    F = expo_of_structure({"unit1": lam, "unit2": lam, "ctrl": Fr(1, 10000)}, works)
+    pts = steps(0, 5000, 1000)
+    a = avail(lam, Fr(1, 10))
+    return run([
+        exprs([("avail(lambda, mu)", a), ("1 - avail(lambda, mu)", 1 - a)]),
+        loop,
+        cdf_result("plant", F),
+        exprs([("mean(plant)", F.tail_moment(1)), ("value(1000; plant)", F(1000))]),
+        eval_table("plant", pts, [F(t) for t in pts]),
+    ])
+
+
 EXAMPLES = {
+    "demo": demo,
     "block": block,
     "ftree": ftree,
     "ftree_repeat": ftree_repeat,

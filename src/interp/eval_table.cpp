@@ -103,10 +103,15 @@ void check_eval_request(Interpreter& in, const OutputStatement& st) {
     const SystemRecord& sys = in.systems[call.system];
     std::optional<FuncSysEntry> eval = func_sys(Kw::Eval, sys.type);
     if (!eval) in.err.error(21, kFatal, sys.name, true);
-    check_node_rule(in, *eval, call, sys.name);
     const EvalKind* kind = eval_kind(st.kind);
     if (kind == nullptr) in.err.error(21, kFatal, sys.name, true);
-    if (kind->kind == Kw::Cdf) return;
+    // eval's own node rule is that of its default kind, the distribution; the
+    // other kinds take the rule of their measure, so that the expected reward
+    // of an irreducible chain can be tabled without naming a state.
+    if (kind->kind == Kw::Cdf) {
+        check_node_rule(in, *eval, call, sys.name);
+        return;
+    }
     std::optional<FuncSysEntry> own = func_sys(kind->kind, sys.type);
     if (!own) in.err.error(21, kFatal, sys.name, true);
     // The net kinds are about one place or transition, whatever eval allows.
