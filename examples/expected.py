@@ -62,9 +62,12 @@ def eval_table(system, points, values, node=None):
     return out + "\n"
 
 
-def measure_table(system, label, points, values):
-    """eval of a time-dependent measure: t and the measure in two columns."""
+def measure_table(system, label, points, values, place=None):
+    """eval of a time-dependent measure: t and the measure in two columns,
+    after the place measured when there is one."""
     out = "      system %s\n" % system
+    if place is not None:
+        out += "       place %s\n" % place
     out += "%6st%6s" % ("", "") + "%3s%s%6s\n\n" % ("", label, "")
     for t, v in zip(points, values):
         out += cell(t) + "        " + cell(v) + "\n"
@@ -448,6 +451,7 @@ def graph():
     return run([
         cdf_result("project", F),
         exprs([("value(10; project)", F(10)), ("value(15; project)", F(15))]),
+        eval_table("project", steps(0, 20, 5), [F(t) for t in steps(0, 20, 5)]),
     ])
 
 
@@ -785,6 +789,7 @@ def srn():
     cum = cumulative(Q, p0, 100)
     cexrt = sum(c * x for c, x in zip(cap, cum))
     emergency = sum(p * net.rate_if_enabled(m, "emergency") for m, p in zip(states, pi))
+    pts = steps(0, 100, 25)
     return run([
         exprs([("srn_exrss(cluster; capacity)", sum(c * p for c, p in zip(cap, pi))),
                ("srn_exrss(cluster; isup)", sum(c * p for c, p in zip(isup, pi)))]),
@@ -793,6 +798,9 @@ def srn():
                ("srn_ave_cexrt(100; cluster; capacity)", cexrt / 100)]),
         exprs([("etok(cluster, down)", sum(m[1] * p for m, p in zip(states, pi))),
                ("tput(cluster, emergency)", emergency)]),
+        measure_table("cluster", "expected number of tokens at t", pts,
+                      [sum(m[0] * p for m, p in zip(states, transient(Q, p0, t))) for t in pts],
+                      place="up"),
     ])
 
 
