@@ -142,21 +142,22 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
             sys.s_stable = markov_absorbing_route(in, sys, reward);
             break;
         }
-        case kSysMarkovIrreducible:
+        case kSysMarkovIrreducible: {
+            check_starting_probs(in, sys);
             if (transient) {
-                check_starting_probs(in, sys);
                 m_transient(in, sys, req.time);
                 break;
             }
             // A distribution asked of a state (cdf, or an eval table with a
             // node): the closed-form transient solution, as for a net whose
             // chain is irreducible.
-            check_starting_probs(in, sys);
-            chain_of(sys).dists.assign(static_cast<size_t>(chain_of(sys).num_states()), StateDists{});
-            chain_of(sys).need_node.assign(static_cast<size_t>(chain_of(sys).num_states()), 1);
+            ChainModel& m = chain_of(sys);
+            m.dists.assign(static_cast<size_t>(m.num_states()), StateDists{});
+            m.need_node.assign(static_cast<size_t>(m.num_states()), 1);
             solve_ph_chain(in, sys, reward, true);
             sys.s_stable = markov_absorbing_route(in, sys, reward);
             break;
+        }
         default:
             in.err.error(94, kInternal, "", false);
     }
