@@ -230,8 +230,12 @@ void analyze_tree_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& re
     int start = tm.root;
     if (req.node >= 0) start = tree_index_of(tm, req.node, tm.root);
     sys.s_stable = build_structure_dist(in, sys, start, req);
+    // A graph that is one sum of phases or one phase chain has its numbers,
+    // moments included, from sums of positive terms: its closed form (whose
+    // convolutions of nearly equal rates can lose every digit) adds nothing.
+    const bool exact_route = sys.type == kSysGraph && sys.s_stable && sys.s_stable->known_moments();
     if (numbers_only(req) && !(sys.type == kSysGraph && sys.multpath) &&
-        predicted_term_count(sys, start) > kClosedFormTermLimit) {
+        (exact_route || predicted_term_count(sys, start) > kClosedFormTermLimit)) {
         // Only numbers are asked and the closed form would be huge: it is
         // not built, the numbers come from the stable route.
         return;

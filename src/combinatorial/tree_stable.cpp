@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "combinatorial/graph_chain.h"
 #include "combinatorial/tree.h"
 #include "interp/interpreter.h"
 
@@ -172,9 +173,33 @@ struct Builder {
 
     void note_scale(const NumericDist& d) { slowest = std::max(slowest, d.time_scale()); }
 
+    // The phases of the activity behind leaf tree node t (none for the unit
+    // step of a start node) and the probability of taking it at all.
+    bool leaf_phases(int t, std::vector<double>& rates, double& scale) {
+        const TreeNode& tn = tm.tree[static_cast<size_t>(t)];
+        if (tn.type != NT_LEAF && tn.type != NT_TRANSFER && tn.type != NT_REPEAT) return false;
+        const int rec = resolve_transfer(sys, tn.first_node);
+        if (rec < 0) return false;
+        const NodeInfo& info = sys.nodes[static_cast<size_t>(rec)];
+        std::shared_ptr<const NumericDist> d = component_dist(in, info, req);
+        const double branch = info.has_prob ? info.prob : 1.0;
+        const std::vector<double>* ph = d->phases();
+        if (ph == nullptr) {
+            const bool unit_step = info.dist.size() == 1 && info.dist[0].e_xpower == 0 && info.dist[0].e_b == 0.0 &&
+                                   info.dist[0].e_a == 1.0 && !info.dist[0].is_complex();
+            if (!unit_step) return false;
+            rates.clear();
+            scale = branch;
+            return true;
+        }
+        rates = *ph;
+        scale = d->phase_scale() * branch;
+        return true;
+    }
+
     // A sequence whose members are all phase sums becomes one phase sum.
     std::shared_ptr<const NumericDist> phase_sequence(const std::vector<int>& kids) {
-        std::vector<double> rates;
+        std::vector<double> rates, part;
         double scale = 1.0;
         for (int kid : kids) {
             const TreeNode& tn = tm.tree[static_cast<size_t>(kid)];
@@ -185,21 +210,12 @@ struct Builder {
                 scale *= inner->phase_scale();
                 continue;
             }
-            if (tn.type != NT_LEAF && tn.type != NT_TRANSFER && tn.type != NT_REPEAT) return nullptr;
-            const int rec = resolve_transfer(sys, tn.first_node);
-            if (rec < 0) return nullptr;
-            const NodeInfo& info = sys.nodes[static_cast<size_t>(rec)];
-            std::shared_ptr<const NumericDist> d = component_dist(in, info, req);
-            const std::vector<double>* ph = d->phases();
-            if (ph == nullptr) {
-                // The unit step (a start node) adds nothing.
-                if (info.dist.size() == 1 && info.dist[0].e_xpower == 0 && info.dist[0].e_b == 0.0 &&
-                    info.dist[0].e_a == 1.0 && !info.has_prob)
-                    continue;
-                return nullptr;
-            }
-            rates.insert(rates.end(), ph->begin(), ph->end());
-            scale *= d->phase_scale() * (info.has_prob ? info.prob : 1.0);
+            double p = 1.0;
+            if (!leaf_phases(kid, part, p)) return nullptr;
+            // A unit step taken only with some probability is no phase sum.
+            if (p != 1.0 && part.empty()) return nullptr;
+            rates.insert(rates.end(), part.begin(), part.end());
+            scale *= p;
         }
         return std::make_shared<PhaseSumDist>(std::move(rates), scale);
     }
@@ -213,6 +229,11 @@ struct Builder {
             case NT_SERIAL: {
                 node.type = NT_LEAF;
                 node.dist = phase_sequence(tn.kids);
+                // A sequence of forks of phase sums: the graph's phase chain.
+                if (!node.dist && sys.type == kSysGraph)
+                    node.dist = graph_phase_chain(sys, t, [this](int leaf, std::vector<double>& rates, double& scale) {
+                        return leaf_phases(leaf, rates, scale);
+                    });
                 if (!node.dist) {
                     // No stable route for this sequence: its closed form, guarded.
                     analyze_tree(in, sys, t, sys.type);

@@ -8,8 +8,9 @@
 // probabilities multiply, k of n: a count distribution of positive terms).
 // A sequence of activities that are exponential phases (directly, or through
 // cdf(...) of a system that is one) is a sum of phases, evaluated by its own
-// route; any other sequence falls back to its closed form, whose bound then
-// tells whether it can be trusted. A component cdf(name) evaluates through
+// route; a graph sequence of forks over such activities is the graph's phase
+// chain (graph_chain.h); any other sequence falls back to its closed form,
+// whose bound then tells whether it can be trusted. A component cdf(name) evaluates through
 // that system's own stable route.
 
 #include <memory>

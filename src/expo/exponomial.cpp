@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -832,12 +833,29 @@ void convolution_dists(const Exponomial& F, const Exponomial& G, Exponomial& dst
     };
     carry(F, G);
     carry(G, F);
-    if (std::abs(lpi - 1.0) < eps || std::abs(rpi - 1.0) < eps) {
-        // one of them never finishes
-    } else if (std::abs(lpz - 1.0) < eps) {
+    if (std::abs(lpz - 1.0) < eps) {
+        // A time that is 0 adds nothing (whatever the other one is).
         dst = G;
     } else if (std::abs(rpz - 1.0) < eps) {
         dst = F;
+    } else if (std::abs(lpi - 1.0) < eps || std::abs(rpi - 1.0) < eps) {
+        // One of them never finishes. When that verdict was read from terms
+        // that cancel, the part that does finish may be lost with it: its
+        // size (at most the rounding of the terms' sum) is the result's
+        // error, and the moments are unknown.
+        auto doubt = [&](const Exponomial& A, double pi) {
+            if (!(std::abs(pi - 1.0) < eps)) return 0.0;
+            double magnitude = 0.0;
+            for (const Term& t : A) magnitude += std::abs(t.e_a) + std::abs(t.e_a_complex);
+            return (0.5 * std::numeric_limits<double>::epsilon()) * (static_cast<double>(A.size()) + 2.0) * magnitude + A.dropped().sup;
+        };
+        const double lost = std::max(doubt(F, lpi), doubt(G, rpi));
+        if (lost > 1e-12) {
+            DropBound d;
+            d.sup = std::min(1.0, lost);
+            d.l0 = d.l1 = HUGE_VAL;
+            carried.add(d);
+        }
     } else if (std::abs(lpc) < eps) {
         scalar_mult_and_add(G, lpz, dst, tol);
     } else if (std::abs(rpc) < eps) {

@@ -68,55 +68,15 @@ const Exponomial& system_distribution(Interpreter& in, SystemRecord& sys) {
     return sys.s_dist;
 }
 
-struct Masses {
-    double pz = 0.0, pi = 0.0, pc = 0.0;
-};
-
-Masses masses_of(Interpreter& in, const Exponomial& F) {
-    Masses m;
-    separate(F, m.pz, m.pi, m.pc, in.settings.tol.epsilon, nullptr, in.settings.tol);
-    return m;
-}
-
-// Mean and variance of the continuous part, as the distribution summary
-// prints them.
-void moments_of(Interpreter& in, const Exponomial& F, double& mean, double& variance) {
-    Masses m = masses_of(in, F);
-    mean = variance = 0.0;
-    if (m.pc == 0.0) return;
-    Exponomial G = F;
-    scalar_multiply(G, 1.0 / m.pc);
-    mean = moment_of_expo(G, 1, in.settings.tol);
-    variance = moment_of_expo(G, 2, in.settings.tol) - mean * mean;
-}
-
+// Every number read from a combinatorial system's distribution goes through
+// the guarded reader (closed form, stable route, warning); any other measure
+// has no value here.
 double distribution_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
                                   const AnalysisRequest& req) {
     double trusted = 0.0;
     if (trusted_distribution_value(in, sys, call.kw, req.time, trusted)) return trusted;
-    const Exponomial& F = system_distribution(in, sys);
-    switch (call.kw) {
-        case Kw::Mean: {
-            double mean, variance;
-            moments_of(in, F, mean, variance);
-            return mean;
-        }
-        case Kw::Variance: {
-            double mean, variance;
-            moments_of(in, F, mean, variance);
-            return variance;
-        }
-        case Kw::Pzero: return masses_of(in, F).pz;
-        case Kw::Pinf: return masses_of(in, F).pi;
-        case Kw::Pcont: return masses_of(in, F).pc;
-        case Kw::Value:
-        case Kw::Tvalue: return evaluate_expo(F, req.time, in.settings.tol);
-        case Kw::Sysprob:
-        case Kw::Ss_unavail: return evaluate_expo(F, 0.0, in.settings.tol);
-        default:
-            in.err.error(21, kFatal, sys.name, true);
-            return 0.0;
-    }
+    in.err.error(21, kFatal, sys.name, true);
+    return 0.0;
 }
 
 bool has_distribution_result(int type) {

@@ -120,10 +120,14 @@ TrustedEval::TrustedEval(Interpreter& in, std::string system, const Exponomial* 
 ColumnValue TrustedEval::function() {
     return [this](std::size_t column, double t) -> double {
         const Tolerances& tol = in_.settings.tol;
-        if (column < paths_.size()) return evaluate_expo(require_expo(paths_[column]), t, tol);
-        const Guarded closed = F_ != nullptr ? guarded_evaluate(*F_, t, tol) : unknown();
+        // A path's column has its closed form only (no stable route): its
+        // bound still decides the warning after the table.
+        const bool path = column < paths_.size();
+        const Guarded closed = path         ? guarded_evaluate(require_expo(paths_[column]), t, tol)
+                               : F_ != nullptr ? guarded_evaluate(*F_, t, tol)
+                                               : unknown();
         StableRoute stable;
-        if (stable_) stable = [&]() -> std::optional<Guarded> { return stable_->at(t).f; };
+        if (stable_ && !path) stable = [&]() -> std::optional<Guarded> { return stable_->at(t).f; };
         return settle(closed, stable, trust_policy(in_.settings),
                       [this](const Guarded& g) {
                           if (!worst_ || !g.finite() || (worst_->finite() && g.error > worst_->error)) worst_ = g;

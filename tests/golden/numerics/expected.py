@@ -229,6 +229,159 @@ def negative_time():
     write("negative_time", model, out)
 
 
+# ---- A graph: a random fork, a chain, then a max fork with a join of no
+# time. Its completion time is phase-type; the chain of phases is built here
+# from the structure, the moments by first-step analysis in exact fractions
+# and F(t) by uniformization in 40-digit arithmetic (sums of positive terms).
+
+def ph_leaf(rate):
+    return {"next": [[]], "done": [rate], "start": [Fraction(1)]}
+
+
+def ph_seq(a, b):
+    off = len(a["done"])
+    c = {"next": [list(x) for x in a["next"]], "done": list(a["done"]), "start": list(a["start"])}
+    for i in range(off):
+        for j, p in enumerate(b["start"]):
+            if p:
+                c["next"][i].append((off + j, c["done"][i] * p))
+        c["done"][i] = Fraction(0)
+    for j in range(len(b["done"])):
+        c["next"].append([(off + k, r) for k, r in b["next"][j]])
+        c["done"].append(b["done"][j])
+        c["start"].append(Fraction(0))
+    return c
+
+
+def ph_mix(parts):
+    c = {"next": [], "done": [], "start": []}
+    for p, a in parts:
+        off = len(c["done"])
+        for j in range(len(a["done"])):
+            c["next"].append([(off + k, r) for k, r in a["next"][j]])
+            c["done"].append(a["done"][j])
+            c["start"].append(p * a["start"][j])
+    return c
+
+
+def ph_all(kids):
+    """All of the branches side by side: a tuple of branch states (None when done)."""
+    index, states = {}, []
+    c = {"next": [], "done": [], "start": []}
+
+    def find(s):
+        if s not in index:
+            index[s] = len(states)
+            states.append(s)
+            c["next"].append([])
+            c["done"].append(Fraction(0))
+            c["start"].append(Fraction(0))
+        return index[s]
+    starts = [((), Fraction(1))]
+    for k in kids:
+        starts = [(t + (j,), p * q) for t, p in starts for j, q in enumerate(k["start"]) if q]
+    for t, p in starts:
+        c["start"][find(t)] += p
+    at = 0
+    while at < len(states):
+        s = states[at]
+        for b, k in enumerate(kids):
+            j = s[b]
+            if j is None:
+                continue
+            for to, r in k["next"][j]:
+                c["next"][at].append((find(s[:b] + (to,) + s[b + 1:]), r))
+            u = s[:b] + (None,) + s[b + 1:]
+            if all(x is None for x in u):
+                c["done"][at] += k["done"][j]
+            else:
+                c["next"][at].append((find(u), k["done"][j]))
+        at += 1
+    return c
+
+
+def ph_moments(c):
+    n = len(c["done"])
+    m, s = [None] * n, [None] * n
+
+    def solve(i):
+        if m[i] is None:
+            rate = c["done"][i] + sum(r for _, r in c["next"][i])
+            for j, _ in c["next"][i]:
+                solve(j)
+            m[i] = (1 + sum(r * m[j] for j, r in c["next"][i])) / rate
+            s[i] = (2 * m[i] + sum(r * s[j] for j, r in c["next"][i])) / rate
+    for i in range(n):
+        solve(i)
+    pc = sum(c["start"])
+    mean = sum(p * m[i] for i, p in enumerate(c["start"])) / pc
+    second = sum(p * s[i] for i, p in enumerate(c["start"])) / pc
+    return float(mean), float(second - mean * mean)
+
+
+def ph_cdf(c, t):
+    from mpmath import mp, mpf, exp, log, loggamma
+    mp.dps = 40
+    n = len(c["done"])
+    out = [c["done"][i] + sum(r for _, r in c["next"][i]) for i in range(n)]
+    lam = mpf(max(out).numerator) / max(out).denominator * mpf("1.02")
+    x = lam * t
+    v = [mpf(p.numerator) / p.denominator for p in c["start"]]
+    rate = lambda f: mpf(f.numerator) / f.denominator
+    finished, F, k = mpf(0), mpf(0), 0
+    while True:
+        w = exp(-x + k * log(x) - loggamma(k + 1))
+        F += w * finished
+        if k > x and w < mpf(10) ** -45:
+            return float(F)
+        nv = [mpf(0)] * n
+        for i in range(n):
+            if v[i] == 0:
+                continue
+            finished += v[i] * rate(c["done"][i]) / lam
+            for j, r in c["next"][i]:
+                nv[j] += v[i] * rate(r) / lam
+            nv[i] += v[i] * (1 - rate(out[i]) / lam)
+        v = nv
+        k += 1
+
+
+def graph_forks_after_random_branch():
+    rates = ["1.6138318993345369", "2.1067827388577562", "0.86034037188978951", "1.5700026692662226",
+             "1.7932254718489735", "1.4860444102535189", "1.9106707173961595", "1.4422137014767191",
+             "0.90493555178309815", "1.893049067055474", "1.0414670477395143", "0.83904159340777151",
+             "1.1600359080801352", "2.0365805251552906", "0.77390308026278987", "1.9833216972805217",
+             "2.2043791401817074", "1.060895441653491", "1.9275821824589292", "1.3601037476458677",
+             "1.8154289751021757", "1.7338595311848468", "0.74159102000418187", "1.9441390898862638",
+             "1.3816200316046285", "1.5325298818956212", "0.67439183659494772"]
+    probs = ["0.38095238095238093", "0.33333333333333331", "0.2857142857142857"]
+    arcs = [(2, 3), (3, 4), (5, 6), (6, 7), (8, 9), (1, 2), (1, 5), (1, 8), (4, 10), (7, 10), (9, 10)]
+    arcs += [(i, i + 1) for i in range(10, 20)]
+    arcs += [(21, 22), (23, 24), (25, 26), (20, 21), (20, 23), (20, 25), (20, 27), (22, 28), (24, 28), (26, 28), (27, 28)]
+    model = "format 8\ngraph s\n" + "".join("a%d a%d\n" % a for a in arcs) + "end\n"
+    model += "".join("dist a%d exp(%s)\n" % (i + 1, r) for i, r in enumerate(rates))
+    model += "dist a28 zero\n"
+    model += "".join("prob a1 a%d %s\n" % (b, p) for b, p in zip((2, 5, 8), probs))
+    model += "exit a1 prob\nexit a20 max\nend\n"
+    model += "expr mean(s), variance(s), value(10; s), value(20; s)\n"
+    R = [Fraction(r) for r in rates]
+    leaf = lambda i: ph_leaf(R[i - 1])
+
+    def chain(*ids):
+        c = leaf(ids[0])
+        for i in ids[1:]:
+            c = ph_seq(c, leaf(i))
+        return c
+    P = [Fraction(p) for p in probs]
+    g = ph_seq(leaf(1), ph_mix([(P[0], chain(2, 3, 4)), (P[1], chain(5, 6, 7)), (P[2], chain(8, 9))]))
+    g = ph_seq(g, chain(*range(10, 21)))
+    g = ph_seq(g, ph_all([chain(21, 22), chain(23, 24), chain(25, 26), leaf(27)]))
+    mean, var = ph_moments(g)
+    out = (line("mean(s)", mean) + line("variance(s)", var) + line("value(10; s)", ph_cdf(g, 10)) +
+           line("value(20; s)", ph_cdf(g, 20)) + "\n")
+    write("graph_forks_after_random_branch", model, out)
+
+
 if __name__ == "__main__":
     for n in (30, 40, 60):
         pairs(n)
@@ -239,3 +392,4 @@ if __name__ == "__main__":
     parallel_by_doubling()
     binomial_component()
     negative_time()
+    graph_forks_after_random_branch()

@@ -1,0 +1,394 @@
+#include "combinatorial/graph_chain.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "combinatorial/tree.h"
+
+namespace corvel {
+
+namespace {
+
+constexpr double u = kUnitRoundoff;
+// Start masses are sums of branch probabilities: this far from 1 they are
+// taken as 1.
+constexpr double kMassSlack = 1e-12;
+
+struct Arc {
+    int to;
+    double rate;
+};
+
+// The chain of one part of the graph, in its own state numbering: the rates
+// between its states, the rate of finishing from each, the starting
+// probabilities and the probability of being finished at once.
+struct SubChain {
+    std::vector<std::vector<Arc>> next;
+    std::vector<double> done, start;
+    double instant = 0.0;
+
+    int size() const { return static_cast<int>(done.size()); }
+    double mass() const {
+        double m = instant;
+        for (double p : start) m += p;
+        return m;
+    }
+    int add_state() {
+        next.emplace_back();
+        done.push_back(0.0);
+        start.push_back(0.0);
+        return size() - 1;
+    }
+    // Appends `other`'s states; returns the offset of the first.
+    int append(const SubChain& other, double start_scale) {
+        const int off = size();
+        for (int j = 0; j < other.size(); ++j) {
+            std::vector<Arc> moved = other.next[static_cast<size_t>(j)];
+            for (Arc& a : moved) a.to += off;
+            next.push_back(std::move(moved));
+            done.push_back(other.done[static_cast<size_t>(j)]);
+            start.push_back(start_scale * other.start[static_cast<size_t>(j)]);
+        }
+        return off;
+    }
+};
+
+class Composer {
+public:
+    Composer(const TreeModel& tm, const LeafPhases& leaf) : tm_(tm), leaf_(leaf) {}
+
+    std::optional<SubChain> build(int t) {
+        const TreeNode& tn = tm_.tree[static_cast<size_t>(t)];
+        switch (tn.type) {
+            case NT_LEAF:
+            case NT_TRANSFER:
+            case NT_REPEAT: {
+                std::vector<double> rates;
+                double scale = 1.0;
+                if (!leaf_(t, rates, scale)) return std::nullopt;
+                return phases(rates, scale);
+            }
+            case NT_SERIAL: {
+                std::optional<SubChain> whole;
+                for (int kid : tn.kids) {
+                    std::optional<SubChain> part = build(kid);
+                    if (!part) return std::nullopt;
+                    whole = whole ? sequence(*whole, *part) : std::move(part);
+                    if (!whole) return std::nullopt;
+                }
+                return whole;
+            }
+            case NT_PROB: {
+                SubChain mix;
+                for (int kid : tn.kids) {
+                    std::optional<SubChain> branch = build(kid);
+                    if (!branch) return std::nullopt;
+                    mix.append(*branch, 1.0);
+                    mix.instant += branch->instant;
+                    if (mix.size() > kMaxGraphChainStates) return std::nullopt;
+                }
+                return mix;
+            }
+            case NT_MAX:
+            case NT_MIN:
+            case NT_KOFN: {
+                std::vector<SubChain> branches;
+                for (int kid : tn.kids) {
+                    std::optional<SubChain> branch = build(kid);
+                    if (!branch) return std::nullopt;
+                    branches.push_back(std::move(*branch));
+                }
+                // A k-of-n over one activity stands for n identical copies.
+                if (tn.type == NT_KOFN && branches.size() == 1)
+                    branches.assign(static_cast<size_t>(std::max(tn.n, 0)), branches[0]);
+                const int n = static_cast<int>(branches.size());
+                const int needed = tn.type == NT_MAX ? n : tn.type == NT_MIN ? 1 : tn.k;
+                return side_by_side(branches, needed);
+            }
+            default:
+                return std::nullopt;
+        }
+    }
+
+private:
+    static SubChain phases(const std::vector<double>& rates, double scale) {
+        SubChain c;
+        if (rates.empty()) {
+            c.instant = scale;
+            return c;
+        }
+        for (size_t i = 0; i < rates.size(); ++i) {
+            const int s = c.add_state();
+            if (i + 1 < rates.size())
+                c.next[static_cast<size_t>(s)].push_back({s + 1, rates[i]});
+            else
+                c.done[static_cast<size_t>(s)] = rates[i];
+        }
+        c.start[0] = scale;
+        return c;
+    }
+
+    // a then b: finishing a starts b. A b that may never start (mass lost
+    // inside a sequence) has no chain here.
+    static std::optional<SubChain> sequence(const SubChain& a, const SubChain& b) {
+        if (std::fabs(b.mass() - 1.0) > kMassSlack) return std::nullopt;
+        if (a.size() + b.size() > kMaxGraphChainStates) return std::nullopt;
+        SubChain c = a;
+        const int off = c.append(b, a.instant);
+        for (int i = 0; i < a.size(); ++i) {
+            const double d = a.done[static_cast<size_t>(i)];
+            if (d == 0.0) continue;
+            for (int j = 0; j < b.size(); ++j)
+                if (b.start[static_cast<size_t>(j)] > 0.0)
+                    c.next[static_cast<size_t>(i)].push_back({off + j, d * b.start[static_cast<size_t>(j)]});
+            c.done[static_cast<size_t>(i)] = d * b.instant;
+        }
+        c.instant = a.instant * b.instant;
+        return c;
+    }
+
+    // The branches side by side, finished once `needed` of them are done. A
+    // state is a tuple of branch states, a branch's size meaning done.
+    static std::optional<SubChain> side_by_side(const std::vector<SubChain>& kids, int needed) {
+        const size_t n = kids.size();
+        SubChain c;
+        if (needed <= 0) {
+            c.instant = 1.0;
+            return c;
+        }
+        if (needed > static_cast<int>(n)) return std::nullopt;
+        for (const SubChain& k : kids)
+            if (std::fabs(k.mass() - 1.0) > kMassSlack) return std::nullopt;
+        using Tuple = std::vector<std::int32_t>;
+        std::unordered_map<std::string, int> index;
+        std::vector<Tuple> states;
+        auto key = [](const Tuple& s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(std::int32_t)); };
+        auto done_count = [&](const Tuple& s) {
+            int d = 0;
+            for (size_t b = 0; b < n; ++b) d += s[b] == kids[b].size();
+            return d;
+        };
+        bool too_big = false;
+        auto find = [&](const Tuple& s) {
+            auto [it, fresh] = index.emplace(key(s), c.size());
+            if (fresh) {
+                if (c.size() >= kMaxGraphChainStates) too_big = true;
+                states.push_back(s);
+                c.add_state();
+            }
+            return it->second;
+        };
+        // Starting tuples: every combination of the branches' starting
+        // states (done for a branch finished at once).
+        std::vector<std::pair<Tuple, double>> starts{{Tuple{}, 1.0}};
+        for (const SubChain& k : kids) {
+            std::vector<std::pair<Tuple, double>> grown;
+            for (const auto& [t, p] : starts) {
+                for (int j = 0; j <= k.size(); ++j) {
+                    const double q = j < k.size() ? k.start[static_cast<size_t>(j)] : k.instant;
+                    if (q <= 0.0) continue;
+                    Tuple x = t;
+                    x.push_back(j);
+                    grown.emplace_back(std::move(x), p * q);
+                }
+            }
+            starts = std::move(grown);
+            if (starts.size() > static_cast<size_t>(kMaxGraphChainStates)) return std::nullopt;
+        }
+        for (const auto& [t, p] : starts) {
+            if (done_count(t) >= needed)
+                c.instant += p;
+            else
+                c.start[static_cast<size_t>(find(t))] += p;
+        }
+        for (size_t at = 0; at < states.size() && !too_big; ++at) {
+            const Tuple s = states[at];
+            for (size_t b = 0; b < n; ++b) {
+                const int j = s[b];
+                const SubChain& k = kids[b];
+                if (j == k.size()) continue;
+                for (const Arc& a : k.next[static_cast<size_t>(j)]) {
+                    Tuple x = s;
+                    x[b] = a.to;
+                    const int to = find(x);
+                    c.next[at].push_back({to, a.rate});
+                }
+                const double d = k.done[static_cast<size_t>(j)];
+                if (d == 0.0) continue;
+                Tuple x = s;
+                x[b] = k.size();
+                if (done_count(x) >= needed) {
+                    c.done[at] += d;
+                } else {
+                    const int to = find(x);
+                    c.next[at].push_back({to, d});
+                }
+            }
+        }
+        if (too_big) return std::nullopt;
+        return c;
+    }
+
+    const TreeModel& tm_;
+    const LeafPhases& leaf_;
+};
+
+class PhaseChainDist final : public NumericDist {
+public:
+    explicit PhaseChainDist(SubChain c) : instant_(c.instant), moments_(first_step_moments(c)) {
+        start_ = std::move(c.start);
+        done_ = std::move(c.done);
+        const size_t n = done_.size();
+        off_.assign(n + 1, 0);
+        for (size_t i = 0; i < n; ++i) off_[i + 1] = off_[i] + c.next[i].size();
+        arcs_.reserve(off_[n]);
+        out_.assign(n, 0.0);
+        double most = 0.0;
+        for (size_t i = 0; i < n; ++i) {
+            out_[i] = done_[i];
+            for (const Arc& a : c.next[i]) {
+                arcs_.push_back(a);
+                out_[i] += a.rate;
+            }
+            most = std::max(most, out_[i]);
+        }
+        lambda_ = 1.02 * most;
+        scale_ = moments_ ? std::max(moments_->mean.value, 1e-300) : 1.0;
+    }
+
+    GuardedProb at(double t) const override {
+        if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
+        if (!std::isfinite(t)) return {Guarded::exact(1.0), Guarded::exact(0.0)};
+        const size_t n = done_.size();
+        const double x = lambda_ * t;
+        if (x == 0.0 || n == 0) {
+            double waiting = 0.0;
+            for (double p : start_) waiting += p;
+            return {Guarded{instant_, u * instant_, Route::Uniformization}, Guarded{waiting, u * n * waiting, Route::Uniformization}};
+        }
+        // F(t) = Σ_k w_k·a_k and 1 − F(t) = Σ_k w_k·s_k, w_k the Poisson(Λt)
+        // weights, a_k the finished and s_k the waiting mass after k steps of
+        // the uniformized chain: every term positive.
+        std::vector<double> v = start_, w(n);
+        const double log_x = std::log(x);
+        double finished = instant_, F = 0.0, R = 0.0, tail = 0.0;
+        long k = 0;
+        const long budget = std::max<long>(1000000, static_cast<long>(4e9 / static_cast<double>(n + arcs_.size())));
+        for (;; ++k) {
+            double waiting = 0.0;
+            for (double p : v) waiting += p;
+            const double weight = std::exp(-x + static_cast<double>(k) * log_x - std::lgamma(static_cast<double>(k) + 1.0));
+            F += weight * finished;
+            R += weight * waiting;
+            if (static_cast<double>(k) + 1.0 > x) {
+                // Σ_{j>k} w_j ≤ w_k·q/(1 − q), q = x/(k + 1) < 1; a_j ≤ 1 and s_j ≤ s_k.
+                const double q = x / (static_cast<double>(k) + 1.0);
+                tail = weight * q / (1.0 - q);
+                if ((tail <= 1e-17 * F || tail < 1e-300) && tail * waiting <= 1e-17 * R) break;
+            }
+            if (k >= budget) {
+                tail = INFINITY;
+                break;
+            }
+            std::fill(w.begin(), w.end(), 0.0);
+            for (size_t i = 0; i < n; ++i) {
+                const double p = v[i];
+                if (p == 0.0) continue;
+                finished += p * (done_[i] / lambda_);
+                for (size_t e = off_[i]; e < off_[i + 1]; ++e) w[static_cast<size_t>(arcs_[e].to)] += p * (arcs_[e].rate / lambda_);
+                w[i] += p * (1.0 - out_[i] / lambda_);
+            }
+            v.swap(w);
+        }
+        // Positive sums: the rounding is relative, a few units per step.
+        const double rel = u * (4.0 * static_cast<double>(k + 2) + 8.0);
+        return {Guarded{F, rel * F + tail, Route::Uniformization}, Guarded{R, rel * R + tail, Route::Uniformization}};
+    }
+    double mass_at_zero() const override { return instant_; }
+    double mass_at_infinity() const override { return 0.0; }
+    double time_scale() const override { return scale_; }
+    std::optional<GuardedMoments> known_moments() const override { return moments_; }
+
+private:
+    // Mean and variance of the continuous part. Backwards over the acyclic
+    // states: h = mean time left, v = its variance; with X the sojourn and J
+    // the next state, Var = Var X + E[Var_J] + Var(h_J), the last as squares
+    // around the mean (finishing counts as h = v = 0).
+    static std::optional<GuardedMoments> first_step_moments(const SubChain& c) {
+        const size_t n = static_cast<size_t>(c.size());
+        std::vector<int> indeg(n, 0), order;
+        order.reserve(n);
+        for (size_t i = 0; i < n; ++i)
+            for (const Arc& a : c.next[i]) ++indeg[static_cast<size_t>(a.to)];
+        for (size_t i = 0; i < n; ++i)
+            if (indeg[i] == 0) order.push_back(static_cast<int>(i));
+        for (size_t k = 0; k < order.size(); ++k)
+            for (const Arc& a : c.next[static_cast<size_t>(order[k])])
+                if (--indeg[static_cast<size_t>(a.to)] == 0) order.push_back(a.to);
+        if (order.size() != n) return std::nullopt;
+        std::vector<double> h(n, 0.0), v(n, 0.0);
+        for (auto it = order.rbegin(); it != order.rend(); ++it) {
+            const size_t s = static_cast<size_t>(*it);
+            double out = c.done[s];
+            for (const Arc& a : c.next[s]) out += a.rate;
+            if (!(out > 0.0)) return std::nullopt;
+            double hbar = 0.0, vbar = 0.0, spread = 0.0;
+            for (const Arc& a : c.next[s]) {
+                hbar += a.rate / out * h[static_cast<size_t>(a.to)];
+                vbar += a.rate / out * v[static_cast<size_t>(a.to)];
+            }
+            for (const Arc& a : c.next[s]) {
+                const double d = h[static_cast<size_t>(a.to)] - hbar;
+                spread += a.rate / out * d * d;
+            }
+            spread += c.done[s] / out * hbar * hbar;
+            h[s] = 1.0 / out + hbar;
+            v[s] = 1.0 / (out * out) + vbar + spread;
+        }
+        double pc = 0.0, mean = 0.0, var = 0.0;
+        for (size_t s = 0; s < n; ++s) {
+            pc += c.start[s];
+            mean += c.start[s] * h[s];
+        }
+        GuardedMoments m;
+        if (!(pc > 0.0)) {
+            m.mean = m.variance = Guarded::exact(0.0);
+            return m;
+        }
+        mean /= pc;
+        for (size_t s = 0; s < n; ++s) {
+            const double d = h[s] - mean;
+            var += c.start[s] * (v[s] + d * d);
+        }
+        var /= pc;
+        // Sums of positive terms along paths of at most n states.
+        const double rel = u * (6.0 * static_cast<double>(order.size()) + 8.0);
+        m.mean = {mean, rel * mean, Route::Structure};
+        m.variance = {var, rel * var, Route::Structure};
+        return m;
+    }
+
+    double instant_;
+    std::optional<GuardedMoments> moments_;
+    std::vector<double> start_, done_, out_;
+    std::vector<size_t> off_;
+    std::vector<Arc> arcs_;
+    double lambda_ = 0.0, scale_ = 1.0;
+};
+
+}  // namespace
+
+std::shared_ptr<const NumericDist> graph_phase_chain(const SystemRecord& sys, int root, const LeafPhases& leaf) {
+    const TreeModel* tm = find_tree_model(sys);
+    if (tm == nullptr || root < 0) return nullptr;
+    Composer composer(*tm, leaf);
+    std::optional<SubChain> c = composer.build(root);
+    if (!c || std::fabs(c->mass() - 1.0) > kMassSlack) return nullptr;
+    return std::make_shared<PhaseChainDist>(std::move(*c));
+}
+
+}  // namespace corvel
