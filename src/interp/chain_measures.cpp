@@ -147,9 +147,9 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
         case Kw::Rvalue:
             return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Value, req.time);
         case Kw::Rmean:
-            return trusted_value_of(in, sys.name, &sys.s_dist, nullptr, Kw::Mean, 0.0);
+            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Mean, 0.0);
         case Kw::Rvariance:
-            return trusted_value_of(in, sys.name, &sys.s_dist, nullptr, Kw::Variance, 0.0);
+            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Variance, 0.0);
         default:
             break;
     }
@@ -161,15 +161,14 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
         if (auto mo = acyclic_absorption_moments(m, solved_rates(m, false)))
             return call.kw == Kw::Mean ? mo->mean : mo->variance;
     }
-    // Moments by quadrature would run a transient solution per point; a
-    // closed form that cannot be trusted for them gets the warning instead.
-    const bool moments = call.kw == Kw::Mean || call.kw == Kw::Variance;
+    // Where the closed form cannot be trusted, the stable route gives the
+    // moments from the fundamental matrix and the values by uniformization.
     if (node >= 0) {
         NodeForm f = node_form(in, sys, node);
-        return trusted_value_of(in, sys.name, f.F, moments ? nullptr : f.stable.get(), call.kw, req.time);
+        return trusted_value_of(in, sys.name, f.F, f.stable.get(), call.kw, req.time);
     }
     if (!sys.has_dist) in.err.error(130, kInternal, "", false);
-    return trusted_value_of(in, sys.name, &sys.s_dist, moments ? nullptr : sys.s_stable.get(), call.kw, req.time);
+    return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), call.kw, req.time);
 }
 
 void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
@@ -207,7 +206,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
             return;
         case Kw::Reward: {
             print_system_result_header(in.out, SystemResult::RewardCdf, sys.name);
-            TrustedSummary trusted(in, sys.name, sys.s_dist, nullptr);
+            TrustedSummary trusted(in, sys.name, sys.s_dist, sys.s_stable);
             print_distribution_info(in.out, s, in.err, sys.s_dist, 'r', trusted.guard());
             return;
         }
@@ -220,7 +219,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     if (!call.has_node) {
         if (call.kw == Kw::Lcdf) in.err.error(13, kFatal, "", true);
         print_system_result_header(in.out, SystemResult::Cdf, sys.name);
-        TrustedSummary trusted(in, sys.name, sys.s_dist, nullptr);
+        TrustedSummary trusted(in, sys.name, sys.s_dist, sys.s_stable);
         print_distribution_info(in.out, s, in.err, sys.s_dist, 't', trusted.guard());
         return;
     }
@@ -245,7 +244,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     Exponomial conditional;
     std::shared_ptr<const NumericDist> stable;
     markov_measure_distribution(in, sys, call, req, conditional, &stable);
-    TrustedSummary trusted(in, sys.name, conditional, nullptr);
+    TrustedSummary trusted(in, sys.name, conditional, stable);
     print_distribution_info(in.out, s, in.err, conditional, 't', trusted.guard());
 }
 

@@ -1,6 +1,10 @@
 #include "statespace/chain_moments.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+
+#include "statespace/sor.h"
 
 namespace corvel {
 
@@ -61,6 +65,158 @@ std::optional<AbsorptionMoments> acyclic_absorption_moments(const ChainModel& m,
         r.variance += p * (v[static_cast<size_t>(s)] + d * d);
     }
     return r;
+}
+
+TargetMoments target_moments(int num_states, std::span<const ChainArc> arcs, std::span<const double> start,
+                             std::span<const int> targets, double epsilon, const SolverIo& io) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const auto n = static_cast<size_t>(num_states);
+    auto live = [epsilon](const ChainArc& a) { return a.rate >= epsilon && a.rate > 0.0; };
+    std::vector<char> target(n, 0);
+    for (int s : targets) target[static_cast<size_t>(s)] = 1;
+
+    // R: the states that reach a target backwards over the live arcs.
+    std::vector<std::uint32_t> in_off(n + 1, 0), in_from;
+    for (const ChainArc& a : arcs)
+        if (live(a)) ++in_off[static_cast<size_t>(a.to) + 1];
+    for (size_t s = 0; s < n; ++s) in_off[s + 1] += in_off[s];
+    in_from.resize(in_off[n]);
+    {
+        std::vector<std::uint32_t> fill(in_off.begin(), in_off.end() - 1);
+        for (const ChainArc& a : arcs)
+            if (live(a)) in_from[fill[static_cast<size_t>(a.to)]++] = static_cast<std::uint32_t>(a.from);
+    }
+    std::vector<int> pos(n, -1);
+    std::vector<int> order;
+    std::vector<char> seen(target);
+    std::vector<std::uint32_t> stack;
+    for (int s : targets) stack.push_back(static_cast<std::uint32_t>(s));
+    while (!stack.empty()) {
+        const std::uint32_t s = stack.back();
+        stack.pop_back();
+        for (std::uint32_t k = in_off[s]; k < in_off[s + 1]; ++k) {
+            const std::uint32_t f = in_from[k];
+            if (seen[f]) continue;
+            seen[f] = 1;
+            pos[f] = static_cast<int>(order.size());
+            order.push_back(static_cast<int>(f));
+            stack.push_back(f);
+        }
+    }
+    const int nr = static_cast<int>(order.size());
+    TargetMoments r{Guarded::exact(0.0), Guarded::exact(0.0), Guarded::exact(0.0)};
+    r.hit.route = r.first.route = r.second.route = Route::Iteration;
+    if (nr == 0) return r;
+
+    // The block over R; every arc leaving R goes to index nr.
+    std::vector<double> out(static_cast<size_t>(nr), 0.0), into(static_cast<size_t>(nr), 0.0);
+    bool leaks = false;
+    for (const ChainArc& a : arcs) {
+        const int f = pos[static_cast<size_t>(a.from)];
+        if (f < 0 || !live(a)) continue;
+        out[static_cast<size_t>(f)] += a.rate;
+        if (target[static_cast<size_t>(a.to)]) into[static_cast<size_t>(f)] += a.rate;
+        else if (pos[static_cast<size_t>(a.to)] < 0) leaks = true;
+    }
+    const SparseChain t = setupsp(nr + 1, static_cast<std::int64_t>(arcs.size()), [&](std::int64_t k) {
+        const ChainArc& a = arcs[static_cast<size_t>(k)];
+        const int f = pos[static_cast<size_t>(a.from)];
+        if (f < 0 || !live(a)) return SparseArc{};
+        const int to = pos[static_cast<size_t>(a.to)];
+        return SparseArc{f, to < 0 ? nr : to, a.rate};
+    });
+    // About 10^9 arc visits per phase of the solver at most: a chain that
+    // mixes too slowly for that shows it in its residual.
+    const int sweeps = static_cast<int>(
+        std::clamp<std::int64_t>(1'000'000'000 / std::max<std::int64_t>(1, t.nonzeros()), 10'000, 3'000'000));
+    auto solve = [&](const std::vector<double>& rhs) {
+        return solve_transient_block(t, nr, out, rhs, true, io, 1e-13, sweeps);
+    };
+
+    // ||N|| from h = N 1; a residual near 1 leaves it unknown.
+    const std::vector<double> ones(static_cast<size_t>(nr), 1.0);
+    BlockSolution h = solve(ones);
+    double hmax = 0.0;
+    for (double x : h.x) hmax = std::max(hmax, std::fabs(x));
+    const double norm = h.residual < 0.5 ? hmax / (1.0 - h.residual) : kInf;
+
+    // The error of a solve whose right-hand side itself carries `rhs_error`.
+    auto bound = [norm](const BlockSolution& s, double rhs_error) {
+        const double e = norm * (s.residual + rhs_error);
+        return std::isfinite(e) ? e : kInf;
+    };
+    BlockSolution b;
+    double eb = 0.0;
+    if (leaks) {
+        std::vector<double> rates(into);
+        b = solve(rates);
+        eb = bound(b, 0.0);
+    } else {
+        b.x = ones;  // every path out of R ends in a target
+    }
+    BlockSolution uu = leaks ? solve(b.x) : h;
+    const double eu = bound(uu, eb);
+    BlockSolution w = solve(uu.x);
+    const double ew = bound(w, eu);
+
+    GuardedSum hit, first, second;
+    double mass = 0.0;
+    for (int i = 0; i < nr; ++i) {
+        const double p = start[static_cast<size_t>(order[static_cast<size_t>(i)])];
+        if (p == 0.0) continue;
+        mass += std::fabs(p);
+        hit.add(p * b.x[static_cast<size_t>(i)]);
+        first.add(p * uu.x[static_cast<size_t>(i)]);
+        second.add(2.0 * p * w.x[static_cast<size_t>(i)]);
+    }
+    hit.add_error(mass * eb);
+    first.add_error(mass * eu);
+    second.add_error(2.0 * mass * ew);
+    r.hit = hit.result(Route::Iteration);
+    r.first = first.result(Route::Iteration);
+    r.second = second.result(Route::Iteration);
+    // Solves that did not settle (stiff cycles mix too slowly for the
+    // sweeps): a block small enough is eliminated instead, which keeps the
+    // relative accuracy of every component.
+    const auto settled = [](const Guarded& g) { return g.finite() && g.error <= 1e-10 * std::fabs(g.value); };
+    if ((settled(r.hit) && settled(r.first) && settled(r.second)) || nr > kGthLimit) return r;
+    const BlockElimination lu(t, nr);
+    const std::vector<double> be = leaks ? lu.solve(into) : ones;
+    const std::vector<double> ue = lu.solve(be);
+    const std::vector<double> we = lu.solve(ue);
+    GuardedSum hit_e, first_e, second_e;
+    for (int i = 0; i < nr; ++i) {
+        const double p = start[static_cast<size_t>(order[static_cast<size_t>(i)])];
+        if (p == 0.0) continue;
+        hit_e.add(p * be[static_cast<size_t>(i)]);
+        first_e.add(p * ue[static_cast<size_t>(i)]);
+        second_e.add(2.0 * p * we[static_cast<size_t>(i)]);
+    }
+    // Each of the three eliminations adds a relative error of the order of
+    // the block size times the unit roundoff to every component.
+    const double rel = 4.0 * nr * kUnitRoundoff;
+    hit_e.add_error(rel * std::fabs(hit_e.sum()));
+    first_e.add_error(2.0 * rel * std::fabs(first_e.sum()));
+    second_e.add_error(3.0 * rel * std::fabs(second_e.sum()));
+    r.hit = hit_e.result(Route::Iteration);
+    r.first = first_e.result(Route::Iteration);
+    r.second = second_e.result(Route::Iteration);
+    return r;
+}
+
+GuardedMoments continuous_target_moments(const TargetMoments& t) {
+    GuardedMoments m{Guarded::exact(0.0), Guarded::exact(0.0)};
+    if (t.hit.value == 0.0) return m;
+    m.mean = g_div(t.first, t.hit);
+    const Guarded m2 = g_div(t.second, t.hit);
+    m.variance = g_sub(m2, g_mul(m.mean, m.mean));
+    // A variance is never below 0: a negative value is rounding of a nearly
+    // deterministic time, within its bound.
+    if (m.variance.value < 0.0) {
+        m.variance.error = std::max(m.variance.error, -m.variance.value);
+        m.variance.value = 0.0;
+    }
+    return m;
 }
 
 }  // namespace corvel

@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
 
 #include <Eigen/Dense>
 #include <unsupported/Eigen/MatrixFunctions>
 
 #include "interp/interpreter.h"
+#include "statespace/chain_moments.h"
 #include "statespace/markov_solve.h"
+#include "statespace/sor.h"
 #include "symbols/output.h"
 
 namespace corvel {
@@ -343,8 +347,23 @@ public:
     double mass_at_zero() const override { return pz_; }
     double mass_at_infinity() const override { return pinf_; }
     double time_scale() const override { return scale_time_; }
+    // The moments from the fundamental matrix of the states that reach the
+    // targets, solved once. Never nullopt: a quadrature over transient
+    // solutions would cost one uniformization per point, and a solve that
+    // failed carries its (infinite) bound.
+    std::optional<GuardedMoments> known_moments() const override {
+        if (!moments_) {
+            std::string dropped;  // the solver's fallback notes: nobody asked for this solve
+            SolverIo io;
+            io.warn = &dropped;
+            io.epsilon = epsilon_;
+            moments_ = continuous_target_moments(target_moments(n_, arcs_, start_, targets_, epsilon_, io));
+        }
+        return moments_;
+    }
 
 private:
+    mutable std::optional<GuardedMoments> moments_;
     int n_;
     std::vector<ChainArc> arcs_;
     std::vector<std::uint32_t> pred_off_, pred_;
