@@ -128,6 +128,7 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
                 analyze_acyclic_markov(in, sys, start, reward);
                 add_absorbing_cdfs(in, sys);
                 sys.s_stable = markov_absorbing_route(in, sys, reward);
+                check_closed_forms(in, sys);
             }
             break;
         }
@@ -144,6 +145,7 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
             m.need_node.assign(static_cast<size_t>(m.num_states()), 1);
             solve_ph_chain(in, sys, reward, true);
             sys.s_stable = markov_absorbing_route(in, sys, reward);
+            check_closed_forms(in, sys);
             break;
         }
         case kSysMarkovIrreducible:
@@ -165,6 +167,7 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
             }
             solve_ph_chain(in, sys, reward, false);
             sys.s_stable = nullptr;
+            check_closed_forms(in, sys);
             sys.s_ibound = false;
             break;
         default:

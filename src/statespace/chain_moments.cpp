@@ -126,82 +126,78 @@ TargetMoments target_moments(int num_states, std::span<const ChainArc> arcs, std
         return SparseArc{f, to < 0 ? nr : to, a.rate};
     });
     // About 10^9 arc visits per phase of the solver at most: a chain that
-    // mixes too slowly for that shows it in its residual.
-    const int sweeps = static_cast<int>(
-        std::clamp<std::int64_t>(1'000'000'000 / std::max<std::int64_t>(1, t.nonzeros()), 10'000, 3'000'000));
+    // mixes too slowly for that shows it in its residual. A block that the
+    // elimination below can take gets far fewer: beyond them elimination is
+    // the cheaper way.
+    const bool small = nr <= kGthLimit;
+    const int sweeps = small ? 20'000
+                             : static_cast<int>(std::clamp<std::int64_t>(
+                                   1'000'000'000 / std::max<std::int64_t>(1, t.nonzeros()), 10'000, 3'000'000));
     auto solve = [&](const std::vector<double>& rhs) {
         return solve_transient_block(t, nr, out, rhs, true, io, 1e-13, sweeps);
     };
 
-    // ||N|| from h = N 1; a residual near 1 leaves it unknown.
+    // The three moments from the solutions b, u, w with their bounds.
+    const auto moments_of = [&](const std::vector<double>& bx, const std::vector<double>& ux,
+                                const std::vector<double>& wx, double eb, double eu, double ew) {
+        GuardedSum hit, first, second;
+        double mass = 0.0;
+        for (int i = 0; i < nr; ++i) {
+            const double p = start[static_cast<size_t>(order[static_cast<size_t>(i)])];
+            if (p == 0.0) continue;
+            mass += std::fabs(p);
+            hit.add(p * bx[static_cast<size_t>(i)]);
+            first.add(p * ux[static_cast<size_t>(i)]);
+            second.add(2.0 * p * wx[static_cast<size_t>(i)]);
+        }
+        // Relative bounds (negative) scale with each sum, absolute ones with the mass.
+        auto add = [mass](GuardedSum& g, double e) { g.add_error(e < 0.0 ? -e * std::fabs(g.sum()) : mass * e); };
+        add(hit, eb);
+        add(first, eu);
+        add(second, 2.0 * ew);
+        return TargetMoments{hit.result(Route::Iteration), first.result(Route::Iteration),
+                             second.result(Route::Iteration)};
+    };
     const std::vector<double> ones(static_cast<size_t>(nr), 1.0);
+
+    // ||N|| from h = N 1; a residual near 1 leaves it unknown.
     BlockSolution h = solve(ones);
     double hmax = 0.0;
     for (double x : h.x) hmax = std::max(hmax, std::fabs(x));
     const double norm = h.residual < 0.5 ? hmax / (1.0 - h.residual) : kInf;
-
-    // The error of a solve whose right-hand side itself carries `rhs_error`.
-    auto bound = [norm](const BlockSolution& s, double rhs_error) {
-        const double e = norm * (s.residual + rhs_error);
-        return std::isfinite(e) ? e : kInf;
-    };
-    BlockSolution b;
-    double eb = 0.0;
-    if (leaks) {
-        std::vector<double> rates(into);
-        b = solve(rates);
-        eb = bound(b, 0.0);
-    } else {
-        b.x = ones;  // every path out of R ends in a target
+    const bool h_settled = std::isfinite(norm) && norm * h.residual <= 1e-10 * hmax;
+    if (h_settled || !small) {
+        // The error of a solve whose right-hand side itself carries `rhs_error`.
+        auto bound = [norm](const BlockSolution& s, double rhs_error) {
+            const double e = norm * (s.residual + rhs_error);
+            return std::isfinite(e) ? e : kInf;
+        };
+        BlockSolution bs;
+        double eb = 0.0;
+        if (leaks) {
+            bs = solve(into);
+            eb = bound(bs, 0.0);
+        } else {
+            bs.x = ones;  // every path out of R ends in a target
+        }
+        BlockSolution us = leaks ? solve(bs.x) : h;
+        const double eu = bound(us, eb);
+        BlockSolution ws = solve(us.x);
+        const double ew = bound(ws, eu);
+        r = moments_of(bs.x, us.x, ws.x, eb, eu, ew);
+        const auto settled = [](const Guarded& g) { return g.finite() && g.error <= 1e-10 * std::fabs(g.value); };
+        if ((settled(r.hit) && settled(r.first) && settled(r.second)) || !small) return r;
     }
-    BlockSolution uu = leaks ? solve(b.x) : h;
-    const double eu = bound(uu, eb);
-    BlockSolution w = solve(uu.x);
-    const double ew = bound(w, eu);
-
-    GuardedSum hit, first, second;
-    double mass = 0.0;
-    for (int i = 0; i < nr; ++i) {
-        const double p = start[static_cast<size_t>(order[static_cast<size_t>(i)])];
-        if (p == 0.0) continue;
-        mass += std::fabs(p);
-        hit.add(p * b.x[static_cast<size_t>(i)]);
-        first.add(p * uu.x[static_cast<size_t>(i)]);
-        second.add(2.0 * p * w.x[static_cast<size_t>(i)]);
-    }
-    hit.add_error(mass * eb);
-    first.add_error(mass * eu);
-    second.add_error(2.0 * mass * ew);
-    r.hit = hit.result(Route::Iteration);
-    r.first = first.result(Route::Iteration);
-    r.second = second.result(Route::Iteration);
-    // Solves that did not settle (stiff cycles mix too slowly for the
+    // Solves that do not settle (stiff cycles mix too slowly for the
     // sweeps): a block small enough is eliminated instead, which keeps the
-    // relative accuracy of every component.
-    const auto settled = [](const Guarded& g) { return g.finite() && g.error <= 1e-10 * std::fabs(g.value); };
-    if ((settled(r.hit) && settled(r.first) && settled(r.second)) || nr > kGthLimit) return r;
+    // relative accuracy of every component. Each elimination adds a
+    // relative error of the order of the block size times the unit roundoff.
     const BlockElimination lu(t, nr);
     const std::vector<double> be = leaks ? lu.solve(into) : ones;
     const std::vector<double> ue = lu.solve(be);
     const std::vector<double> we = lu.solve(ue);
-    GuardedSum hit_e, first_e, second_e;
-    for (int i = 0; i < nr; ++i) {
-        const double p = start[static_cast<size_t>(order[static_cast<size_t>(i)])];
-        if (p == 0.0) continue;
-        hit_e.add(p * be[static_cast<size_t>(i)]);
-        first_e.add(p * ue[static_cast<size_t>(i)]);
-        second_e.add(2.0 * p * we[static_cast<size_t>(i)]);
-    }
-    // Each of the three eliminations adds a relative error of the order of
-    // the block size times the unit roundoff to every component.
     const double rel = 4.0 * nr * kUnitRoundoff;
-    hit_e.add_error(rel * std::fabs(hit_e.sum()));
-    first_e.add_error(2.0 * rel * std::fabs(first_e.sum()));
-    second_e.add_error(3.0 * rel * std::fabs(second_e.sum()));
-    r.hit = hit_e.result(Route::Iteration);
-    r.first = first_e.result(Route::Iteration);
-    r.second = second_e.result(Route::Iteration);
-    return r;
+    return moments_of(be, ue, we, -rel, -2.0 * rel, -3.0 * rel);
 }
 
 GuardedMoments continuous_target_moments(const TargetMoments& t) {
