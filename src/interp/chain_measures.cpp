@@ -111,9 +111,13 @@ void check_closed_forms(Interpreter& in, SystemRecord& sys) {
     ChainModel& m = chain_of(sys);
     const Tolerances& tol = in.settings.tol;
     double worst = 0.0;
+    // The acyclic solution in reward units leaves the transient states'
+    // forms empty.
+    const bool absorbing_only = sys.s_reward && sys.type == kSysMarkovAcyclic;
     for (int s = 0; s < m.num_states() && static_cast<size_t>(s) < m.dists.size(); ++s) {
         const StateDists& d = m.dists[static_cast<size_t>(s)];
         if (!d.has_dist) continue;
+        if (absorbing_only && !is_absorbing(m, s, tol.epsilon)) continue;
         const Guarded at0 = guarded_evaluate(d.dist, 0.0, tol);
         const double p0 = m.start_prob[static_cast<size_t>(s)];
         const double off = std::fabs(at0.value - p0) - at0.error;
