@@ -221,7 +221,59 @@ by a 60-digit matrix exponential). Every state earns 2, so rmean = 2 mean and
 rvariance = 4 variance.''')
 
 
-CASES = [cycle40]
+def acyclic_values(folder):
+    # a -> b 2, a -> c 1, b -> d 3 with mass on a, b and the absorbing d.
+    states = ['a', 'b', 'c', 'd']
+    arcs = [('a', 'b', 2), ('a', 'c', 1), ('b', 'd', 3)]
+    q, idx = generator(states, arcs)
+    p0 = [Fr(6, 10), Fr(3, 10), Fr(0), Fr(1, 10)]
+    out = Out()
+    # Leaving a: 0.6 (1 - e^-3t). Leaving b: entered from a with 0.4 (1 - e^-3t),
+    # then Exp(3), plus the start mass 0.3: 0.7 - 0.7 e^-3t - 1.2 t e^-3t.
+    out.result()
+    out.text += 'information about system m node     a\nconditional CDF for time of leaving this node\n\n'
+    out.summary([(Fr(6, 10), 0, 0), (Fr(-6, 10), 0, -3)], 0, Fr(4, 10), Fr(1, 3), Fr(1, 9))
+    m1 = (Fr(4, 10) * Fr(2, 3) + Fr(3, 10) * Fr(1, 3)) / Fr(7, 10)
+    m2 = (Fr(4, 10) * Fr(6, 9) + Fr(3, 10) * Fr(2, 9)) / Fr(7, 10)
+    out.result()
+    out.text += 'information about system m node     b\nconditional CDF for time of leaving this node\n\n'
+    out.summary([(Fr(-12, 10), 1, -3), (Fr(7, 10), 0, 0), (Fr(-7, 10), 0, -3)], 0, Fr(3, 10), m1, m2 - m1 * m1)
+    for t in ('0.5', '2'):
+        lines = []
+        prob = transient(q, p0, Fr(t), False)[0]
+        for s in states:
+            lines.append(('value(%s; m, %s)' % (t, s), prob[idx[s]]))
+            lines.append(('tvalue(%s; m, %s)' % (t, s), prob[idx[s]]))
+        lines.append(('value(%s; m)' % t, prob[2] + prob[3]))
+        lines.append(('tvalue(%s; m)' % t, prob[2] + prob[3]))
+        out.exprs(lines)
+    # One expression statement per time: the closed forms (value) and
+    # uniformization (tvalue) side by side, node by node and overall.
+    model = """
+markov m
+a b 2
+a c 1
+b d 3
+end
+a 0.6
+b 0.3
+d 0.1
+end
+lcdf(m, a)
+lcdf(m, b)
+"""
+    for t in ('0.5', '2'):
+        items = ['value(%s; m, %s), tvalue(%s; m, %s)' % (t, s, t, s) for s in states]
+        items.append('value(%s; m), tvalue(%s; m)' % (t, t))
+        model += 'expr ' + ', '.join(items) + '\n'
+    write(folder, 'acyclic_lcdf_values', model, out, """
+Acyclic chain with starting mass on a transient, a middle and an absorbing
+state: lcdf of the first two (convolutions by hand, see chain_reference.py),
+and value (closed forms) beside tvalue (uniformization) for every state and
+overall at two times, both against a 60-digit matrix exponential.""")
+
+
+CASES = [cycle40, acyclic_values]
 
 if __name__ == '__main__':
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
