@@ -107,6 +107,39 @@ std::shared_ptr<const NumericDist> markov_absorbing_route(Interpreter& in, Syste
                            std::max(0.0, 1.0 - absorbed), in.settings.tol.u_epsilon, eps);
 }
 
+void check_closed_forms(Interpreter& in, SystemRecord& sys) {
+    ChainModel& m = chain_of(sys);
+    const Tolerances& tol = in.settings.tol;
+    double worst = 0.0;
+    // The acyclic solution in reward units leaves the transient states'
+    // forms empty.
+    const bool absorbing_only = sys.s_reward && sys.type == kSysMarkovAcyclic;
+    for (int s = 0; s < m.num_states() && static_cast<size_t>(s) < m.dists.size(); ++s) {
+        const StateDists& d = m.dists[static_cast<size_t>(s)];
+        if (!d.has_dist) continue;
+        if (absorbing_only && !is_absorbing(m, s, tol.epsilon)) continue;
+        const Guarded at0 = guarded_evaluate(d.dist, 0.0, tol);
+        const double p0 = m.start_prob[static_cast<size_t>(s)];
+        const double off = std::fabs(at0.value - p0) - at0.error;
+        if (!at0.finite()) worst = INFINITY;
+        else if (off > 0.0) worst = std::max(worst, off);
+    }
+    if (sys.has_dist && sys.s_stable) {
+        const GuardedMoments closed = guarded_moments(sys.s_dist, tol);
+        const std::optional<GuardedMoments> known = sys.s_stable->known_moments();
+        if (known && known->mean.finite() && closed.mean.finite()) {
+            const double scale = std::max(std::fabs(known->mean.value), 1e-300);
+            const double off = std::fabs(closed.mean.value - known->mean.value) - closed.mean.error -
+                               known->mean.error;
+            if (off > 0.0) worst = std::max(worst, off / scale);
+        } else if (known && known->mean.finite() && !closed.mean.finite()) {
+            worst = INFINITY;
+        }
+    }
+    // Rounding-level differences leave the closed forms as they are.
+    m.closed_form_error = worst > trust_policy(in.settings).recompute_rel ? worst : 0.0;
+}
+
 double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
     ChainModel& m = chain_of(sys);
     const double eps = in.settings.tol.epsilon;
@@ -145,11 +178,14 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
             if (sys.type != kSysMarkovAcyclic) in.err.error(94, kInternal, "", false);
             return m.reward[static_cast<size_t>(node)] * m.prob[static_cast<size_t>(node)];
         case Kw::Rvalue:
-            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Value, req.time);
+            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Value, req.time,
+                                    m.closed_form_error);
         case Kw::Rmean:
-            return trusted_value_of(in, sys.name, &sys.s_dist, nullptr, Kw::Mean, 0.0);
+            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Mean, 0.0,
+                                    m.closed_form_error);
         case Kw::Rvariance:
-            return trusted_value_of(in, sys.name, &sys.s_dist, nullptr, Kw::Variance, 0.0);
+            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Variance, 0.0,
+                                    m.closed_form_error);
         default:
             break;
     }
@@ -161,15 +197,14 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
         if (auto mo = acyclic_absorption_moments(m, solved_rates(m, false)))
             return call.kw == Kw::Mean ? mo->mean : mo->variance;
     }
-    // Moments by quadrature would run a transient solution per point; a
-    // closed form that cannot be trusted for them gets the warning instead.
-    const bool moments = call.kw == Kw::Mean || call.kw == Kw::Variance;
+    // Where the closed form cannot be trusted, the stable route gives the
+    // moments from the fundamental matrix and the values by uniformization.
     if (node >= 0) {
         NodeForm f = node_form(in, sys, node);
-        return trusted_value_of(in, sys.name, f.F, moments ? nullptr : f.stable.get(), call.kw, req.time);
+        return trusted_value_of(in, sys.name, f.F, f.stable.get(), call.kw, req.time, m.closed_form_error);
     }
     if (!sys.has_dist) in.err.error(130, kInternal, "", false);
-    return trusted_value_of(in, sys.name, &sys.s_dist, moments ? nullptr : sys.s_stable.get(), call.kw, req.time);
+    return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), call.kw, req.time, m.closed_form_error);
 }
 
 void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
@@ -207,7 +242,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
             return;
         case Kw::Reward: {
             print_system_result_header(in.out, SystemResult::RewardCdf, sys.name);
-            TrustedSummary trusted(in, sys.name, sys.s_dist, nullptr);
+            TrustedSummary trusted(in, sys.name, sys.s_dist, sys.s_stable, chain_of(sys).closed_form_error);
             print_distribution_info(in.out, s, in.err, sys.s_dist, 'r', trusted.guard());
             return;
         }
@@ -220,7 +255,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     if (!call.has_node) {
         if (call.kw == Kw::Lcdf) in.err.error(13, kFatal, "", true);
         print_system_result_header(in.out, SystemResult::Cdf, sys.name);
-        TrustedSummary trusted(in, sys.name, sys.s_dist, nullptr);
+        TrustedSummary trusted(in, sys.name, sys.s_dist, sys.s_stable, chain_of(sys).closed_form_error);
         print_distribution_info(in.out, s, in.err, sys.s_dist, 't', trusted.guard());
         return;
     }
@@ -229,7 +264,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     in.out.printf("information about system %s node %5s\n", sys.name.c_str(), std::string(m.names[node]).c_str());
     if (call.kw == Kw::Lcdf) {
         in.out.write("conditional CDF for time of leaving this node\n\n");
-        TrustedSummary trusted(in, sys.name, d.ldist, nullptr);
+        TrustedSummary trusted(in, sys.name, d.ldist, nullptr, chain_of(sys).closed_form_error);
         print_distribution_info(in.out, s, in.err, d.ldist, 't', trusted.guard());
         return;
     }
@@ -245,7 +280,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     Exponomial conditional;
     std::shared_ptr<const NumericDist> stable;
     markov_measure_distribution(in, sys, call, req, conditional, &stable);
-    TrustedSummary trusted(in, sys.name, conditional, nullptr);
+    TrustedSummary trusted(in, sys.name, conditional, stable, chain_of(sys).closed_form_error);
     print_distribution_info(in.out, s, in.err, conditional, 't', trusted.guard());
 }
 
@@ -262,7 +297,7 @@ void print_markov_eval_table(Interpreter& in, OutputStatement& st, const EvalKin
         F = f.F;
         stable = f.stable;
     }
-    TrustedEval trusted(in, sys.name, F, stable);
+    TrustedEval trusted(in, sys.name, F, stable, {}, chain_of(sys).closed_form_error);
     print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, {}, *F, kind.variable,
                      trusted.function());
     trusted.report_warnings();

@@ -31,6 +31,15 @@ bool markov_request_is_transient(const SystemRecord& sys, const AnalysisRequest&
 // copy of the arcs. Null when nothing is absorbed.
 std::shared_ptr<const NumericDist> markov_absorbing_route(Interpreter& in, SystemRecord& sys, bool computing_reward);
 
+// Checks the closed forms a symbolic solution left against what is known
+// without them: every state's form at 0 is its starting probability, and
+// the mean time to absorption is the one of the fundamental matrix (through
+// the stable route, when the chain has one). The discrepancy, when it is
+// beyond rounding, becomes the coefficient error of the chain's closed forms
+// (ChainModel::closed_form_error), so that the numbers read from them take
+// the stable routes and printed listings carry a warning.
+void check_closed_forms(Interpreter& in, SystemRecord& sys);
+
 // The value of a measure of an analysed chain.
 double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
 // The distribution a chain yields: cdf(chain) the absorption CDF,

@@ -99,7 +99,8 @@ bool bind_system_arguments(Interpreter& in, SystemRecord& sys, MeasureCall& call
 // Markov chains: the rates are bound for the request's reward setting, then
 // the class decides. Acyclic chains (140) get their closed forms per state,
 // or the transient solution at a time point; irreducible chains (141) the
-// transient solution; phase-type chains (142) their closed forms by
+// transient solution, or the closed forms of their states by eigenvalues of
+// the generator; phase-type chains (142) their closed forms by
 // eigenvalues, or the transient solution. The steady state of 141 is solved
 // by analyze_steady_chain.
 void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged) {
@@ -108,7 +109,10 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
     const bool same = unchanged && sys.s_vbound && sys.s_reward == reward;
     // Each product has its own flag: a transient vector does not answer a
     // closed-form request, nor the other way round.
-    if (same && (transient ? sys.s_tbound && sys.s_time == req.time : sys.s_sbound && sys.has_dist)) {
+    // An irreducible chain's closed forms are per state only (no overall
+    // distribution).
+    const bool solved = sys.s_sbound && (sys.has_dist || sys.type == kSysMarkovIrreducible);
+    if (same && (transient ? sys.s_tbound && sys.s_time == req.time : solved)) {
         if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
         return;
     }
@@ -124,6 +128,7 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
                 analyze_acyclic_markov(in, sys, start, reward);
                 add_absorbing_cdfs(in, sys);
                 sys.s_stable = markov_absorbing_route(in, sys, reward);
+                check_closed_forms(in, sys);
             }
             break;
         }
@@ -140,6 +145,7 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
             m.need_node.assign(static_cast<size_t>(m.num_states()), 1);
             solve_ph_chain(in, sys, reward, true);
             sys.s_stable = markov_absorbing_route(in, sys, reward);
+            check_closed_forms(in, sys);
             break;
         }
         case kSysMarkovIrreducible: {
@@ -148,14 +154,21 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
                 m_transient(in, sys, req.time);
                 break;
             }
-            // A distribution asked of a state (cdf, or an eval table with a
-            // node): the closed-form transient solution, as for a net whose
-            // chain is irreducible.
-            ChainModel& m = chain_of(sys);
-            m.dists.assign(static_cast<size_t>(m.num_states()), StateDists{});
-            m.need_node.assign(static_cast<size_t>(m.num_states()), 1);
-            solve_ph_chain(in, sys, reward, true);
-            sys.s_stable = markov_absorbing_route(in, sys, reward);
+            // A distribution request: the closed form of every state by
+            // eigenvalues of the whole generator, whose zero eigenvalue
+            // carries the steady-state probability. The solve rewrites the
+            // state probabilities, so the steady-state solution is redone
+            // when next asked for.
+            check_starting_probs(in, sys);
+            {
+                ChainModel& m = chain_of(sys);
+                m.dists.assign(static_cast<size_t>(m.num_states()), StateDists{});
+                m.need_node.assign(static_cast<size_t>(m.num_states()), 1);
+            }
+            solve_ph_chain(in, sys, reward, false);
+            sys.s_stable = nullptr;
+            check_closed_forms(in, sys);
+            sys.s_ibound = false;
             break;
         }
         default:

@@ -37,19 +37,19 @@ TrustWarning warner(Interpreter& in, const std::string& system, const char* what
 }
 
 // The closed form and the stable route of one number.
-Guarded closed_number(Interpreter& in, const Exponomial* dist, Kw kw, double time) {
+Guarded closed_number(Interpreter& in, const Exponomial* dist, Kw kw, double time, double coef) {
     if (dist == nullptr) return unknown();
     const Tolerances& tol = in.settings.tol;
     const Exponomial& F = *dist;
     switch (kw) {
-        case Kw::Mean: return guarded_moments(F, tol).mean;
-        case Kw::Variance: return guarded_moments(F, tol).variance;
+        case Kw::Mean: return guarded_moments(F, tol, coef).mean;
+        case Kw::Variance: return guarded_moments(F, tol, coef).variance;
         case Kw::Pzero: return guarded_masses(F, tol.epsilon, tol).pz;
         case Kw::Pinf: return guarded_masses(F, tol.epsilon, tol).pi;
         case Kw::Pcont: return guarded_masses(F, tol.epsilon, tol).pc;
         case Kw::Sysprob:
-        case Kw::Ss_unavail: return guarded_evaluate(F, 0.0, tol);
-        default: return guarded_evaluate(F, time, tol);
+        case Kw::Ss_unavail: return guarded_evaluate(F, 0.0, tol, coef);
+        default: return guarded_evaluate(F, time, tol, coef);
     }
 }
 
@@ -103,8 +103,8 @@ bool is_distribution_number(Kw kw) {
 }
 
 double trusted_value_of(Interpreter& in, const std::string& system, const Exponomial* F, const NumericDist* stable,
-                        Kw kw, double time) {
-    const Guarded closed = closed_number(in, F, kw, time);
+                        Kw kw, double time, double coef_rel_error) {
+    const Guarded closed = closed_number(in, F, kw, time, coef_rel_error);
     StableRoute route;
     if (stable != nullptr) route = [&]() { return stable_number(stable, kw, time); };
     return settle(closed, route, trust_policy(in.settings), warner(in, system, measure_label(kw))).value;
@@ -114,8 +114,14 @@ TrustedEval::TrustedEval(Interpreter& in, SystemRecord& sys, std::vector<const E
     : TrustedEval(in, sys.name, sys.has_dist ? &sys.s_dist : nullptr, sys.s_stable, std::move(paths)) {}
 
 TrustedEval::TrustedEval(Interpreter& in, std::string system, const Exponomial* F,
-                         std::shared_ptr<const NumericDist> stable, std::vector<const Exponomial*> paths)
-    : in_(in), system_(std::move(system)), F_(F), stable_(std::move(stable)), paths_(std::move(paths)) {}
+                         std::shared_ptr<const NumericDist> stable, std::vector<const Exponomial*> paths,
+                         double coef_rel_error)
+    : in_(in),
+      system_(std::move(system)),
+      F_(F),
+      stable_(std::move(stable)),
+      paths_(std::move(paths)),
+      coef_(coef_rel_error) {}
 
 ColumnValue TrustedEval::function() {
     return [this](std::size_t column, double t) -> double {
@@ -124,7 +130,7 @@ ColumnValue TrustedEval::function() {
         // bound still decides the warning after the table.
         const bool path = column < paths_.size();
         const Guarded closed = path         ? guarded_evaluate(require_expo(paths_[column]), t, tol)
-                               : F_ != nullptr ? guarded_evaluate(*F_, t, tol)
+                               : F_ != nullptr ? guarded_evaluate(*F_, t, tol, coef_)
                                                : unknown();
         StableRoute stable;
         if (stable_ && !path) stable = [&]() -> std::optional<Guarded> { return stable_->at(t).f; };
@@ -144,11 +150,11 @@ TrustedSummary::TrustedSummary(Interpreter& in, SystemRecord& sys)
     : TrustedSummary(in, sys.name, sys.s_dist, sys.s_stable) {}
 
 TrustedSummary::TrustedSummary(Interpreter& in, std::string system, const Exponomial& F,
-                               std::shared_ptr<const NumericDist> stable)
-    : in_(in), system_(std::move(system)), F_(F), stable_(std::move(stable)) {
+                               std::shared_ptr<const NumericDist> stable, double coef_rel_error)
+    : in_(in), system_(std::move(system)), F_(F), stable_(std::move(stable)), coef_(coef_rel_error) {
     guard_.moments = [this](double& mean, double& variance) {
         const Tolerances& tol = in_.settings.tol;
-        GuardedMoments closed = guarded_moments(F_, tol);
+        GuardedMoments closed = guarded_moments(F_, tol, coef_);
         // The summary's own numbers are the closed-form ones; only the bounds are taken here.
         closed.mean.value = mean;
         closed.variance.value = variance;
@@ -171,7 +177,7 @@ TrustedSummary::TrustedSummary(Interpreter& in, std::string system, const Expono
         variance = settle(closed.variance, route(false), policy, later("variance")).value;
     };
     guard_.after_terms = [this]() {
-        const Guarded worst = worst_evaluation(F_, in_.settings.tol);
+        const Guarded worst = worst_evaluation(F_, in_.settings.tol, coef_);
         // Terms that cancel beyond what double precision carries.
         if (!worst.finite() || worst.error > 1e-9 * std::max(1.0, std::fabs(worst.value)))
             in_.out.printf("warning: the terms of this distribution cancel beyond double precision "

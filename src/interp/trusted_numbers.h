@@ -27,8 +27,10 @@ bool trusted_distribution_value(Interpreter& in, SystemRecord& sys, Kw kw, doubl
 bool is_distribution_number(Kw kw);
 // The same number of any distribution F of a system (null: not built) with
 // its stable route (may be null); `system` names it in the warning.
+// `coef_rel_error` is the relative error of F's coefficients beyond
+// rounding, when the solver that made F knows one.
 double trusted_value_of(Interpreter& in, const std::string& system, const Exponomial* F, const NumericDist* stable,
-                        Kw kw, double time);
+                        Kw kw, double time, double coef_rel_error = 0.0);
 
 // The value of column `column` of an eval table at t: the system's own
 // column (the last one) goes through the check; path columns are evaluated
@@ -40,7 +42,7 @@ public:
     TrustedEval(Interpreter& in, SystemRecord& sys, std::vector<const Exponomial*> paths);
     // Any distribution of a system (F may be null when only the stable route exists).
     TrustedEval(Interpreter& in, std::string system, const Exponomial* F, std::shared_ptr<const NumericDist> stable,
-                std::vector<const Exponomial*> paths = {});
+                std::vector<const Exponomial*> paths = {}, double coef_rel_error = 0.0);
     ColumnValue function();
     void report_warnings();
 
@@ -50,6 +52,7 @@ private:
     const Exponomial* F_;
     std::shared_ptr<const NumericDist> stable_;
     std::vector<const Exponomial*> paths_;
+    double coef_;
     std::optional<Guarded> worst_;
 };
 
@@ -61,7 +64,8 @@ public:
     TrustedSummary(Interpreter& in, SystemRecord& sys);
     // Any distribution of a system, with its stable route (may be null); F
     // must outlive the summary.
-    TrustedSummary(Interpreter& in, std::string system, const Exponomial& F, std::shared_ptr<const NumericDist> stable);
+    TrustedSummary(Interpreter& in, std::string system, const Exponomial& F, std::shared_ptr<const NumericDist> stable,
+                   double coef_rel_error = 0.0);
     const SummaryGuard* guard() const { return &guard_; }
 
 private:
@@ -69,6 +73,7 @@ private:
     std::string system_;
     const Exponomial& F_;
     std::shared_ptr<const NumericDist> stable_;
+    double coef_;
     SummaryGuard guard_;
     std::vector<std::function<void()>> pending_;
 };

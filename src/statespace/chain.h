@@ -142,6 +142,7 @@ struct ChainModel : ModelData {
     double terror = 0.0, tcumerror = 0.0;             // their absolute error bounds
     std::vector<double> mean_time;                    // mean sojourn (semi-Markov)
     std::vector<StateDists> dists;                    // closed forms (symbolic solutions)
+    double closed_form_error = 0.0;                   // relative error of their coefficients, when checked
     std::vector<char> need_node;                      // the state's closed form is asked for
 
     int num_states() const { return names.size(); }

@@ -132,47 +132,29 @@ std::vector<double> acyclic_times(const TangibleChain& c) {
     return tau;
 }
 
-// By GenSor over the tangible states, on the transposed generator read by
-// rows (row = target): the expected times spent in each state from the
-// starting vector, sum_j tau_j q_ji - out_i tau_i = -p0_i; or read by
-// columns (`remaining`): the expected times to absorption from each state,
-// sum_j q_ij h_j - out_i h_i = -1.
+// By GenSor over the tangible states (the transient block of the chain):
+// the expected times spent in each state from the starting vector,
+// sum_j tau_j q_ji - out_i tau_i = -p0_i; or (`remaining`) the expected
+// times to absorption from each state, sum_j q_ij h_j - out_i h_i = -1.
 std::vector<double> sor_times(Interpreter& in, const TangibleChain& c, bool remaining) {
     const int nt = static_cast<int>(c.num_tangible);
-    SparseChain t = transposed(c, in.err);
-    rpci m;
-    m.order = remaining ? MAT_COL2ROW : MAT_ROW2COL;
-    m.first = 0;
-    m.last = nt - 1;
-    m.IP.assign(t.rowptr.begin(), t.rowptr.begin() + nt + 1);
-    m.JA.assign(t.colind.begin(), t.colind.begin() + static_cast<std::ptrdiff_t>(m.IP[nt]));
-    m.A.assign(t.q.begin(), t.q.begin() + static_cast<std::ptrdiff_t>(m.IP[nt]));
-    m.entries = m.IP[nt];
-    std::vector<double> out = outflow(c), p0 = start_vector(c);
-    m.diag.assign(static_cast<std::size_t>(nt), 0.0);
-    std::vector<double> b(static_cast<std::size_t>(nt), 0.0);
-    for (int i = 0; i < nt; ++i) {
+    std::vector<double> out = outflow(c);
+    for (int i = 0; i < nt; ++i)
         if (out[static_cast<std::size_t>(i)] == 0.0) {
             in.out.flush();
             std::fprintf(stderr, "Missing diagonal entries\n");
             in.err.exit_program(kExitAssert);
         }
-        m.diag[static_cast<std::size_t>(i)] = -out[static_cast<std::size_t>(i)];
-        b[static_cast<std::size_t>(i)] = remaining ? -1.0 : -p0[static_cast<std::size_t>(i)];
-    }
-    std::vector<double> x;
-    int iter = 3000000;
-    double prec = 1e-9;
-    int method = VAL_SSSOR;
+    std::vector<double> b = remaining ? std::vector<double>(static_cast<std::size_t>(nt), 1.0) : start_vector(c);
     SolverIo io = solver_io(in);
     if (!in.settings.verbose) io.out = nullptr;  // the summary lines are a verbose report
-    GenSor(m, x, &b, nullptr, iter, prec, method, DoNotNormalize, 1.0, io);
-    if (prec > 1e-9) {
+    const double prec = 1e-9;
+    BlockSolution s = solve_transient_block(transposed(c, in.err), nt, out, b, remaining, io, prec);
+    if (s.change > prec) {
         in.out.flush();
         std::fprintf(stderr, "WARNING: required precision not reached in 'mtta'\n");
     }
-    x.resize(static_cast<std::size_t>(nt));
-    return x;
+    return std::move(s.x);
 }
 
 }  // namespace

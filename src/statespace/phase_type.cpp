@@ -36,7 +36,16 @@ bool find_poles(const PhBlock& b, EigenRoutine routine, const Tolerances& tol, c
         x.eigen_failed = true;
         return false;
     }
-    values.push_back(0.0);
+    if (b.nt < b.size()) {
+        // Absorbing states add the pole at 0.
+        values.push_back(0.0);
+    } else if (!values.empty()) {
+        // A block without absorbing states is a whole irreducible generator:
+        // it is singular, and its eigenvalue nearest 0 is that simple zero.
+        auto nearest = std::min_element(values.begin(), values.end(),
+                                        [](const cplx& a, const cplx& c) { return std::abs(a) < std::abs(c); });
+        *nearest = 0.0;
+    }
     x.eig = merge_eigenvalues(values, tol);
     if (trace.out && trace.debug) {
         trace.out->printf("number of unique eigenvalues: %d\n", static_cast<int>(x.eig.size()));
@@ -235,7 +244,9 @@ PhExpansion ph_old_expansion(const PhBlock& b, int start, EigenRoutine routine, 
         };
         std::vector<int> mult(static_cast<size_t>(nk));
         for (int k = 0; k < nk; ++k) mult[static_cast<size_t>(k)] = x.eig[static_cast<size_t>(k)].count;
-        if (transient) --mult[static_cast<size_t>(zero)];
+        // The added pole at 0 is not one of det(sI − A_TT)'s: a transient
+        // state's transform has none there. A whole generator's own zero is.
+        if (transient && nt < n) --mult[static_cast<size_t>(zero)];
         for (int k = 0; k < nk; ++k) {
             const int mk = mult[static_cast<size_t>(k)];
             if (mk < 1) continue;

@@ -602,6 +602,106 @@ double GenSor(const rpci& m, std::vector<double>& x, const std::vector<double>* 
 }
 
 // ---------------------------------------------------------------------------
+// Transient blocks
+
+BlockSolution solve_transient_block(const SparseChain& t, int nt, std::span<const double> outflow,
+                                    std::span<const double> b, bool backward, const SolverIo& io, double prec,
+                                    int iter) {
+    BlockSolution r;
+    if (nt <= 0) return r;
+    // Rows of the block, entries from outside it left out. Read by rows the
+    // stored matrix is Q_TT transposed (x A = b); read by columns it is Q_TT
+    // itself (A x = b).
+    rpci m;
+    m.order = backward ? MAT_COL2ROW : MAT_ROW2COL;
+    m.first = 0;
+    m.last = nt - 1;
+    m.IP.assign(static_cast<size_t>(nt) + 1, 0);
+    for (int j = 0; j < nt; ++j) {
+        for (std::int64_t k = t.rowptr[j]; k < t.rowptr[j + 1]; ++k)
+            if (t.colind[k] < nt) {
+                m.JA.push_back(t.colind[k]);
+                m.A.push_back(t.q[k]);
+            }
+        m.IP[j + 1] = static_cast<std::int64_t>(m.JA.size());
+    }
+    m.entries = m.IP[nt];
+    m.diag.resize(static_cast<size_t>(nt));
+    std::vector<double> rhs(static_cast<size_t>(nt));
+    for (int i = 0; i < nt; ++i) {
+        m.diag[i] = -outflow[i];
+        rhs[i] = -b[i];  // GenSor solves Q_TT x = -b
+    }
+    int method = VAL_SSSOR;
+    r.change = prec;
+    r.iterations = iter;
+    GenSor(m, r.x, &rhs, nullptr, r.iterations, r.change, method, DoNotNormalize, 1.0, io);
+    r.x.resize(static_cast<size_t>(nt));
+
+    // The residual b - A x, with the rounding of each product term.
+    std::vector<double> y(static_cast<size_t>(nt)), mag(static_cast<size_t>(nt));
+    std::vector<int> terms(static_cast<size_t>(nt), 2);
+    for (int i = 0; i < nt; ++i) {
+        y[i] = outflow[i] * r.x[i];
+        mag[i] = std::fabs(y[i]) + std::fabs(b[i]);
+    }
+    for (int j = 0; j < nt; ++j)
+        for (std::int64_t k = m.IP[j]; k < m.IP[j + 1]; ++k) {
+            // Entry q from state i = JA[k] into state j.
+            const int i = m.JA[k];
+            const int row = backward ? i : j, col = backward ? j : i;
+            const double p = m.A[k] * r.x[col];
+            y[row] -= p;
+            mag[row] += std::fabs(p);
+            ++terms[row];
+        }
+    for (int i = 0; i < nt; ++i)
+        r.residual = std::max(r.residual, std::fabs(b[i] - y[i]) + kUnitRoundoff * terms[i] * mag[i]);
+    return r;
+}
+
+BlockElimination::BlockElimination(const SparseChain& t, int nt)
+    : nt_(nt), g_(static_cast<size_t>(nt) * static_cast<size_t>(nt), 0.0), pivot_(static_cast<size_t>(nt), 0.0) {
+    const auto n = static_cast<size_t>(nt);
+    std::vector<double> leave(n, 0.0);
+    for (int j = 0; j < t.n; ++j)
+        for (std::int64_t k = t.rowptr[j]; k < t.rowptr[j + 1]; ++k) {
+            const int i = t.colind[k];
+            if (i >= nt) continue;
+            if (j < nt) g_[static_cast<size_t>(i) * n + static_cast<size_t>(j)] += t.q[k];
+            else leave[static_cast<size_t>(i)] += t.q[k];
+        }
+    for (size_t k = 0; k < n; ++k) {
+        double* row_k = &g_[k * n];
+        double d = leave[k];
+        for (size_t j = k + 1; j < n; ++j) d += row_k[j];
+        pivot_[k] = d;
+        if (!(d > 0.0)) continue;  // a state that cannot leave: its value stays 0
+        for (size_t i = k + 1; i < n; ++i) {
+            double* row_i = &g_[i * n];
+            if (row_i[k] == 0.0) continue;
+            const double f = row_i[k] / d;
+            row_i[k] = f;
+            for (size_t j = k + 1; j < n; ++j) row_i[j] += f * row_k[j];
+            leave[i] += f * leave[k];
+        }
+    }
+}
+
+std::vector<double> BlockElimination::solve(std::vector<double> b) const {
+    const auto n = static_cast<size_t>(nt_);
+    b.resize(n, 0.0);
+    for (size_t i = 1; i < n; ++i)
+        for (size_t k = 0; k < i; ++k) b[i] += g_[i * n + k] * b[k];
+    for (size_t k = n; k-- > 0;) {
+        double s = b[k];
+        for (size_t j = k + 1; j < n; ++j) s += g_[k * n + j] * b[j];
+        b[k] = pivot_[k] > 0.0 ? s / pivot_[k] : 0.0;
+    }
+    return b;
+}
+
+// ---------------------------------------------------------------------------
 // mttfsor, mttfygauss
 
 int mttfsor(std::span<const std::int64_t> ip, std::span<const int> ja, std::span<const double> a,

@@ -186,6 +186,49 @@ double GenSor(const rpci& m, std::vector<double>& x, const std::vector<double>* 
               double omega, const SolverIo& io);
 
 // ---------------------------------------------------------------------------
+// Linear systems of a generator's transient block.
+//
+// States 0..nt-1 of `t` (a setupsp chain: row = target state, column =
+// from-state) form the block; arcs into states nt and beyond leave it, and
+// stored entries whose from-state lies outside the block are ignored.
+// `outflow[i]` is the total rate out of block state i, the arcs that leave
+// the block included. With A = -Q_TT (nonsingular when every block state can
+// leave the block) the solver finds
+//   backward:  A x = b   (b = 1: x_i is the mean time to leave the block from i)
+//   forward:   x A = b   (b = a starting vector: x_i is the mean time spent in i)
+// by GenSor, SOR with its fallbacks, to relative change `prec`. Warnings and
+// the closing summary go where `io` sends them. `residual` is the largest
+// component of |b - A x| (or |b - x A|) plus the rounding of that product:
+// with ||A^-1|| it bounds the error of x.
+
+struct BlockSolution {
+    std::vector<double> x;  // nt values
+    double change = 0.0;    // the relative change GenSor reached
+    double residual = 0.0;
+    int iterations = 0;
+};
+BlockSolution solve_transient_block(const SparseChain& t, int nt, std::span<const double> outflow,
+                                    std::span<const double> b, bool backward, const SolverIo& io,
+                                    double prec = 1e-9, int iter = 3000000);
+
+// The backward systems A x = b of the same block by elimination on a dense
+// copy, without subtractions: each pivot is the rate of leaving the block
+// plus the remaining off-diagonal rates of its row, as in GTH, so with b >= 0
+// every component keeps its relative accuracy whatever the spread of the
+// rates. The factors are kept, so a sequence of right-hand sides costs
+// O(nt^2) each after the O(nt^3) elimination: blocks up to kGthLimit states.
+class BlockElimination {
+public:
+    BlockElimination(const SparseChain& t, int nt);
+    std::vector<double> solve(std::vector<double> b) const;
+
+private:
+    int nt_;
+    std::vector<double> g_;  // row-major: below the diagonal the multipliers, above it the rates
+    std::vector<double> pivot_;
+};
+
+// ---------------------------------------------------------------------------
 // Linear systems of the fast mean-time-to-failure computation.
 
 // Solves sum_j a_ij sol_j + d_i sol_i = -rhs_i over the states with setC[i]

@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
 
 #include <Eigen/Dense>
 #include <unsupported/Eigen/MatrixFunctions>
 
 #include "interp/interpreter.h"
+#include "statespace/chain_moments.h"
 #include "statespace/markov_solve.h"
+#include "statespace/sor.h"
 #include "symbols/output.h"
 
 namespace corvel {
@@ -332,6 +336,8 @@ public:
     GuardedProb at(double t) const override {
         if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
         if (!std::isfinite(t)) return {Guarded{1.0 - pinf_, 1e-15, Route::Exact}, Guarded{pinf_, 1e-15, Route::Exact}};
+        // Nothing has moved at 0: the mass already on the targets.
+        if (t == 0.0) return {Guarded{pz_, 0.0, Route::Exact}, Guarded{1.0 - pz_, 0.0, Route::Exact}};
         ChainArcsView view{n_, arcs_, pred_off_, pred_};
         TransientResult r = transient_solution(view, start_, t, precision_, epsilon_, nullptr);
         double f = 0.0;
@@ -343,8 +349,23 @@ public:
     double mass_at_zero() const override { return pz_; }
     double mass_at_infinity() const override { return pinf_; }
     double time_scale() const override { return scale_time_; }
+    // The moments from the fundamental matrix of the states that reach the
+    // targets, solved once. Never nullopt: a quadrature over transient
+    // solutions would cost one uniformization per point, and a solve that
+    // failed carries its (infinite) bound.
+    std::optional<GuardedMoments> known_moments() const override {
+        if (!moments_) {
+            std::string dropped;  // the solver's fallback notes: nobody asked for this solve
+            SolverIo io;
+            io.warn = &dropped;
+            io.epsilon = epsilon_;
+            moments_ = continuous_target_moments(target_moments(n_, arcs_, start_, targets_, epsilon_, io));
+        }
+        return moments_;
+    }
 
 private:
+    mutable std::optional<GuardedMoments> moments_;
     int n_;
     std::vector<ChainArc> arcs_;
     std::vector<std::uint32_t> pred_off_, pred_;

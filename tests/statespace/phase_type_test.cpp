@@ -290,5 +290,35 @@ TEST(PhaseType, TraceLinesOfTheNewVariant) {
     EXPECT_GT(x.rcond, 0.0);
 }
 
+
+// 0 -> 1 -> 2 -> 0 at rates 1, 2, 3: an irreducible generator with no
+// absorbing state. Its eigenvalues are 0 and the roots of s² + 6s + 11
+// (from (s+1)(s+2)(s+3) = 6), −3 ± i√2; the limit of every state is its
+// steady-state probability, proportional to the mean holding time: (6, 3, 2)/11.
+TEST(PhaseType, IrreducibleCycleMatchesMatrixExponentialWithSteadyStateLimits) {
+    PhBlock b = block(3, 3, {{0, 1, 1.0}, {1, 2, 2.0}, {2, 0, 3.0}});
+    const double pi[3] = {6.0 / 11.0, 3.0 / 11.0, 2.0 / 11.0};
+    Eigen::VectorXd mixed(3);
+    mixed << 0.2, 0.3, 0.5;
+    for (int start = 0; start < 3; ++start) {
+        const std::string tag = "start " + std::to_string(start);
+        for (EigenRoutine r : {EigenRoutine::Cg, EigenRoutine::NewCg}) {
+            Closed old = old_variant(b, start, r);
+            expect_matches(b, unit(3, start), old, 1e-12, "old " + tag);
+            for (int p = 0; p < 3; ++p) {
+                EXPECT_NEAR(old.limit[static_cast<size_t>(p)], pi[p], 1e-12) << tag;
+                // A constant and one complex pair.
+                EXPECT_EQ(old.dist[static_cast<size_t>(p)].size(), 3u) << tag;
+                EXPECT_LT(old.error[static_cast<size_t>(p)], 1e-10) << tag;
+            }
+            expect_agree(b, old, new_variant(b, unit(3, start)), "old vs new " + tag);
+            expect_agree(b, old, new_variant(b, unit(3, start), true), "old vs voronoi " + tag);
+        }
+    }
+    Closed nw = new_variant(b, mixed);
+    expect_matches(b, mixed, nw, 1e-12, "new, mixed start");
+    for (int p = 0; p < 3; ++p) EXPECT_NEAR(nw.limit[static_cast<size_t>(p)], pi[p], 1e-12);
+}
+
 }  // namespace
 }  // namespace corvel

@@ -1,0 +1,281 @@
+# Writes the chain golden cases listed at the end (run: python3 chain_reference.py DIR).
+# Every expected number comes from arithmetic written here, independent of the
+# program: exact fractions for fundamental matrices (mean p N 1, second moment
+# 2 p N^2 1, conditional ones through N r), and a 60-digit matrix exponential
+# (Taylor series with scaling and squaring in decimal arithmetic) for values at
+# t; cumulative values from the exponential of the augmented matrix
+# [[Q t, I t], [0, 0]]. The text layout follows the documented formats:
+# expression lines "%s:   %10.4e", table entries " %10.4e " with a blank before
+# the exponent, headers with h1 = 6 and h2 = 7 at the default width 10, and the
+# separator line before every result but the first.
+import os, sys
+from decimal import Decimal as D, getcontext
+from fractions import Fraction as Fr
+
+getcontext().prec = 60
+
+
+def generator(states, arcs):
+    idx = {s: i for i, s in enumerate(states)}
+    n = len(states)
+    q = [[Fr(0)] * n for _ in range(n)]
+    for f, t, r in arcs:
+        r = Fr(r)
+        q[idx[f]][idx[t]] += r
+        q[idx[f]][idx[f]] -= r
+    return q, idx
+
+
+def solve(a, b):
+    """Exact Gauss-Jordan elimination."""
+    n = len(b)
+    m = [list(row) + [b[i]] for i, row in enumerate(a)]
+    for p in range(n):
+        piv = next(i for i in range(p, n) if m[i][p] != 0)
+        m[p], m[piv] = m[piv], m[p]
+        for i in range(n):
+            if i != p and m[i][p] != 0:
+                f = m[i][p] / m[p][p]
+                m[i] = [x - f * y for x, y in zip(m[i], m[p])]
+    return [m[i][n] / m[i][i] for i in range(n)]
+
+
+def absorption_moments(q, p0, transient, targets):
+    """Hit probability, E[T; ends in targets], E[T^2; ends in targets]."""
+    a = [[-q[i][j] for j in transient] for i in transient]
+    r = [sum(q[i][t] for t in targets) for i in transient]
+    b = solve(a, r)
+    u = solve(a, b)
+    w = solve(a, u)
+    p = [p0[i] for i in transient]
+    return (sum(x * y for x, y in zip(p, b)), sum(x * y for x, y in zip(p, u)),
+            2 * sum(x * y for x, y in zip(p, w)))
+
+
+def continuous_moments(q, p0, transient, targets):
+    hit, m1, m2 = absorption_moments(q, p0, transient, targets)
+    mean = m1 / hit
+    return mean, m2 / hit - mean * mean
+
+
+def expm(a):
+    """exp(a) for a small matrix of Fractions, in 60-digit decimals."""
+    n = len(a)
+    m = [[D(x.numerator) / D(x.denominator) for x in row] for row in a]
+    norm = max(sum(abs(x) for x in row) for row in m)
+    s = 0
+    while norm > D('0.5'):
+        norm /= 2
+        s += 1
+    m = [[x / (D(2) ** s) for x in row] for row in m]
+    result = [[D(int(i == j)) for j in range(n)] for i in range(n)]
+    term = [row[:] for row in result]
+    for k in range(1, 40):
+        term = [[sum(term[i][l] * m[l][j] for l in range(n)) / k for j in range(n)] for i in range(n)]
+        result = [[result[i][j] + term[i][j] for j in range(n)] for i in range(n)]
+    for _ in range(s):
+        result = [[sum(result[i][l] * result[l][j] for l in range(n)) for j in range(n)] for i in range(n)]
+    return result
+
+
+def transient(q, p0, t, cumulative=True):
+    """Probabilities at t and (when asked) their integrals over [0, t]."""
+    n = len(q)
+    t = Fr(t)
+    size = 2 * n if cumulative else n
+    aug = [[Fr(0)] * size for _ in range(size)]
+    for i in range(n):
+        for j in range(n):
+            aug[i][j] = q[i][j] * t
+        if cumulative:
+            aug[i][n + i] = t
+    e = expm(aug)
+    p = [D(x.numerator) / D(x.denominator) for x in map(Fr, p0)]
+    prob = [sum(p[i] * e[i][j] for i in range(n)) for j in range(n)]
+    cum = [sum(p[i] * e[i][n + j] for i in range(n)) for j in range(n)] if cumulative else None
+    return prob, cum
+
+
+def per_reward(arcs, reward):
+    """Rates per unit of accumulated reward (reward-unit clock)."""
+    return [(f, t, Fr(r) / Fr(reward[f])) for f, t, r in arcs]
+
+
+# ---- formats
+
+def num(x):
+    x = float(x)
+    if abs(x) < 1e-12:
+        x = 0.0
+    return '%10.4e' % x
+
+
+def entry(x):
+    x = float(x)
+    if abs(x) < 1e-12:
+        x = 0.0
+    s = ' %10.4e ' % x
+    i = s.index('e')
+    return s[:i] + ' ' + s[i:]
+
+
+class Out:
+    def __init__(self):
+        self.text = ''
+        self.first = True
+
+    def result(self):
+        if not self.first:
+            self.text += '-------------------------------------------\n\n'
+        self.first = False
+
+    def exprs(self, pairs):
+        self.result()
+        for label, value in pairs:
+            self.text += '%s:   %s\n' % (label, num(value))
+        self.text += '\n'
+
+    def table(self, system, node, var, rows, label=None):
+        self.result()
+        self.text += '      system %s\n' % system
+        if node:
+            self.text += '        node %s\n' % node
+        if label is None:
+            self.text += '%6s%s%6s%3sF(%s)%6s\n\n' % ('', var, '', '', var, '')
+            for t, v in rows:
+                self.text += entry(t) + entry(v) + '\n'
+        else:
+            self.text += '%6st%6s%3s%s%6s\n\n' % ('', '', '', label, '')
+            for t, v in rows:
+                self.text += entry(t) + '        ' + entry(v) + '\n'
+        self.text += '\n'
+
+    def summary(self, terms, pz, pi, mean, var, variable='t'):
+        """A distribution summary of real terms (coefficient, power, rate) in canonical order."""
+        pc = 1 - pz - pi
+        if pz != 0:
+            self.text += 'probability at 0:        %s\n' % num(pz)
+        if pi != 0:
+            self.text += 'probability at infinity: %s\n' % num(pi)
+        if pc != 1:
+            self.text += 'continuous probability:  %s\n\n' % num(pc)
+        for k, (a, power, b) in enumerate(sorted(terms, key=lambda x: (-x[1], -x[2]))):
+            self.text += '%s%11.4e %s(%3d) exp(%11.4e %s)\n' % ('   ' if k == 0 else ' + ', float(a), variable,
+                                                                power, float(b), variable)
+        if pi != 0:
+            self.text += '\nmean and variance are conditional on finite time\n'
+        self.text += '\nmean: %9.4e\n' % float(mean)
+        self.text += 'variance: %9.4e\n\n' % float(var)
+
+
+def write(folder, name, model, out, comment):
+    with open(os.path.join(folder, name + '.crv'), 'w') as f:
+        f.write(''.join('* ' + line + '\n' for line in comment.strip().split('\n')))
+        f.write(model.lstrip('\n'))
+    with open(os.path.join(folder, name + '.out'), 'w') as f:
+        f.write(out.text)
+
+
+# ---- the cases
+
+def cycle40(folder):
+    # 40 stages with rates 1 + 0.37 k, a shortcut back from s20 to s3 and a
+    # restart from s39 to s0: a phase-type chain whose closed form cancels.
+    states = ['s%d' % k for k in range(41)]
+    arcs = [('s%d' % k, 's%d' % (k + 1), Fr(1) + Fr(37, 100) * k) for k in range(40)]
+    arcs += [('s20', 's3', Fr(8, 10)), ('s39', 's0', Fr(1, 2))]
+    q, idx = generator(states, arcs)
+    p0 = [Fr(1)] + [Fr(0)] * 40
+    tr = list(range(40))
+    mean, var = continuous_moments(q, p0, tr, [40])
+    reward = {s: 2 for s in states}
+    qr, _ = generator(states, per_reward(arcs, reward))
+    rmean, rvar = continuous_moments(qr, p0, tr, [40])
+    out = Out()
+    out.exprs([('mean(c)', mean), ('variance(c)', var), ('mean(c, s40)', mean), ('variance(c, s40)', var)])
+    vals = [(t, transient(q, p0, t, False)[0][40]) for t in (5, 10, 20)]
+    out.exprs([('value(%d; c)' % t, v) for t, v in vals])
+    out.table('c', None, 't', [(0, 0)] + [(t, v) for t, v in vals if t in (10, 20)])
+    out.exprs([('rmean(c)', rmean), ('rvariance(c)', rvar)])
+    model = '''
+markov c
+loop k, 0, 39
+s$(k) s$(k+1) 1+0.37*k
+end
+s20 s3 0.8
+s39 s0 0.5
+reward default 2
+end
+s0 1
+end
+expr mean(c), variance(c), mean(c, s40), variance(c, s40)
+expr value(5; c), value(10; c), value(20; c)
+eval(c) 0 20 10
+expr rmean(c), rvariance(c)
+'''
+    write(folder, 'cycle40_moments', model, out, '''
+Phase-type chain of 40 stages with a shortcut and a restart: its closed form
+cancels, so its moments come from the fundamental matrix and its values from
+uniformization. Expected: chain_reference.py (exact fundamental matrix; values
+by a 60-digit matrix exponential). Every state earns 2, so rmean = 2 mean and
+rvariance = 4 variance.''')
+
+
+def acyclic_values(folder):
+    # a -> b 2, a -> c 1, b -> d 3 with mass on a, b and the absorbing d.
+    states = ['a', 'b', 'c', 'd']
+    arcs = [('a', 'b', 2), ('a', 'c', 1), ('b', 'd', 3)]
+    q, idx = generator(states, arcs)
+    p0 = [Fr(6, 10), Fr(3, 10), Fr(0), Fr(1, 10)]
+    out = Out()
+    # Leaving a: 0.6 (1 - e^-3t). Leaving b: entered from a with 0.4 (1 - e^-3t),
+    # then Exp(3), plus the start mass 0.3: 0.7 - 0.7 e^-3t - 1.2 t e^-3t.
+    out.result()
+    out.text += 'information about system m node     a\nconditional CDF for time of leaving this node\n\n'
+    out.summary([(Fr(6, 10), 0, 0), (Fr(-6, 10), 0, -3)], 0, Fr(4, 10), Fr(1, 3), Fr(1, 9))
+    m1 = (Fr(4, 10) * Fr(2, 3) + Fr(3, 10) * Fr(1, 3)) / Fr(7, 10)
+    m2 = (Fr(4, 10) * Fr(6, 9) + Fr(3, 10) * Fr(2, 9)) / Fr(7, 10)
+    out.result()
+    out.text += 'information about system m node     b\nconditional CDF for time of leaving this node\n\n'
+    out.summary([(Fr(-12, 10), 1, -3), (Fr(7, 10), 0, 0), (Fr(-7, 10), 0, -3)], 0, Fr(3, 10), m1, m2 - m1 * m1)
+    for t in ('0.5', '2'):
+        lines = []
+        prob = transient(q, p0, Fr(t), False)[0]
+        for s in states:
+            lines.append(('value(%s; m, %s)' % (t, s), prob[idx[s]]))
+            lines.append(('tvalue(%s; m, %s)' % (t, s), prob[idx[s]]))
+        lines.append(('value(%s; m)' % t, prob[2] + prob[3]))
+        lines.append(('tvalue(%s; m)' % t, prob[2] + prob[3]))
+        out.exprs(lines)
+    # One expression statement per time: the closed forms (value) and
+    # uniformization (tvalue) side by side, node by node and overall.
+    model = """
+markov m
+a b 2
+a c 1
+b d 3
+end
+a 0.6
+b 0.3
+d 0.1
+end
+lcdf(m, a)
+lcdf(m, b)
+"""
+    for t in ('0.5', '2'):
+        items = ['value(%s; m, %s), tvalue(%s; m, %s)' % (t, s, t, s) for s in states]
+        items.append('value(%s; m), tvalue(%s; m)' % (t, t))
+        model += 'expr ' + ', '.join(items) + '\n'
+    write(folder, 'acyclic_lcdf_values', model, out, """
+Acyclic chain with starting mass on a transient, a middle and an absorbing
+state: lcdf of the first two (convolutions by hand, see chain_reference.py),
+and value (closed forms) beside tvalue (uniformization) for every state and
+overall at two times, both against a 60-digit matrix exponential.""")
+
+
+CASES = [cycle40, acyclic_values]
+
+if __name__ == '__main__':
+    folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    for case in CASES:
+        case(folder)
