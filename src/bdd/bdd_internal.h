@@ -1,6 +1,15 @@
 #pragma once
 // Manager internals shared by the package's source files: the node array,
 // the per-variable open-addressing unique tables and the operation cache.
+//
+// Layout is chosen for memory traffic, which is what the operations spend
+// their time on once a diagram outgrows the processor caches:
+// - a node is 12 bytes (children, variable, references); the caller's value
+//   slots and parent counters live in side arrays that exist only once used;
+// - a unique-table slot holds the node's children next to its index, so a
+//   lookup compares keys without touching the node array;
+// - collection marks into a bit vector and rebuilds each variable's table
+//   from its own slots.
 
 #include <cstdint>
 #include <vector>
@@ -30,21 +39,27 @@ struct BddNode {
     bdd else_ = 0;
     std::uint16_t id = 0;       // variable identifier; 0 terminal; kBddFreeId free
     std::uint8_t refs = 0;      // external references (255 permanent)
-    std::uint8_t mark = 0;      // collection mark
-    std::uint16_t prefs = 0;    // caller's counter
-    void* value = nullptr;      // caller's slot
 };
 
-// One variable's unique table: node indices (0 = empty slot), power-of-two size.
+// One unique-table slot: the key (then, else) and the node index (0 = empty).
+struct BddSlot {
+    bdd t = 0, e = 0;
+    std::uint32_t index = 0;
+};
+
+// One variable's unique table: linear probing over a power-of-two array,
+// kept at most half full.
 struct BddVarTable {
-    std::vector<std::uint32_t> slots;
+    std::vector<BddSlot> slots;
     std::uint32_t entries = 0;
+    unsigned bits = 0;
 };
 
 struct BddCacheEntry {
     std::uint32_t tag = 0xFFFFFFFEu;  // no operation uses this tag
     bdd a = 0, b = 0, result = 0;
 };
+constexpr std::uint32_t kBddNoTag = 0xFFFFFFFEu;
 
 // Thrown inside an operation when the node limit is reached; the public
 // entry turns it into a null result.
@@ -59,6 +74,15 @@ struct BddManager {
     std::vector<std::uint16_t> id_at;       // order position -> identifier
     long vars = 0;
     long maxvars = 30;
+
+    // The caller's per-node value slots and parent counters, indexed by node;
+    // shorter than `nodes` until used (a missing entry reads as null / 0).
+    std::vector<void*> values;
+    std::vector<std::uint16_t> prefs;
+
+    // Visit stamps for the read-only walks (one walk at a time).
+    std::vector<std::uint32_t> stamps;
+    std::uint32_t stamp = 0;
 
     std::vector<BddCacheEntry> cache;
     unsigned cache_bits = 13;
@@ -89,6 +113,19 @@ struct BddManager {
 
     std::uint32_t new_temp_tag() { return temp_op--; }
     void collect();
+
+    // Starts a walk: afterwards `first_visit(i)` is true once per node index.
+    void begin_walk();
+    bool first_visit(std::uint32_t index) {
+        std::uint32_t& s = stamps[index];
+        if (s == stamp) return false;
+        s = stamp;
+        return true;
+    }
+    void* value_at(std::uint32_t index) const { return index < values.size() ? values[index] : nullptr; }
+    std::uint16_t prefs_at(std::uint32_t index) const { return index < prefs.size() ? prefs[index] : 0; }
+    void*& value_slot(std::uint32_t index);
+    std::uint16_t& prefs_slot(std::uint32_t index);
 };
 
 [[noreturn]] void bdd_fatal(const char* message);
@@ -107,8 +144,15 @@ bdd bdd_run(BddManager* m, Step step) {
     try {
         r = step();
     } catch (const BddOverflowAbort&) {
-        m->overflow = true;
-        return kBddNull;
+        // The limit counts records that are garbage but not yet collected:
+        // collect them and try once more before giving up.
+        m->collect();
+        try {
+            r = step();
+        } catch (const BddOverflowAbort&) {
+            m->overflow = true;
+            return kBddNull;
+        }
     }
     BddNode& n = m->nodes[r >> 1];
     if (n.refs != kBddPermanent) ++n.refs;
