@@ -61,6 +61,24 @@ struct BddCacheEntry {
 };
 constexpr std::uint32_t kBddNoTag = 0xFFFFFFFEu;
 
+// Slot of (t, e) in a table of 2^bits slots, and of an operation's cache
+// entry: the top bits of a multiplicative hash, so that doubling a table
+// keeps the slots in order.
+inline std::uint32_t bdd_hash_pair(bdd t, bdd e, unsigned bits) {
+    std::uint64_t k = (static_cast<std::uint64_t>(t) << 32) | e;
+    k *= 0x9E3779B97F4A7C15ull;
+    return static_cast<std::uint32_t>(k >> (64 - bits));
+}
+
+inline std::uint32_t bdd_hash_op(std::uint32_t tag, bdd a, bdd b, unsigned bits) {
+    std::uint64_t k = (static_cast<std::uint64_t>(a) << 32) | b;
+    k ^= static_cast<std::uint64_t>(tag) * 0xC2B2AE3D27D4EB4Full;
+    k *= 0x9E3779B97F4A7C15ull;
+    k ^= k >> 29;
+    k *= 0xBF58476D1CE4E5B9ull;
+    return static_cast<std::uint32_t>(k >> (64 - bits));
+}
+
 // Thrown inside an operation when the node limit is reached; the public
 // entry turns it into a null result.
 struct BddOverflowAbort {};
@@ -104,10 +122,48 @@ struct BddManager {
     bdd else_of(bdd f) const { return nodes[f >> 1].else_ ^ (f & 1u); }
 
     // The node (id, t, e), reduced and canonical (then-edge regular).
-    bdd find(std::uint16_t id, bdd t, bdd e);
+    bdd find(std::uint16_t id, bdd t, bdd e) {
+        ++finds;
+        if (t == e) return t;
+        const bdd neg = t & 1u;
+        t ^= neg;
+        e ^= neg;
+        BddVarTable& table = tables[id];
+        const std::uint32_t mask = (std::uint32_t{1} << table.bits) - 1;
+        std::uint32_t h = bdd_hash_pair(t, e, table.bits);
+        for (;;) {
+            const BddSlot& s = table.slots[h];
+            if (s.index == 0) break;
+            if (s.t == t && s.e == e) return (s.index << 1) | neg;
+            h = (h + 1) & mask;
+        }
+        return (create(table, h, id, t, e) << 1) | neg;
+    }
+    // A new node in the empty slot h of its variable's table; its index.
+    std::uint32_t create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e);
 
-    bool cache_lookup(std::uint32_t tag, bdd a, bdd b, bdd& result);
-    void cache_insert(std::uint32_t tag, bdd a, bdd b, bdd result);
+    const BddCacheEntry& cache_entry(std::uint32_t tag, bdd a, bdd b) const {
+        return cache[bdd_hash_op(tag, a, b, cache_bits)];
+    }
+    bool cache_lookup(std::uint32_t tag, bdd a, bdd b, bdd& result) {
+        ++lookups;
+        const BddCacheEntry& c = cache_entry(tag, a, b);
+        if (c.tag == tag && c.a == a && c.b == b) {
+            ++hits;
+            result = c.result;
+            return true;
+        }
+        return false;
+    }
+    void cache_insert(std::uint32_t tag, bdd a, bdd b, bdd result) {
+        BddCacheEntry& c = cache[bdd_hash_op(tag, a, b, cache_bits)];
+        if (c.tag == kBddNoTag)
+            ++cache_entries;
+        else
+            ++collisions;
+        c = BddCacheEntry{tag, a, b, result};
+        ++inserts;
+    }
     void cache_clear();
     void maybe_grow_cache();
 

@@ -16,25 +16,10 @@ constexpr unsigned kInitialTableBits = 3;   // 8 slots per new variable
 constexpr unsigned kInitialCacheBits = 13;  // 8192 entries
 constexpr unsigned kMaxCacheBits = 24;
 
-inline std::uint32_t hash_pair(bdd t, bdd e, unsigned bits) {
-    std::uint64_t k = (static_cast<std::uint64_t>(t) << 32) | e;
-    k *= 0x9E3779B97F4A7C15ull;
-    return static_cast<std::uint32_t>(k >> (64 - bits));
-}
-
-inline std::uint32_t hash_op(std::uint32_t tag, bdd a, bdd b, unsigned bits) {
-    std::uint64_t k = (static_cast<std::uint64_t>(a) << 32) | b;
-    k ^= static_cast<std::uint64_t>(tag) * 0xC2B2AE3D27D4EB4Full;
-    k *= 0x9E3779B97F4A7C15ull;
-    k ^= k >> 29;
-    k *= 0xBF58476D1CE4E5B9ull;
-    return static_cast<std::uint32_t>(k >> (64 - bits));
-}
-
 // Places a slot whose key is known to be absent.
 inline void insert_slot(BddVarTable& t, const BddSlot& s) {
     const std::uint32_t mask = (std::uint32_t{1} << t.bits) - 1;
-    std::uint32_t h = hash_pair(s.t, s.e, t.bits);
+    std::uint32_t h = bdd_hash_pair(s.t, s.e, t.bits);
     while (t.slots[h].index != 0) h = (h + 1) & mask;
     t.slots[h] = s;
 }
@@ -76,21 +61,7 @@ bool bdd_check_arguments(BddManager* m, bdd f) {
 
 // ------------------------------------------------------------------ nodes
 
-bdd BddManager::find(std::uint16_t id, bdd t, bdd e) {
-    ++finds;
-    if (t == e) return t;
-    const bdd neg = t & 1u;
-    t ^= neg;
-    e ^= neg;
-    BddVarTable& table = tables[id];
-    const std::uint32_t mask = (std::uint32_t{1} << table.bits) - 1;
-    std::uint32_t h = hash_pair(t, e, table.bits);
-    for (;;) {
-        const BddSlot& s = table.slots[h];
-        if (s.index == 0) break;
-        if (s.t == t && s.e == e) return (s.index << 1) | neg;
-        h = (h + 1) & mask;
-    }
+std::uint32_t BddManager::create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e) {
     if (node_limit > 0 && entries >= node_limit - 1000) throw BddOverflowAbort{};
     std::uint32_t index;
     try {
@@ -115,7 +86,7 @@ bdd BddManager::find(std::uint16_t id, bdd t, bdd e) {
     } catch (const std::bad_alloc&) {
         allocation_failed();
     }
-    return (index << 1) | neg;
+    return index;
 }
 
 void*& BddManager::value_slot(std::uint32_t index) {
@@ -138,30 +109,6 @@ void BddManager::begin_walk() {
 
 // ------------------------------------------------------------------ cache
 
-bool BddManager::cache_lookup(std::uint32_t tag, bdd a, bdd b, bdd& result) {
-    ++lookups;
-    const BddCacheEntry& c = cache[hash_op(tag, a, b, cache_bits)];
-    if (c.tag == tag && c.a == a && c.b == b) {
-        ++hits;
-        result = c.result;
-        return true;
-    }
-    return false;
-}
-
-void BddManager::cache_insert(std::uint32_t tag, bdd a, bdd b, bdd result) {
-    BddCacheEntry& c = cache[hash_op(tag, a, b, cache_bits)];
-    if (c.tag == kBddNoTag)
-        ++cache_entries;
-    else
-        ++collisions;
-    c.tag = tag;
-    c.a = a;
-    c.b = b;
-    c.result = result;
-    ++inserts;
-}
-
 void BddManager::cache_clear() {
     for (BddCacheEntry& c : cache) c = BddCacheEntry{};
     cache_entries = 0;
@@ -182,7 +129,7 @@ void BddManager::maybe_grow_cache() {
     long kept = 0;
     for (const BddCacheEntry& c : cache) {
         if (c.tag == kBddNoTag) continue;
-        BddCacheEntry& d = bigger[hash_op(c.tag, c.a, c.b, bits)];
+        BddCacheEntry& d = bigger[bdd_hash_op(c.tag, c.a, c.b, bits)];
         if (d.tag == kBddNoTag) ++kept;
         d = c;
     }

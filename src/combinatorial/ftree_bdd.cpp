@@ -203,14 +203,13 @@ void fbdd_ordering(FtBddInfo& info) {
     }
 }
 
-// A diagram of more than this many live nodes stops the analysis with a
-// message instead of exhausting the memory: with an unlucky variable order
-// (repeated events far apart in the order) the diagram grows exponentially.
-constexpr long kFtreeNodeLimit = 30000000;
-
-bdd ftbdd_checked(Interpreter& in, bdd f) {
-    if (f == kBddNull)
-        in.err.error(150, kInternal, format_string("s_ftbdd for BDD (more than %ld nodes)", kFtreeNodeLimit), false);
+// A null result means the diagram reached the manager's node limit.
+bdd ftbdd_checked(Interpreter& in, BddManager* m, bdd f) {
+    if (f == kBddNull) {
+        const long limit = bdd_node_limit(m, 0);
+        bdd_node_limit(m, limit);
+        in.err.error(150, kInternal, format_string("s_ftbdd for BDD (more than %ld nodes)", limit), false);
+    }
     return f;
 }
 
@@ -234,7 +233,7 @@ void fbdd_generate(Interpreter& in, FtBddInfo& info) {
                 if (f == kBddNull) {
                     f = bdd_identity(m, c.b);
                 } else {
-                    bdd next = ftbdd_checked(in, s.type == NT_MIN ? bdd_or(m, f, c.b) : bdd_and(m, f, c.b));
+                    bdd next = ftbdd_checked(in, m, s.type == NT_MIN ? bdd_or(m, f, c.b) : bdd_and(m, f, c.b));
                     bdd_free(m, f);
                     f = next;
                 }
@@ -302,7 +301,7 @@ FtBddInfo::FtBddInfo() : m(bdd_init()) {}
 
 FtBddInfo::~FtBddInfo() { bdd_quit(m); }
 
-std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys) {
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys, long node_limit) {
     TreeModel& tm = tree_model(sys);
     rewrite_kofn(in, sys, tm.root);
     auto info = std::make_unique<FtBddInfo>();
@@ -314,7 +313,7 @@ std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord&
     read_tree(in, sys, *info);
     fix_tree(*info);
     fbdd_ordering(*info);
-    bdd_node_limit(info->m, kFtreeNodeLimit);
+    bdd_node_limit(info->m, node_limit);
     fbdd_generate(in, *info);
     if (in.settings.debug[kDebugFtree]) {
         in.out.write("BDD Statistics:\n");
@@ -394,9 +393,9 @@ double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int
         // A component that never got a variable does not affect the top event.
         return 0.0;
     }
-    bdd f1 = ftbdd_checked(in, bdd_cofactor(m, info.root, x));
+    bdd f1 = ftbdd_checked(in, m, bdd_cofactor(m, info.root, x));
     bdd nx = bdd_not(m, x);
-    bdd f0 = ftbdd_checked(in, bdd_cofactor(m, info.root, nx));
+    bdd f0 = ftbdd_checked(in, m, bdd_cofactor(m, info.root, nx));
     double result = 0.0;
     if (kind == Kw::Simpt) {
         result = (bdd_satisfying_fraction(m, f1) - bdd_satisfying_fraction(m, f0)) / 2.0;
@@ -466,7 +465,7 @@ std::vector<int> components_in_order(const SystemRecord& sys, const FtBddInfo& i
 }
 
 void print_sets(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int mode) {
-    bdd s = ftbdd_checked(in, bdd_minsol(info.m, info.root, mode));
+    bdd s = ftbdd_checked(in, info.m, bdd_minsol(info.m, info.root, mode));
     std::vector<int> state(sys.nodes.size(), 0);
     const std::vector<int> comps = components_in_order(sys, info);
     bool first = true;
