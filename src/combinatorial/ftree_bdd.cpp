@@ -266,8 +266,9 @@ std::string var_name(const SystemRecord& sys, const FtBddInfo& info, long pos) {
 // ------------------------------------------------------------------ evaluation
 
 // One node's value F·(R − L) + L from its children's values (null for a
-// terminal child, whose constant is given by the handle).
-Exponomial node_value(const Exponomial& F, bdd L, bdd R, const Exponomial* Lx, const Exponomial* Rx,
+// terminal child, whose constant is given by the handle); R's value is used
+// up as the difference.
+Exponomial node_value(const Exponomial& F, bdd L, bdd R, const Exponomial* Lx, Exponomial* Rx,
                       const Tolerances& tol) {
     const double lv = L == 0 ? 1.0 : 0.0, rv = R == 0 ? 1.0 : 0.0;  // handle 0 is the constant one
     Exponomial value;
@@ -278,13 +279,13 @@ Exponomial node_value(const Exponomial& F, bdd L, bdd R, const Exponomial* Lx, c
     }
     Exponomial D;
     if (!Lx) {
-        D = *Rx;
+        D = std::move(*Rx);
         subtract_scalar(D, lv, tol);
     } else if (!Rx) {
         D = *Lx;
         negate_and_add_scalar(D, rv, tol);
     } else {
-        D = *Rx;
+        D = std::move(*Rx);
         subtract_expos(*Lx, D, tol);
     }
     multiply_expos(F, D, value, tol);
