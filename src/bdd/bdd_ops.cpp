@@ -55,6 +55,9 @@ bdd and_step(BddManager* m, bdd f, bdd g) {
         g1 = ng.then_ ^ (g & 1u);
         g0 = ng.else_ ^ (g & 1u);
     }
+    // The else pair is looked up only after the whole then recursion: start
+    // loading its cache entry now, so that the two memory waits overlap.
+    __builtin_prefetch(&m->cache_entry(kTagAnd, f0 < g0 ? f0 : g0, f0 < g0 ? g0 : f0));
     const bdd t = and_step(m, f1, g1);
     const bdd e = and_step(m, f0, g0);
     r = m->find(id, t, e);
