@@ -46,6 +46,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace corvel {
 
@@ -115,7 +116,9 @@ void bdd_gc(BddManager* m);
 // reached with both polarities counts twice (the size without complement
 // edges, up to sharing).
 long bdd_size(BddManager* m, bdd f, int negout);
-// Sets the node limit (negative = 0 = none) and returns the old one.
+// Sets the node limit (negative = 0 = none) and returns the old one. An
+// operation that reaches the limit collects the garbage and is tried once
+// more; only when that fails too does it return null.
 long bdd_node_limit(BddManager* m, long limit);
 bool bdd_overflow(BddManager* m);
 long bdd_total_nodes(BddManager* m);  // live node records, terminal included
@@ -139,13 +142,41 @@ void bdd_clear_prefs(BddManager* m, bdd f);    // zeroes the counters below f
 // number of parents within f (the root counts one).
 void bdd_set_all_prefs(BddManager* m, bdd f);
 
+// ------------------------------------------------------------------ walks
+// The regular internal nodes below root (root included), each after both of
+// its children, without recursion.
+void bdd_postorder(BddManager* m, bdd root, std::vector<bdd>& out);
+// One more than the largest node index in use: flat per-node arrays indexed
+// by `bdd_node_index` have this size.
+long bdd_node_capacity(BddManager* m);
+inline std::uint32_t bdd_node_index(bdd f) { return f >> 1; }
+
+// The postorder of a diagram with a dense number per node, for evaluations
+// that keep one value per node in flat arrays: `nodes[k]` is the node
+// numbered k, and `of(h)` the number of h's regular node.
+class BddPostorder {
+public:
+    BddPostorder(BddManager* m, bdd root);
+    std::vector<bdd> nodes;
+    std::uint32_t of(bdd h) const { return number_[h >> 1] - 1; }
+    bool contains(bdd h) const { return (h >> 1) < number_.size() && number_[h >> 1] != 0; }
+
+private:
+    std::vector<std::uint32_t> number_;  // node index -> number + 1, 0 when absent
+};
+
 // ------------------------------------------------------------------ reports
 // The statistics report, one item per line.
 std::string bdd_stats(BddManager* m);
 // Names a variable given its order position.
 using BddNamingFn = std::function<std::string(long position)>;
-// The graph of f as nested if/else text. Without a naming function variables
-// print as "var.%d" with their identifier. A null f prints "overflow\n".
+// Receives printed text a line at a time.
+using BddTextSink = std::function<void(const std::string& text)>;
+// The graph of f as nested if/else text, streamed to `sink`. Without a
+// naming function variables print as "var.%d" with their identifier. A null
+// f prints "overflow\n".
+void bdd_print_bdd(BddManager* m, bdd f, const BddNamingFn& names, const BddTextSink& sink);
+// The same text collected in a string (small diagrams).
 std::string bdd_print_bdd(BddManager* m, bdd f, const BddNamingFn& names = nullptr);
 
 }  // namespace corvel

@@ -1,6 +1,15 @@
 #pragma once
 // Manager internals shared by the package's source files: the node array,
 // the per-variable open-addressing unique tables and the operation cache.
+//
+// Layout is chosen for memory traffic, which is what the operations spend
+// their time on once a diagram outgrows the processor caches:
+// - a node is 12 bytes (children, variable, references); the caller's value
+//   slots and parent counters live in side arrays that exist only once used;
+// - a unique-table slot holds the node's children next to its index, so a
+//   lookup compares keys without touching the node array;
+// - collection marks into a bit vector and rebuilds each variable's table
+//   from its own slots.
 
 #include <cstdint>
 #include <vector>
@@ -30,21 +39,45 @@ struct BddNode {
     bdd else_ = 0;
     std::uint16_t id = 0;       // variable identifier; 0 terminal; kBddFreeId free
     std::uint8_t refs = 0;      // external references (255 permanent)
-    std::uint8_t mark = 0;      // collection mark
-    std::uint16_t prefs = 0;    // caller's counter
-    void* value = nullptr;      // caller's slot
 };
 
-// One variable's unique table: node indices (0 = empty slot), power-of-two size.
+// One unique-table slot: the key (then, else) and the node index (0 = empty).
+struct BddSlot {
+    bdd t = 0, e = 0;
+    std::uint32_t index = 0;
+};
+
+// One variable's unique table: linear probing over a power-of-two array,
+// kept at most half full.
 struct BddVarTable {
-    std::vector<std::uint32_t> slots;
+    std::vector<BddSlot> slots;
     std::uint32_t entries = 0;
+    unsigned bits = 0;
 };
 
 struct BddCacheEntry {
     std::uint32_t tag = 0xFFFFFFFEu;  // no operation uses this tag
     bdd a = 0, b = 0, result = 0;
 };
+constexpr std::uint32_t kBddNoTag = 0xFFFFFFFEu;
+
+// Slot of (t, e) in a table of 2^bits slots, and of an operation's cache
+// entry: the top bits of a multiplicative hash, so that doubling a table
+// keeps the slots in order.
+inline std::uint32_t bdd_hash_pair(bdd t, bdd e, unsigned bits) {
+    std::uint64_t k = (static_cast<std::uint64_t>(t) << 32) | e;
+    k *= 0x9E3779B97F4A7C15ull;
+    return static_cast<std::uint32_t>(k >> (64 - bits));
+}
+
+inline std::uint32_t bdd_hash_op(std::uint32_t tag, bdd a, bdd b, unsigned bits) {
+    std::uint64_t k = (static_cast<std::uint64_t>(a) << 32) | b;
+    k ^= static_cast<std::uint64_t>(tag) * 0xC2B2AE3D27D4EB4Full;
+    k *= 0x9E3779B97F4A7C15ull;
+    k ^= k >> 29;
+    k *= 0xBF58476D1CE4E5B9ull;
+    return static_cast<std::uint32_t>(k >> (64 - bits));
+}
 
 // Thrown inside an operation when the node limit is reached; the public
 // entry turns it into a null result.
@@ -59,6 +92,15 @@ struct BddManager {
     std::vector<std::uint16_t> id_at;       // order position -> identifier
     long vars = 0;
     long maxvars = 30;
+
+    // The caller's per-node value slots and parent counters, indexed by node;
+    // shorter than `nodes` until used (a missing entry reads as null / 0).
+    std::vector<void*> values;
+    std::vector<std::uint16_t> prefs;
+
+    // Visit stamps for the read-only walks (one walk at a time).
+    std::vector<std::uint32_t> stamps;
+    std::uint32_t stamp = 0;
 
     std::vector<BddCacheEntry> cache;
     unsigned cache_bits = 13;
@@ -80,15 +122,66 @@ struct BddManager {
     bdd else_of(bdd f) const { return nodes[f >> 1].else_ ^ (f & 1u); }
 
     // The node (id, t, e), reduced and canonical (then-edge regular).
-    bdd find(std::uint16_t id, bdd t, bdd e);
+    bdd find(std::uint16_t id, bdd t, bdd e) {
+        ++finds;
+        if (t == e) return t;
+        const bdd neg = t & 1u;
+        t ^= neg;
+        e ^= neg;
+        BddVarTable& table = tables[id];
+        const std::uint32_t mask = (std::uint32_t{1} << table.bits) - 1;
+        std::uint32_t h = bdd_hash_pair(t, e, table.bits);
+        for (;;) {
+            const BddSlot& s = table.slots[h];
+            if (s.index == 0) break;
+            if (s.t == t && s.e == e) return (s.index << 1) | neg;
+            h = (h + 1) & mask;
+        }
+        return (create(table, h, id, t, e) << 1) | neg;
+    }
+    // A new node in the empty slot h of its variable's table; its index.
+    std::uint32_t create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e);
 
-    bool cache_lookup(std::uint32_t tag, bdd a, bdd b, bdd& result);
-    void cache_insert(std::uint32_t tag, bdd a, bdd b, bdd result);
+    const BddCacheEntry& cache_entry(std::uint32_t tag, bdd a, bdd b) const {
+        return cache[bdd_hash_op(tag, a, b, cache_bits)];
+    }
+    bool cache_lookup(std::uint32_t tag, bdd a, bdd b, bdd& result) {
+        ++lookups;
+        const BddCacheEntry& c = cache_entry(tag, a, b);
+        if (c.tag == tag && c.a == a && c.b == b) {
+            ++hits;
+            result = c.result;
+            return true;
+        }
+        return false;
+    }
+    void cache_insert(std::uint32_t tag, bdd a, bdd b, bdd result) {
+        BddCacheEntry& c = cache[bdd_hash_op(tag, a, b, cache_bits)];
+        if (c.tag == kBddNoTag)
+            ++cache_entries;
+        else
+            ++collisions;
+        c = BddCacheEntry{tag, a, b, result};
+        ++inserts;
+    }
     void cache_clear();
     void maybe_grow_cache();
 
     std::uint32_t new_temp_tag() { return temp_op--; }
     void collect();
+
+    // Starts a walk: afterwards `first_visit(i)` is true once per node index.
+    void begin_walk();
+    bool first_visit(std::uint32_t index) {
+        std::uint32_t& s = stamps[index];
+        if (s == stamp) return false;
+        s = stamp;
+        return true;
+    }
+    void* value_at(std::uint32_t index) const { return index < values.size() ? values[index] : nullptr; }
+    std::uint16_t prefs_at(std::uint32_t index) const { return index < prefs.size() ? prefs[index] : 0; }
+    void*& value_slot(std::uint32_t index);
+    std::uint16_t& prefs_slot(std::uint32_t index);
 };
 
 [[noreturn]] void bdd_fatal(const char* message);
@@ -107,8 +200,15 @@ bdd bdd_run(BddManager* m, Step step) {
     try {
         r = step();
     } catch (const BddOverflowAbort&) {
-        m->overflow = true;
-        return kBddNull;
+        // The limit counts records that are garbage but not yet collected:
+        // collect them and try once more before giving up.
+        m->collect();
+        try {
+            r = step();
+        } catch (const BddOverflowAbort&) {
+            m->overflow = true;
+            return kBddNull;
+        }
     }
     BddNode& n = m->nodes[r >> 1];
     if (n.refs != kBddPermanent) ++n.refs;

@@ -1,6 +1,7 @@
 // The manager: node records, per-variable unique tables, the operation
 // cache, variables and garbage collection.
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -15,46 +16,34 @@ constexpr unsigned kInitialTableBits = 3;   // 8 slots per new variable
 constexpr unsigned kInitialCacheBits = 13;  // 8192 entries
 constexpr unsigned kMaxCacheBits = 24;
 
-inline std::uint32_t hash_pair(bdd t, bdd e, unsigned bits) {
-    std::uint64_t k = (static_cast<std::uint64_t>(t) << 32) | e;
-    k *= 0x9E3779B97F4A7C15ull;
-    return static_cast<std::uint32_t>(k >> (64 - bits));
+// Places a slot whose key is known to be absent.
+inline void insert_slot(BddVarTable& t, const BddSlot& s) {
+    const std::uint32_t mask = (std::uint32_t{1} << t.bits) - 1;
+    std::uint32_t h = bdd_hash_pair(s.t, s.e, t.bits);
+    while (t.slots[h].index != 0) h = (h + 1) & mask;
+    t.slots[h] = s;
 }
 
-inline std::uint32_t hash_op(std::uint32_t tag, bdd a, bdd b, unsigned bits) {
-    std::uint64_t k = (static_cast<std::uint64_t>(a) << 32) | b;
-    k ^= static_cast<std::uint64_t>(tag) * 0xC2B2AE3D27D4EB4Full;
-    k *= 0x9E3779B97F4A7C15ull;
-    k ^= k >> 29;
-    k *= 0xBF58476D1CE4E5B9ull;
-    return static_cast<std::uint32_t>(k >> (64 - bits));
-}
-
-unsigned bits_of(size_t size) {
-    unsigned b = 0;
-    while ((size_t{1} << b) < size) ++b;
-    return b;
-}
-
-void insert_slot(BddVarTable& t, const std::vector<BddNode>& nodes, std::uint32_t index) {
-    const unsigned bits = bits_of(t.slots.size());
-    const std::uint32_t mask = static_cast<std::uint32_t>(t.slots.size() - 1);
-    std::uint32_t h = hash_pair(nodes[index].then_, nodes[index].else_, bits);
-    while (t.slots[h] != 0) h = (h + 1) & mask;
-    t.slots[h] = index;
-}
-
-void grow_table(BddVarTable& t, const std::vector<BddNode>& nodes) {
-    std::vector<std::uint32_t> old = std::move(t.slots);
-    t.slots.assign(old.size() * 2, 0);
-    for (std::uint32_t index : old)
-        if (index != 0) insert_slot(t, nodes, index);
+void grow_table(BddVarTable& t) {
+    std::vector<BddSlot> old(size_t{2} << t.bits);
+    old.swap(t.slots);
+    ++t.bits;
+    for (const BddSlot& s : old)
+        if (s.index != 0) insert_slot(t, s);
 }
 
 [[noreturn]] void allocation_failed() {
     std::fputs("Memory management library: error: mem_get_block: allocation failed\n", stderr);
     throw ProgramExit{kExitBddFailure};
 }
+
+// Mark bits of a collection, one per node record.
+struct MarkBits {
+    std::vector<std::uint64_t> words;
+    explicit MarkBits(size_t n) : words((n + 63) / 64, 0) {}
+    bool test(std::uint32_t i) const { return (words[i >> 6] >> (i & 63)) & 1u; }
+    void set(std::uint32_t i) { words[i >> 6] |= std::uint64_t{1} << (i & 63); }
+};
 
 }  // namespace
 
@@ -72,23 +61,7 @@ bool bdd_check_arguments(BddManager* m, bdd f) {
 
 // ------------------------------------------------------------------ nodes
 
-bdd BddManager::find(std::uint16_t id, bdd t, bdd e) {
-    ++finds;
-    if (t == e) return t;
-    bdd neg = t & 1u;
-    t ^= neg;
-    e ^= neg;
-    BddVarTable& table = tables[id];
-    const unsigned bits = bits_of(table.slots.size());
-    const std::uint32_t mask = static_cast<std::uint32_t>(table.slots.size() - 1);
-    std::uint32_t h = hash_pair(t, e, bits);
-    for (;;) {
-        std::uint32_t index = table.slots[h];
-        if (index == 0) break;
-        const BddNode& n = nodes[index];
-        if (n.then_ == t && n.else_ == e) return (index << 1) | neg;
-        h = (h + 1) & mask;
-    }
+std::uint32_t BddManager::create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e) {
     if (node_limit > 0 && entries >= node_limit - 1000) throw BddOverflowAbort{};
     std::uint32_t index;
     try {
@@ -101,122 +74,126 @@ bdd BddManager::find(std::uint16_t id, bdd t, bdd e) {
             index = static_cast<std::uint32_t>(nodes.size() - 1);
         }
         BddNode& n = nodes[index];
-        n = BddNode{};
         n.then_ = t;
         n.else_ = e;
         n.id = id;
-        table.slots[h] = index;
+        n.refs = 0;
+        table.slots[h] = BddSlot{t, e, index};
         ++table.entries;
         ++entries;
         ++created;
-        if (table.entries * 2 > table.slots.size()) grow_table(table, nodes);
+        if (table.entries * 2 > table.slots.size()) grow_table(table);
     } catch (const std::bad_alloc&) {
         allocation_failed();
     }
-    return (index << 1) | neg;
+    return index;
+}
+
+void*& BddManager::value_slot(std::uint32_t index) {
+    if (index >= values.size()) values.resize(nodes.size(), nullptr);
+    return values[index];
+}
+
+std::uint16_t& BddManager::prefs_slot(std::uint32_t index) {
+    if (index >= prefs.size()) prefs.resize(nodes.size(), 0);
+    return prefs[index];
+}
+
+void BddManager::begin_walk() {
+    if (stamps.size() < nodes.size()) stamps.resize(nodes.size(), 0);
+    if (++stamp == 0) {
+        std::fill(stamps.begin(), stamps.end(), 0u);
+        stamp = 1;
+    }
 }
 
 // ------------------------------------------------------------------ cache
-
-bool BddManager::cache_lookup(std::uint32_t tag, bdd a, bdd b, bdd& result) {
-    ++lookups;
-    const BddCacheEntry& c = cache[hash_op(tag, a, b, cache_bits)];
-    if (c.tag == tag && c.a == a && c.b == b) {
-        ++hits;
-        result = c.result;
-        return true;
-    }
-    return false;
-}
-
-void BddManager::cache_insert(std::uint32_t tag, bdd a, bdd b, bdd result) {
-    BddCacheEntry& c = cache[hash_op(tag, a, b, cache_bits)];
-    if (c.tag == 0xFFFFFFFEu)
-        ++cache_entries;
-    else
-        ++collisions;
-    c.tag = tag;
-    c.a = a;
-    c.b = b;
-    c.result = result;
-    ++inserts;
-}
 
 void BddManager::cache_clear() {
     for (BddCacheEntry& c : cache) c = BddCacheEntry{};
     cache_entries = 0;
 }
 
-// The cache follows the diagram: it doubles (and is emptied) while the live
-// nodes outnumber its entries.
+// The cache follows the diagram: it doubles while the live nodes outnumber
+// its entries, and the entries it holds move into the larger table.
 void BddManager::maybe_grow_cache() {
     if (cache_bits >= kMaxCacheBits || entries <= static_cast<long>(cache.size())) return;
     unsigned bits = cache_bits;
     while (bits < kMaxCacheBits && (1L << bits) < entries) ++bits;
+    std::vector<BddCacheEntry> bigger;
     try {
-        std::vector<BddCacheEntry> bigger(size_t{1} << bits);
-        cache.swap(bigger);
+        bigger.resize(size_t{1} << bits);
     } catch (const std::bad_alloc&) {
         return;  // keep the current cache
     }
+    long kept = 0;
+    for (const BddCacheEntry& c : cache) {
+        if (c.tag == kBddNoTag) continue;
+        BddCacheEntry& d = bigger[bdd_hash_op(c.tag, c.a, c.b, bits)];
+        if (d.tag == kBddNoTag) ++kept;
+        d = c;
+    }
+    cache.swap(bigger);
     cache_bits = bits;
-    cache_entries = 0;
+    cache_entries = kept;
 }
 
 // ------------------------------------------------------------------ collection
 
 void BddManager::collect() {
+    const size_t n = nodes.size();
+    MarkBits marks(n);
+    marks.set(0);
     // Mark everything reachable from a referenced node.
     std::vector<std::uint32_t> stack;
-    for (std::uint32_t i = 1; i < nodes.size(); ++i) {
-        BddNode& n = nodes[i];
-        if (n.id == kBddFreeId || n.refs == 0 || n.mark) continue;
-        n.mark = 1;
+    for (std::uint32_t i = 1; i < n; ++i) {
+        const BddNode& r = nodes[i];
+        if (r.id == kBddFreeId || r.refs == 0 || marks.test(i)) continue;
+        marks.set(i);
         stack.push_back(i);
         while (!stack.empty()) {
-            std::uint32_t j = stack.back();
+            const BddNode& nd = nodes[stack.back()];
             stack.pop_back();
-            for (bdd child : {nodes[j].then_, nodes[j].else_}) {
-                std::uint32_t c = child >> 1;
-                if (c == 0 || nodes[c].mark) continue;
-                nodes[c].mark = 1;
+            for (bdd child : {nd.then_, nd.else_}) {
+                const std::uint32_t c = child >> 1;
+                if (marks.test(c)) continue;
+                marks.set(c);
                 stack.push_back(c);
             }
         }
     }
     // Entries of the cache whose operands and result all survive stay valid
     // (nodes are freed only here, so no entry can name a reused record).
-    auto alive = [&](bdd h) {
-        const std::uint32_t i = h >> 1;
-        return i == 0 || (i < nodes.size() && nodes[i].id != kBddFreeId && nodes[i].mark);
-    };
+    auto alive = [&](bdd h) { return marks.test(h >> 1); };
     for (BddCacheEntry& c : cache) {
-        if (c.tag == 0xFFFFFFFEu) continue;
+        if (c.tag == kBddNoTag) continue;
         if (alive(c.a) && alive(c.b) && alive(c.result)) continue;
         c = BddCacheEntry{};
         --cache_entries;
     }
-    // Sweep, and rebuild the unique tables from the survivors.
+    // Each variable's table keeps the slots of its surviving nodes.
+    std::vector<BddSlot> kept;
     for (size_t v = 1; v < tables.size(); ++v) {
         BddVarTable& t = tables[v];
-        t.entries = 0;
-        std::fill(t.slots.begin(), t.slots.end(), 0u);
+        kept.clear();
+        for (const BddSlot& s : t.slots)
+            if (s.index != 0 && marks.test(s.index)) kept.push_back(s);
+        if (kept.size() == t.entries) continue;
+        std::fill(t.slots.begin(), t.slots.end(), BddSlot{});
+        for (const BddSlot& s : kept) insert_slot(t, s);
+        t.entries = static_cast<std::uint32_t>(kept.size());
     }
+    // Sweep: the dead records go to the free list with empty slots.
     long swept = 0;
-    for (std::uint32_t i = 1; i < nodes.size(); ++i) {
-        BddNode& n = nodes[i];
-        if (n.id == kBddFreeId) continue;
-        if (!n.mark) {
-            n = BddNode{};
-            n.id = kBddFreeId;
-            free_list.push_back(i);
-            ++swept;
-            continue;
-        }
-        n.mark = 0;
-        BddVarTable& t = tables[n.id];
-        ++t.entries;
-        insert_slot(t, nodes, i);
+    for (std::uint32_t i = 1; i < n; ++i) {
+        BddNode& nd = nodes[i];
+        if (nd.id == kBddFreeId || marks.test(i)) continue;
+        nd = BddNode{};
+        nd.id = kBddFreeId;
+        if (i < values.size()) values[i] = nullptr;
+        if (i < prefs.size()) prefs[i] = 0;
+        free_list.push_back(i);
+        ++swept;
     }
     entries -= swept;
     freed += swept;
@@ -258,7 +235,8 @@ bdd new_var(BddManager* m, bool first) {
     if (m->vars >= m->maxvars) m->maxvars = std::min(2 * m->maxvars, kBddMaxVars);
     const auto id = static_cast<std::uint16_t>(++m->vars);
     BddVarTable t;
-    t.slots.assign(size_t{1} << kInitialTableBits, 0);
+    t.slots.assign(size_t{1} << kInitialTableBits, BddSlot{});
+    t.bits = kInitialTableBits;
     m->tables.push_back(std::move(t));
     if (first) {
         for (long i = 1; i < id; ++i) ++m->position[static_cast<size_t>(i)];

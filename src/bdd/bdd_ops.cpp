@@ -2,8 +2,8 @@
 // solutions and the group-aware operations of phased missions and
 // multi-state components.
 
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "bdd/bdd_internal.h"
 
@@ -41,13 +41,26 @@ bdd and_step(BddManager* m, bdd f, bdd g) {
     if (f > g) std::swap(f, g);
     bdd r;
     if (m->cache_lookup(kTagAnd, f, g, r)) return r;
-    const std::uint32_t x = top_pos(m, f, g);
-    bdd f1, f0, g1, g0;
-    split(m, f, x, f1, f0);
-    split(m, g, x, g1, g0);
-    bdd t = and_step(m, f1, g1);
-    bdd e = and_step(m, f0, g0);
-    r = m->find(id_at(m, x), t, e);
+    // Both operands are internal nodes here; split on the upper variable.
+    const BddNode& nf = m->nodes[f >> 1];
+    const BddNode& ng = m->nodes[g >> 1];
+    const std::uint32_t pf = m->position[nf.id], pg = m->position[ng.id];
+    const std::uint16_t id = pf <= pg ? nf.id : ng.id;
+    bdd f1 = f, f0 = f, g1 = g, g0 = g;
+    if (pf <= pg) {
+        f1 = nf.then_ ^ (f & 1u);
+        f0 = nf.else_ ^ (f & 1u);
+    }
+    if (pg <= pf) {
+        g1 = ng.then_ ^ (g & 1u);
+        g0 = ng.else_ ^ (g & 1u);
+    }
+    // The else pair is looked up only after the whole then recursion: start
+    // loading its cache entry now, so that the two memory waits overlap.
+    __builtin_prefetch(&m->cache_entry(kTagAnd, f0 < g0 ? f0 : g0, f0 < g0 ? g0 : f0));
+    const bdd t = and_step(m, f1, g1);
+    const bdd e = and_step(m, f0, g0);
+    r = m->find(id, t, e);
     m->cache_insert(kTagAnd, f, g, r);
     return r;
 }
@@ -210,22 +223,6 @@ bdd dor_step(BddManager* m, bdd f, bdd g, int n, int dir, std::uint32_t tag) {
     return r;
 }
 
-double fraction_step(const BddManager* m, bdd f, std::unordered_map<std::uint32_t, double>& memo) {
-    if (m->is_const(f)) return f == kOne ? 1.0 : 0.0;
-    const std::uint32_t index = f >> 1;
-    double v;
-    auto it = memo.find(index);
-    if (it != memo.end()) {
-        v = it->second;
-    } else {
-        const BddNode& n = m->nodes[index];
-        bdd t = n.then_, e = n.else_;
-        v = 0.5 * fraction_step(m, t, memo) + 0.5 * fraction_step(m, e, memo);
-        memo.emplace(index, v);
-    }
-    return (f & 1u) ? 1.0 - v : v;
-}
-
 }  // namespace
 
 bdd bdd_and(BddManager* m, bdd f, bdd g) {
@@ -251,8 +248,21 @@ bdd bdd_cofactor(BddManager* m, bdd f, bdd c) {
 
 double bdd_satisfying_fraction(BddManager* m, bdd f) {
     if (f == kBddNull) return 0.0;
-    std::unordered_map<std::uint32_t, double> memo;
-    return fraction_step(m, f, memo);
+    if (m->is_const(f)) return f == kOne ? 1.0 : 0.0;
+    // Bottom-up over the regular nodes: fraction(n) = ½·fraction(then) +
+    // ½·fraction(else), a complemented edge giving 1 − fraction.
+    const BddPostorder order(m, f);
+    std::vector<double> value(order.nodes.size());
+    auto of = [&](bdd h) {
+        if (m->is_const(h)) return h == kOne ? 1.0 : 0.0;
+        const double v = value[order.of(h)];
+        return (h & 1u) ? 1.0 - v : v;
+    };
+    for (size_t k = 0; k < order.nodes.size(); ++k) {
+        const BddNode& n = m->nodes[order.nodes[k] >> 1];
+        value[k] = 0.5 * of(n.then_) + 0.5 * of(n.else_);
+    }
+    return of(f);
 }
 
 bdd bdd_without_p1(BddManager* m, bdd f, bdd g) {

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "bdd/bdd_internal.h"
@@ -18,20 +16,21 @@ std::string fmt(const char* format, auto... args) {
     return buf;
 }
 
-// Visits every internal node below f once (regular indices).
+// Visits every internal node below f once (node indices), parents before
+// children.
 template <class Visit>
-void each_node(const BddManager* m, bdd f, Visit visit) {
+void each_node(BddManager* m, bdd f, Visit visit) {
     if (f == kBddNull || m->is_const(f)) return;
-    std::unordered_set<std::uint32_t> seen;
+    m->begin_walk();
     std::vector<std::uint32_t> stack{f >> 1};
-    seen.insert(f >> 1);
+    m->first_visit(f >> 1);
     while (!stack.empty()) {
         std::uint32_t i = stack.back();
         stack.pop_back();
         visit(i);
         for (bdd c : {m->nodes[i].then_, m->nodes[i].else_}) {
             if ((c >> 1) == 0) continue;
-            if (seen.insert(c >> 1).second) stack.push_back(c >> 1);
+            if (m->first_visit(c >> 1)) stack.push_back(c >> 1);
         }
     }
 }
@@ -42,25 +41,25 @@ void each_node(const BddManager* m, bdd f, Visit visit) {
 
 void bdd_set_value(BddManager* m, bdd f, void* p) {
     if (f == kBddNull || m->is_const(f)) return;
-    m->nodes[f >> 1].value = p;
+    m->value_slot(f >> 1) = p;
 }
 
 void* bdd_get_value(BddManager* m, bdd f) {
     if (f == kBddNull || m->is_const(f)) return nullptr;
-    return m->nodes[f >> 1].value;
+    return m->value_at(f >> 1);
 }
 
 void bdd_clear_value(BddManager* m, bdd f, void (*free_fn)(void*)) {
-    if (f == kBddNull || m->is_const(f)) return;
+    if (f == kBddNull || m->is_const(f) || m->values.empty()) return;
     std::vector<std::uint32_t> stack{f >> 1};
     while (!stack.empty()) {
         std::uint32_t i = stack.back();
         stack.pop_back();
-        BddNode& n = m->nodes[i];
-        if (n.value == nullptr) continue;
-        if (free_fn) free_fn(n.value);
-        n.value = nullptr;
-        for (bdd c : {n.then_, n.else_})
+        if (m->value_at(i) == nullptr) continue;
+        void*& slot = m->values[i];
+        if (free_fn) free_fn(slot);
+        slot = nullptr;
+        for (bdd c : {m->nodes[i].then_, m->nodes[i].else_})
             if ((c >> 1) != 0) stack.push_back(c >> 1);
     }
 }
@@ -69,44 +68,93 @@ void bdd_clear_value(BddManager* m, bdd f, void (*free_fn)(void*)) {
 
 void bdd_set_prefs(BddManager* m, bdd f, unsigned n) {
     if (f == kBddNull || m->is_const(f)) return;
-    m->nodes[f >> 1].prefs = static_cast<std::uint16_t>(n > kBddPrefsMax ? kBddPrefsMax : n);
+    m->prefs_slot(f >> 1) = static_cast<std::uint16_t>(n > kBddPrefsMax ? kBddPrefsMax : n);
 }
 
 unsigned bdd_get_prefs(BddManager* m, bdd f) {
     if (f == kBddNull || m->is_const(f)) return kBddPrefsMax;
-    return m->nodes[f >> 1].prefs;
+    return m->prefs_at(f >> 1);
 }
 
 void bdd_inc_prefs(BddManager* m, bdd f) {
     if (f == kBddNull || m->is_const(f)) return;
-    std::uint16_t& p = m->nodes[f >> 1].prefs;
+    std::uint16_t& p = m->prefs_slot(f >> 1);
     if (p != kBddPrefsMax) ++p;
 }
 
 void bdd_dec_prefs(BddManager* m, bdd f) {
     if (f == kBddNull || m->is_const(f)) return;
-    std::uint16_t& p = m->nodes[f >> 1].prefs;
-    if (p != 0 && p != kBddPrefsMax) --p;
+    if (m->prefs_at(f >> 1) == 0) return;
+    std::uint16_t& p = m->prefs[f >> 1];
+    if (p != kBddPrefsMax) --p;
 }
 
 void bdd_clear_prefs(BddManager* m, bdd f) {
-    each_node(m, f, [&](std::uint32_t i) { m->nodes[i].prefs = 0; });
+    if (m->prefs.empty()) return;
+    each_node(m, f, [&](std::uint32_t i) {
+        if (i < m->prefs.size()) m->prefs[i] = 0;
+    });
 }
 
 void bdd_set_all_prefs(BddManager* m, bdd f) {
     if (f == kBddNull || m->is_const(f)) return;
+    m->prefs_slot(f >> 1);  // sizes the counters to the node array
     std::vector<std::uint32_t> stack{f >> 1};
     while (!stack.empty()) {
         std::uint32_t i = stack.back();
         stack.pop_back();
-        BddNode& n = m->nodes[i];
-        const bool first = n.prefs == 0;
-        if (n.prefs != kBddPrefsMax) ++n.prefs;
+        std::uint16_t& p = m->prefs[i];
+        const bool first = p == 0;
+        if (p != kBddPrefsMax) ++p;
         if (!first) continue;
-        for (bdd c : {n.then_, n.else_})
+        for (bdd c : {m->nodes[i].then_, m->nodes[i].else_})
             if ((c >> 1) != 0) stack.push_back(c >> 1);
     }
 }
+
+// ------------------------------------------------------------------ walks
+
+void bdd_postorder(BddManager* m, bdd root, std::vector<bdd>& out) {
+    out.clear();
+    if (root == kBddNull || m->is_const(root)) return;
+    m->begin_walk();
+    // A node is emitted (and stamped done) when popped the second time,
+    // after its children. A node may be pushed by several parents before it
+    // is done; the later frames find it done and are dropped.
+    struct Frame {
+        std::uint32_t index;
+        bool expanded;
+    };
+    auto done = [&](std::uint32_t i) { return m->stamps[i] == m->stamp; };
+    std::vector<Frame> stack{{root >> 1, false}};
+    while (!stack.empty()) {
+        Frame& fr = stack.back();
+        const std::uint32_t i = fr.index;
+        if (fr.expanded) {
+            stack.pop_back();
+            if (m->first_visit(i)) out.push_back(i << 1);
+            continue;
+        }
+        if (done(i)) {
+            stack.pop_back();
+            continue;
+        }
+        fr.expanded = true;
+        const BddNode& n = m->nodes[i];
+        const std::uint32_t hi = n.then_ >> 1, lo = n.else_ >> 1;
+        // The else-child is pushed last so that it is finished first.
+        if (hi != 0 && !done(hi)) stack.push_back({hi, false});
+        if (lo != 0 && !done(lo)) stack.push_back({lo, false});
+    }
+}
+
+BddPostorder::BddPostorder(BddManager* m, bdd root) {
+    bdd_postorder(m, root, nodes);
+    number_.assign(static_cast<size_t>(bdd_node_capacity(m)), 0);
+    for (size_t k = 0; k < nodes.size(); ++k) number_[nodes[k] >> 1] = static_cast<std::uint32_t>(k + 1);
+}
+
+long bdd_node_capacity(BddManager* m) { return static_cast<long>(m->nodes.size()); }
 
 // ------------------------------------------------------------------ size
 
@@ -118,7 +166,16 @@ long bdd_size(BddManager* m, bdd f, int negout) {
         return count;
     }
     // Functions rather than nodes: a node reached with both polarities is two.
-    std::unordered_set<bdd> seen{f};
+    // Stamps mark the regular polarity; a second array the complemented one.
+    m->begin_walk();
+    std::vector<bool> negative_seen(m->nodes.size(), false);
+    auto first = [&](bdd g) {
+        if ((g & 1u) == 0) return m->first_visit(g >> 1);
+        if (negative_seen[g >> 1]) return false;
+        negative_seen[g >> 1] = true;
+        return true;
+    };
+    first(f);
     std::vector<bdd> stack{f};
     long count = 0;
     while (!stack.empty()) {
@@ -127,7 +184,7 @@ long bdd_size(BddManager* m, bdd f, int negout) {
         ++count;
         if (m->is_const(g)) continue;
         for (bdd c : {m->then_of(g), m->else_of(g)})
-            if (seen.insert(c).second) stack.push_back(c);
+            if (first(c)) stack.push_back(c);
     }
     return count;
 }
@@ -173,13 +230,17 @@ std::string bdd_stats(BddManager* m) {
 
 namespace {
 
+// The graph as nested if/else text, one line at a time. A node reached more
+// than once is numbered the first time it prints and named by its number
+// afterwards. Iterative, so that deep diagrams print as well as wide ones.
 struct Printer {
-    const BddManager* m;
+    BddManager* m;
     const BddNamingFn& names;
-    std::unordered_map<std::uint32_t, int> parents;                // regular node -> times reached
-    std::unordered_map<std::uint32_t, std::pair<int, bdd>> numbers;  // printed shared node -> (number, polarity)
+    const BddTextSink& sink;
+    std::vector<std::uint8_t> reached;   // per node index: 0, 1 or 2 (= more than once)
+    std::vector<int> number;             // per node index: printed number, 0 when none yet
+    std::vector<std::uint8_t> polarity;  // complement bit of the numbered print
     int next_number = 1;
-    std::string out;
 
     std::string name_of(bdd f) const {
         const long pos = static_cast<long>(m->pos_of(f));
@@ -188,52 +249,95 @@ struct Printer {
     }
 
     void count(bdd root) {
-        std::vector<bdd> stack{root};
+        reached.assign(m->nodes.size(), 0);
+        std::vector<std::uint32_t> stack{root >> 1};
         while (!stack.empty()) {
-            bdd f = stack.back();
+            const std::uint32_t i = stack.back();
             stack.pop_back();
-            if (m->is_const(f)) continue;
-            if (parents[f >> 1]++ > 0) continue;
-            stack.push_back(m->nodes[f >> 1].then_);
-            stack.push_back(m->nodes[f >> 1].else_);
+            if (i == 0) continue;
+            if (reached[i]++ > 0) {
+                reached[i] = 2;
+                continue;
+            }
+            stack.push_back(m->nodes[i].then_ >> 1);
+            stack.push_back(m->nodes[i].else_ >> 1);
         }
     }
 
-    void print(bdd f, int indent) {
-        const std::string pad(static_cast<size_t>(indent), ' ');
-        if (m->is_const(f)) {
-            out += pad + (f == 0 ? "1\n" : "0\n");
-            return;
+    void line(int indent, const std::string& text) {
+        std::string s(static_cast<size_t>(indent), ' ');
+        s += text;
+        s += '\n';
+        sink(s);
+    }
+
+    void print(bdd root) {
+        number.assign(m->nodes.size(), 0);
+        polarity.assign(m->nodes.size(), 0);
+        struct Frame {
+            bdd f;
+            int indent;
+            int stage;  // 0 header, 1 else part, 2 closing line
+            std::string name;
+        };
+        std::vector<Frame> stack;
+        auto open = [&](bdd f, int indent) {
+            if (m->is_const(f)) {
+                line(indent, f == 0 ? "1" : "0");
+                return;
+            }
+            const std::uint32_t index = f >> 1;
+            if (number[index] != 0) {
+                const bool flipped = (f & 1u) != polarity[index];
+                line(indent, (flipped ? "!" : "") + fmt("subformula %d", number[index]));
+                return;
+            }
+            std::string prefix;
+            if (reached[index] > 1) {
+                number[index] = next_number;
+                polarity[index] = static_cast<std::uint8_t>(f & 1u);
+                prefix = fmt("%d: ", next_number++);
+            }
+            std::string name = name_of(f);
+            line(indent, prefix + "if " + name);
+            stack.push_back(Frame{f, indent, 0, std::move(name)});
+        };
+        open(root, 0);
+        while (!stack.empty()) {
+            Frame& fr = stack.back();
+            const bdd f = fr.f;
+            const int indent = fr.indent;
+            if (fr.stage == 0) {
+                fr.stage = 1;
+                open(m->then_of(f), indent + 2);
+            } else if (fr.stage == 1) {
+                fr.stage = 2;
+                line(indent, "else if !" + fr.name);
+                open(m->else_of(f), indent + 2);
+            } else {
+                line(indent, "endif " + fr.name);
+                stack.pop_back();
+            }
         }
-        const std::uint32_t index = f >> 1;
-        auto seen = numbers.find(index);
-        if (seen != numbers.end()) {
-            const bool flipped = (f & 1u) != seen->second.second;
-            out += pad + (flipped ? "!" : "") + fmt("subformula %d\n", seen->second.first);
-            return;
-        }
-        std::string prefix;
-        if (parents[index] > 1) {
-            numbers.emplace(index, std::make_pair(next_number, f & 1u));
-            prefix = fmt("%d: ", next_number++);
-        }
-        const std::string name = name_of(f);
-        out += pad + prefix + "if " + name + "\n";
-        print(m->then_of(f), indent + 2);
-        out += pad + "else if !" + name + "\n";
-        print(m->else_of(f), indent + 2);
-        out += pad + "endif " + name + "\n";
     }
 };
 
 }  // namespace
 
-std::string bdd_print_bdd(BddManager* m, bdd f, const BddNamingFn& names) {
-    if (f == kBddNull) return "overflow\n";
-    Printer p{m, names, {}, {}, 1, {}};
+void bdd_print_bdd(BddManager* m, bdd f, const BddNamingFn& names, const BddTextSink& sink) {
+    if (f == kBddNull) {
+        sink("overflow\n");
+        return;
+    }
+    Printer p{m, names, sink, {}, {}, {}, 1};
     p.count(f);
-    p.print(f, 0);
-    return p.out;
+    p.print(f);
+}
+
+std::string bdd_print_bdd(BddManager* m, bdd f, const BddNamingFn& names) {
+    std::string out;
+    bdd_print_bdd(m, f, names, [&](const std::string& s) { out += s; });
+    return out;
 }
 
 }  // namespace corvel

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
@@ -22,8 +24,6 @@ std::uint64_t add_sat(std::uint64_t a, std::uint64_t b) {
 }
 
 bool is_event(int type) { return type == NT_LEAF || type == NT_REPEAT; }
-
-void delete_expo(void* p) { delete static_cast<Exponomial*>(p); }
 
 // ------------------------------------------------------------------ structure tree
 
@@ -203,9 +203,19 @@ void fbdd_ordering(FtBddInfo& info) {
     }
 }
 
+// A null result means the diagram reached the manager's node limit.
+bdd ftbdd_checked(Interpreter& in, BddManager* m, bdd f) {
+    if (f == kBddNull) {
+        const long limit = bdd_node_limit(m, 0);
+        bdd_node_limit(m, limit);
+        in.err.error(150, kInternal, format_string("s_ftbdd for BDD (more than %ld nodes)", limit), false);
+    }
+    return f;
+}
+
 // Generation in index order (children first); a child's diagram is freed
 // once its last parent has used it, and every named gate keeps its function.
-void fbdd_generate(FtBddInfo& info) {
+void fbdd_generate(Interpreter& in, FtBddInfo& info) {
     BddManager* m = info.m;
     std::vector<int> users(info.st.size(), 0);
     for (const StructureNode& s : info.st)
@@ -223,7 +233,7 @@ void fbdd_generate(FtBddInfo& info) {
                 if (f == kBddNull) {
                     f = bdd_identity(m, c.b);
                 } else {
-                    bdd next = s.type == NT_MIN ? bdd_or(m, f, c.b) : bdd_and(m, f, c.b);
+                    bdd next = ftbdd_checked(in, m, s.type == NT_MIN ? bdd_or(m, f, c.b) : bdd_and(m, f, c.b));
                     bdd_free(m, f);
                     f = next;
                 }
@@ -255,77 +265,44 @@ std::string var_name(const SystemRecord& sys, const FtBddInfo& info, long pos) {
 
 // ------------------------------------------------------------------ evaluation
 
-struct DiagramEvaluator {
-    BddManager* m;
-    const SystemRecord& sys;
-    const FtBddInfo& info;
-    const Tolerances& tol;
-
-    // The value of a child: a copy while other parents still need it, else
-    // taken over; through a complemented edge 1 − value.
-    Exponomial take(bdd child) {
-        bdd_dec_prefs(m, child);
-        auto* v = static_cast<Exponomial*>(bdd_get_value(m, child));
-        Exponomial r;
-        if (bdd_get_prefs(m, child) > 0) {
-            r = *v;
-        } else {
-            r = std::move(*v);
-            delete v;
-            bdd_set_value(m, child, nullptr);
-        }
-        if (bdd_is_complemented(child)) negate_and_add_scalar(r, 1.0, tol);
-        return r;
+// One node's value F·(R − L) + L from its children's values (null for a
+// terminal child, whose constant is given by the handle); R's value is used
+// up as the difference.
+Exponomial node_value(const Exponomial& F, bdd L, bdd R, const Exponomial* Lx, Exponomial* Rx,
+                      const Tolerances& tol) {
+    const double lv = L == 0 ? 1.0 : 0.0, rv = R == 0 ? 1.0 : 0.0;  // handle 0 is the constant one
+    Exponomial value;
+    if (!Lx && !Rx) {
+        value = F;
+        if (lv == 1.0) negate_and_add_scalar(value, 1.0, tol);
+        return value;
     }
-
-    void step(bdd node) {
-        node = bdd_regular(node);
-        if (bdd_get_value(m, node) != nullptr) return;
-        const bdd L = bdd_else(m, node), R = bdd_then(m, node);
-        if (!bdd_is_constant(m, L)) step(L);
-        if (!bdd_is_constant(m, R)) step(R);
-        const bool lc = bdd_is_constant(m, L), rc = bdd_is_constant(m, R);
-        const double lv = L == bdd_one(m) ? 1.0 : 0.0, rv = R == bdd_one(m) ? 1.0 : 0.0;
-        Exponomial Lx, Rx;
-        if (!lc) Lx = take(L);
-        if (!rc) Rx = take(R);
-        const Exponomial& F = sys.nodes[static_cast<size_t>(info.listvar[static_cast<size_t>(bdd_if_index(m, node))])].dist;
-        auto* value = new Exponomial;
-        if (lc && rc) {
-            *value = F;
-            if (lv == 1.0) negate_and_add_scalar(*value, 1.0, tol);
-        } else {
-            Exponomial D;
-            if (lc) {
-                D = Rx;
-                subtract_scalar(D, lv, tol);
-            } else if (rc) {
-                D = Lx;
-                negate_and_add_scalar(D, rv, tol);
-            } else {
-                D = Rx;
-                subtract_expos(Lx, D, tol);
-            }
-            multiply_expos(F, D, *value, tol);
-            if (lc)
-                subtract_scalar(*value, -lv, tol);
-            else
-                add_expos(Lx, *value, tol);
-        }
-        bdd_set_value(m, node, value);
+    Exponomial D;
+    if (!Lx) {
+        D = std::move(*Rx);
+        subtract_scalar(D, lv, tol);
+    } else if (!Rx) {
+        D = *Lx;
+        negate_and_add_scalar(D, rv, tol);
+    } else {
+        D = std::move(*Rx);
+        subtract_expos(*Lx, D, tol);
     }
-};
+    multiply_expos(F, D, value, tol);
+    if (!Lx)
+        subtract_scalar(value, -lv, tol);
+    else
+        add_expos(*Lx, value, tol);
+    return value;
+}
 
 }  // namespace
 
 FtBddInfo::FtBddInfo() : m(bdd_init()) {}
 
-FtBddInfo::~FtBddInfo() {
-    if (root != kBddNull) bdd_clear_value(m, root, delete_expo);
-    bdd_quit(m);
-}
+FtBddInfo::~FtBddInfo() { bdd_quit(m); }
 
-std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys) {
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys, long node_limit) {
     TreeModel& tm = tree_model(sys);
     rewrite_kofn(in, sys, tm.root);
     auto info = std::make_unique<FtBddInfo>();
@@ -337,33 +314,62 @@ std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord&
     read_tree(in, sys, *info);
     fix_tree(*info);
     fbdd_ordering(*info);
-    fbdd_generate(*info);
+    bdd_node_limit(info->m, node_limit);
+    fbdd_generate(in, *info);
     if (in.settings.debug[kDebugFtree]) {
         in.out.write("BDD Statistics:\n");
         in.out.printf("Size of BDD for Tree = %ld\n", bdd_size(info->m, info->root, 0));
         in.out.write(bdd_stats(info->m));
         in.out.write("========= bdd tree\n");
         const FtBddInfo& i = *info;
-        in.out.write(bdd_print_bdd(info->m, info->root, [&](long pos) { return var_name(sys, i, pos); }));
+        bdd_print_bdd(
+            info->m, info->root, [&](long pos) { return var_name(sys, i, pos); },
+            [&](const std::string& text) { in.out.write(text); });
     }
     return info;
 }
 
+// Bottom-up over the regular nodes of f in flat arrays: each node's parent
+// count within f (the root counts one more), and its value, which is copied
+// while other parents still need it and handed over to the last one.
 Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f) {
     BddManager* m = info.m;
     if (f == bdd_zero(m)) return Exponomial::constant(0.0);
     if (f == bdd_one(m)) return Exponomial::constant(1.0);
     const Tolerances& tol = in.settings.tol;
-    bdd_clear_prefs(m, f);
-    bdd_set_all_prefs(m, f);
-    DiagramEvaluator ev{m, sys, info, tol};
-    ev.step(f);
-    bdd_dec_prefs(m, f);
-    auto* v = static_cast<Exponomial*>(bdd_get_value(m, f));
-    Exponomial r = std::move(*v);
-    bdd_clear_value(m, f, delete_expo);
-    if (bdd_is_complemented(f)) negate_and_add_scalar(r, 1.0, tol);
-    return r;
+    const BddPostorder order(m, f);
+    const size_t n = order.nodes.size();
+    std::vector<std::uint32_t> parents(n, 0);
+    for (bdd h : order.nodes)
+        for (bdd c : {bdd_then(m, h), bdd_else(m, h)})
+            if (!bdd_is_constant(m, c)) ++parents[order.of(c)];
+    ++parents[order.of(f)];
+    std::vector<std::unique_ptr<Exponomial>> value(n);
+    // The value of a child (through a complemented edge 1 − value).
+    auto take = [&](bdd child) {
+        const std::uint32_t c = order.of(child);
+        Exponomial r;
+        if (--parents[c] > 0) {
+            r = *value[c];
+        } else {
+            r = std::move(*value[c]);
+            value[c].reset();
+        }
+        if (bdd_is_complemented(child)) negate_and_add_scalar(r, 1.0, tol);
+        return r;
+    };
+    Exponomial Lx, Rx;
+    for (size_t k = 0; k < n; ++k) {
+        const bdd node = order.nodes[k];
+        const bdd L = bdd_else(m, node), R = bdd_then(m, node);
+        const bool lc = bdd_is_constant(m, L), rc = bdd_is_constant(m, R);
+        if (!lc) Lx = take(L);
+        if (!rc) Rx = take(R);
+        const size_t rec = static_cast<size_t>(info.listvar[static_cast<size_t>(bdd_if_index(m, node))]);
+        value[k] = std::make_unique<Exponomial>(
+            node_value(sys.nodes[rec].dist, L, R, lc ? nullptr : &Lx, rc ? nullptr : &Rx, tol));
+    }
+    return take(f);
 }
 
 Exponomial ftbdd_form_gate_exponomial(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int node) {
@@ -388,9 +394,9 @@ double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int
         // A component that never got a variable does not affect the top event.
         return 0.0;
     }
-    bdd f1 = bdd_cofactor(m, info.root, x);
+    bdd f1 = ftbdd_checked(in, m, bdd_cofactor(m, info.root, x));
     bdd nx = bdd_not(m, x);
-    bdd f0 = bdd_cofactor(m, info.root, nx);
+    bdd f0 = ftbdd_checked(in, m, bdd_cofactor(m, info.root, nx));
     double result = 0.0;
     if (kind == Kw::Simpt) {
         result = (bdd_satisfying_fraction(m, f1) - bdd_satisfying_fraction(m, f0)) / 2.0;
@@ -460,7 +466,7 @@ std::vector<int> components_in_order(const SystemRecord& sys, const FtBddInfo& i
 }
 
 void print_sets(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int mode) {
-    bdd s = bdd_minsol(info.m, info.root, mode);
+    bdd s = ftbdd_checked(in, info.m, bdd_minsol(info.m, info.root, mode));
     std::vector<int> state(sys.nodes.size(), 0);
     const std::vector<int> comps = components_in_order(sys, info);
     bool first = true;

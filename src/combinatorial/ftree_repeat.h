@@ -55,7 +55,13 @@ struct FtBddInfo {
 
 // Builds the structure tree, the variable order and the BDD of the top event
 // (and of every named gate) into a new FtBddInfo.
-std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys);
+// A diagram of more than this many live nodes stops the analysis with
+// error 150 instead of exhausting the memory: with an unlucky variable order
+// (a repeated event placed early and used again far down the order) the
+// diagram grows exponentially with the number of such events.
+constexpr long kFtreeNodeLimit = 30000000;
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys,
+                                                  long node_limit = kFtreeNodeLimit);
 // The failure-time distribution of `f` by the expansion F·(R − L) + L.
 Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f);
 // The distribution of gate or event `node` (transfers followed; a loop is

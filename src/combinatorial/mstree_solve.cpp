@@ -233,8 +233,9 @@ MstreeAnalysis& analyze_mstree_with_bdd(Interpreter& in, SystemRecord& sys) {
         in.out.write(bdd_stats(a.m));
         for (int top : a.tops) {
             in.out.printf("==== BDD for %s:\n", sys.names[top].c_str());
-            in.out.write(bdd_print_bdd(a.m, a.gate_bdd[static_cast<size_t>(top)],
-                                       [&](long pos) { return variable_name(sys, a, pos); }));
+            bdd_print_bdd(
+                a.m, a.gate_bdd[static_cast<size_t>(top)], [&](long pos) { return variable_name(sys, a, pos); },
+                [&](const std::string& text) { in.out.write(text); });
         }
     }
     return a;

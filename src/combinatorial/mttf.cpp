@@ -4,7 +4,6 @@
 #include <cmath>
 #include <unordered_map>
 
-#include "bdd/bdd_walk.h"
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
 #include "interp/interpreter.h"
@@ -71,22 +70,24 @@ AvailFreq bdd_avail_freq(BddManager* m, bdd root, bool var_true_is_up, bdd up_te
     // of a component move the function from its up cofactor to its down
     // cofactor; in a coherent system one of the two always dominates, which
     // makes |A_up − A_down|·λ·a the frequency contributed there.
-    std::unordered_map<bdd, AvailFreq> memo;
+    const BddPostorder order(m, root);
+    std::vector<AvailFreq> memo(order.nodes.size());
     auto of = [&](bdd h) -> AvailFreq {
         if (bdd_is_constant(m, h)) return {h == up_terminal ? 1.0 : 0.0, 0.0};
-        AvailFreq v = memo.at(bdd_regular(h));
+        AvailFreq v = memo[order.of(h)];
         if (bdd_is_complemented(h)) v.avail = 1.0 - v.avail;
         return v;
     };
-    bdd_walk_bottom_up(m, root, [&](bdd h) {
+    for (size_t k = 0; k < order.nodes.size(); ++k) {
+        const bdd h = order.nodes[k];
         const bdd hi = bdd_then(m, h), lo = bdd_else(m, h);
         const AvailFreq up = of(var_true_is_up ? hi : lo), down = of(var_true_is_up ? lo : hi);
         const DiagramRates c = component(h);
         AvailFreq r;
         r.avail = c.a * up.avail + (1.0 - c.a) * down.avail;
         r.freq = std::fabs(up.avail - down.avail) * c.lambda * c.a + (1.0 - c.a) * down.freq + c.a * up.freq;
-        memo.emplace(h, r);
-    });
+        memo[k] = r;
+    }
     return of(root);
 }
 

@@ -186,11 +186,14 @@ std::unique_ptr<PmsAnalysis> build_mission(Interpreter& in, SystemRecord& sys, P
         in.out.write(bdd_stats(m));
         in.out.write("========= bdd tree\n");
         const PmsAnalysis& ar = *a;
-        in.out.write(bdd_print_bdd(m, root, [&](long pos) {
-            const int c = static_cast<int>(pos / ar.nphase);
-            const int j = ar.nphase - 1 - static_cast<int>(pos % ar.nphase);
-            return format_string("%s(%d)", ar.comp_names[static_cast<size_t>(c)].c_str(), j + 1);
-        }));
+        bdd_print_bdd(
+            m, root,
+            [&](long pos) {
+                const int c = static_cast<int>(pos / ar.nphase);
+                const int j = ar.nphase - 1 - static_cast<int>(pos % ar.nphase);
+                return format_string("%s(%d)", ar.comp_names[static_cast<size_t>(c)].c_str(), j + 1);
+            },
+            [&](const std::string& text) { in.out.write(text); });
     }
     (void)sys;
     return a;

@@ -140,10 +140,13 @@ std::unique_ptr<RgBddInfo> rgbdd_generate(Interpreter& in, SystemRecord& sys, co
         in.out.write(bdd_stats(m));
         in.out.write("========= bdd tree\n");
         const RgBddInfo& i = *info;
-        in.out.write(bdd_print_bdd(m, info->root, [&](long pos) {
-            bdd v = bdd_var_with_index(i.m, pos);
-            return v == kBddNull ? std::string("?") : rg_edge_label(sys, i.edge_of(v));
-        }));
+        bdd_print_bdd(
+            m, info->root,
+            [&](long pos) {
+                bdd v = bdd_var_with_index(i.m, pos);
+                return v == kBddNull ? std::string("?") : rg_edge_label(sys, i.edge_of(v));
+            },
+            [&](const std::string& text) { in.out.write(text); });
     }
     return info;
 }
@@ -267,10 +270,13 @@ void print_sets(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int m
     if (in.settings.debug[kDebugRelgraph]) {
         in.out.printf(mode == 0 ? "Size of minimal BDD (C) for Tree = %ld\n" : "Size of minimal BDD (P) for Tree = %ld\n",
                       bdd_size(m, s, 0));
-        in.out.write(bdd_print_bdd(m, s, [&](long pos) {
-            bdd v = bdd_var_with_index(m, pos);
-            return v == kBddNull ? std::string("?") : rg_edge_label(sys, info.edge_of(v));
-        }));
+        bdd_print_bdd(
+            m, s,
+            [&](long pos) {
+                bdd v = bdd_var_with_index(m, pos);
+                return v == kBddNull ? std::string("?") : rg_edge_label(sys, info.edge_of(v));
+            },
+            [&](const std::string& text) { in.out.write(text); });
     }
     std::vector<int> state(sys.edges.size(), 0);
     bool first = true;

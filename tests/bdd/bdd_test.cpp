@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "bdd/bdd.h"
+#include "bdd/bdd_internal.h"
 #include "symbols/errors.h"
 
 namespace corvel {
@@ -434,6 +437,113 @@ TEST(BddPackage, FatalErrorsExitWithStatusOne) {
     }
     EXPECT_EQ(status, 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "BDD library: error: bdd_cofactor: second argument is false\n");
+}
+
+// OR over i < k of (v[i] AND v[2k-1-i]): the pairs cross, so the diagram
+// has about 2^(k+1) nodes.
+bdd crossed_pairs(BddManager* m, const std::vector<bdd>& v, size_t first, int k) {
+    bdd f = bdd_identity(m, bdd_zero(m));
+    for (int i = 0; i < k && f != kBddNull; ++i) {
+        bdd p = bdd_and(m, v[first + static_cast<size_t>(i)], v[first + static_cast<size_t>(2 * k - 1 - i)]);
+        bdd next = bdd_or(m, f, p);
+        bdd_free(m, p);
+        bdd_free(m, f);
+        f = next;
+    }
+    return f;
+}
+
+TEST(BddPackage, PostorderListsEveryNodeOnceAfterItsChildren) {
+    std::mt19937 rng(77);
+    for (int round = 0; round < 30; ++round) {
+        Manager g;
+        BddManager* m = g.m;
+        std::vector<bdd> vars = make_vars(m, 3 + round % 7);
+        Built a = random_function(m, vars, rng, 7, false);
+        const BddPostorder order(m, a.f);
+        if (bdd_is_constant(m, a.f)) {
+            EXPECT_TRUE(order.nodes.empty());
+            continue;
+        }
+        EXPECT_EQ(static_cast<long>(order.nodes.size()) + 1, bdd_size(m, a.f, 0));
+        EXPECT_EQ(order.nodes.back(), bdd_regular(a.f));
+        for (size_t k = 0; k < order.nodes.size(); ++k) {
+            const bdd h = order.nodes[k];
+            EXPECT_FALSE(bdd_is_complemented(h));
+            EXPECT_EQ(order.of(h), k);
+            for (bdd c : {bdd_then(m, h), bdd_else(m, h)}) {
+                if (bdd_is_constant(m, c)) continue;
+                ASSERT_TRUE(order.contains(c));
+                EXPECT_LT(order.of(c), k) << "a child listed after its parent";
+            }
+        }
+        bdd_free(m, a.f);
+    }
+}
+
+// The limit counts garbage that no collection has reclaimed yet; an
+// operation that reaches it collects and tries again, so it fails only when
+// the live nodes really are too many.
+TEST(BddPackage, NodeLimitCollectsGarbageBeforeGivingUp) {
+    Manager g;
+    BddManager* m = g.m;
+    std::vector<bdd> v = make_vars(m, 60);
+    bdd_node_limit(m, 12000);
+    // No collection at the start of operations: the garbage stays until an
+    // operation runs into the limit.
+    m->gc_limit = 1L << 30;
+    bdd junk = crossed_pairs(m, v, 0, 12);  // about 8 000 nodes
+    ASSERT_NE(junk, kBddNull);
+    bdd_free(m, junk);
+    const long before = bdd_total_nodes(m);
+    ASSERT_GT(before, 7000);  // still there: nothing collected yet
+    bdd f = crossed_pairs(m, v, 30, 11);  // about 4 000 more
+    ASSERT_NE(f, kBddNull);
+    EXPECT_FALSE(bdd_overflow(m));
+    EXPECT_EQ(bdd_stats(m).find("Number of garbage collections: 0\n"), std::string::npos);
+    EXPECT_LT(bdd_total_nodes(m), before);
+    // f is the crossed-pairs function of v[30..51]: check it on assignments.
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<bool> x(60);
+        for (size_t i = 0; i < 60; ++i) x[i] = rng() % 2 == 0;
+        bool want = false;
+        for (int i = 0; i < 11; ++i) want = want || (x[static_cast<size_t>(30 + i)] && x[static_cast<size_t>(30 + 21 - i)]);
+        bdd h = f;
+        while (!bdd_is_constant(m, h)) h = x[static_cast<size_t>(bdd_if_index(m, h))] ? bdd_then(m, h) : bdd_else(m, h);
+        EXPECT_EQ(h == bdd_one(m), want);
+    }
+    // Live nodes beyond the limit still give null.
+    bdd big = crossed_pairs(m, v, 0, 14);
+    EXPECT_EQ(big, kBddNull);
+    EXPECT_TRUE(bdd_overflow(m));
+}
+
+TEST(BddPackage, PrintingStreamsLinesAndHandlesDeepDiagrams) {
+    Manager g;
+    BddManager* m = g.m;
+    const int n = 300;
+    std::vector<bdd> v = make_vars(m, n);
+    bdd f = bdd_identity(m, bdd_one(m));
+    for (int i = n - 1; i >= 0; --i) {
+        bdd next = bdd_and(m, v[static_cast<size_t>(i)], f);
+        bdd_free(m, f);
+        f = next;
+    }
+    std::vector<std::string> lines;
+    bdd_print_bdd(m, f, nullptr, [&](const std::string& text) { lines.push_back(text); });
+    std::string joined;
+    for (const std::string& l : lines) joined += l;
+    EXPECT_EQ(joined, bdd_print_bdd(m, f));
+    // A chain of n tests: per variable "if", "else if", "endif" and its
+    // else-part "0", and the one "1" at the bottom; nested two spaces deeper
+    // per level, so the last "1" is indented by 2n.
+    ASSERT_EQ(lines.size(), static_cast<size_t>(4 * n + 1));
+    for (const std::string& l : lines) EXPECT_EQ(l.back(), '\n');
+    EXPECT_EQ(lines[0], "if var.1\n");
+    EXPECT_EQ(lines[static_cast<size_t>(n)], std::string(static_cast<size_t>(2 * n), ' ') + "1\n");
+    EXPECT_EQ(lines.back(), "endif var.1\n");
+    EXPECT_DOUBLE_EQ(bdd_satisfying_fraction(m, f), std::ldexp(1.0, -n));
 }
 
 }  // namespace
