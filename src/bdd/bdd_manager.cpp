@@ -6,6 +6,7 @@
 
 #include "bdd/bdd_internal.h"
 #include "symbols/errors.h"
+#include "symbols/progress.h"
 
 namespace corvel {
 
@@ -109,6 +110,7 @@ bdd BddManager::find(std::uint16_t id, bdd t, bdd e) {
         ++table.entries;
         ++entries;
         ++created;
+        progress::update("BDD construction", "nodes", static_cast<std::uint64_t>(entries));
         if (table.entries * 2 > table.slots.size()) grow_table(table, nodes);
     } catch (const std::bad_alloc&) {
         allocation_failed();
