@@ -381,6 +381,36 @@ TEST(TableCsv, EveryKindOfTableIsSavedWithThePrintedValuesAndTitles) {
     EXPECT_EQ(out, run(text, "", ""));
 }
 
+TEST(TableCsv, ChainTablesOfRewardsAndStatesAreSavedToo) {
+    TempDir dir;
+    // a -> b at rate 1, b -> c at rate 2, reward rates 1 in a and 2 in b:
+    // P(a, t) = e^(-t), P(b, t) = e^(-t) - e^(-2t); the reward until
+    // absorption is the sum of two unit exponentials, F(r) = 1 - e^(-r)(1 + r);
+    // the expected reward rate at t is 3e^(-t) - 2e^(-2t).
+    const std::string text =
+        "markov acyc\na b 1\nb c 2\nreward\na 1\nb 2\nend\na 1\nend\n"
+        "eval(acyc) 0 2 0.5 reward\neval(acyc, b) 0 2 0.5\neval(acyc) 0 2 0.5 exrt\n";
+    const std::string out = run(text, dir.path.string(), "");
+    auto reward = parse_csv(read_file(dir.path / "acyc_1.csv"));
+    auto state = parse_csv(read_file(dir.path / "acyc_b_2.csv"));
+    auto rate = parse_csv(read_file(dir.path / "acyc_3.csv"));
+    ASSERT_EQ(reward.size(), 6u);
+    ASSERT_EQ(state.size(), 6u);
+    ASSERT_EQ(rate.size(), 6u);
+    EXPECT_EQ(reward[0], (std::vector<std::string>{"r", "F(r)"}));
+    EXPECT_EQ(state[0], (std::vector<std::string>{"t", "F(t)"}));
+    EXPECT_EQ(rate[0], (std::vector<std::string>{"t", "expected reward at t"}));
+    for (std::size_t r = 0; r < 5; ++r) {
+        const double x = 0.5 * static_cast<double>(r);
+        EXPECT_NEAR(csv_value(reward, r, 1), 1 - std::exp(-x) * (1 + x), 1e-10);
+        EXPECT_NEAR(csv_value(state, r, 1), std::exp(-x) - std::exp(-2 * x), 1e-10);
+        EXPECT_NEAR(csv_value(rate, r, 1), 3 * std::exp(-x) - 2 * std::exp(-2 * x), 1e-9);
+    }
+    expect_csv_matches_print(out, "acyc", 1, reward);
+    expect_csv_matches_print(out, "acyc", 2, state);
+    expect_csv_matches_print(out, "acyc", 3, rate);
+}
+
 TEST(TableCsv, ColumnsSplitIntoSeveralPrintedBlocksStayInOneFile) {
     TempDir dir;
     // Three paths at 8 digits: two path columns fit beside t, so the table is
