@@ -7,7 +7,8 @@
 # Without script (util-linux) the terminal part is skipped (status 77),
 # except in continuous integration (CI set), where it fails.
 set -u
-bin=$1
+# The program is run from other folders: its path is made absolute.
+bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 cases=$2
 
 work=$(mktemp -d)

@@ -5,7 +5,8 @@
 # Without rsvg-convert (Debian: librsvg2-bin) or python3 the test is skipped
 # (status 77), except in continuous integration (CI set), where it fails.
 set -u
-bin=$1
+# The program is run from other folders: its path is made absolute.
+bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 examples=$2
 copy=${3:-}
 
