@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "symbols/output.h"
 #include "symbols/progress.h"
 
 namespace corvel {
@@ -82,6 +83,22 @@ TEST(Progress, ClearingLeavesAnEmptyLine) {
     term.text.clear();
     progress::enable(false);
     EXPECT_EQ(term.text, "\r" + std::string(std::string("path enumeration: 3 paths").size(), ' ') + "\r");
+}
+
+TEST(Progress, ResultsOnTheTerminalStartOnACleanLine) {
+    Terminal term;
+    progress::enable(true);
+    progress::update("SOR", "sweeps", 3);
+    // Output captured in memory leaves the line alone; output to standard
+    // output takes it away first (an empty write puts nothing there itself).
+    std::string captured;
+    Output memory(&captured);
+    memory.write("x");
+    EXPECT_TRUE(progress::detail::shown);
+    Output console;
+    console.write("");
+    EXPECT_FALSE(progress::detail::shown);
+    EXPECT_EQ(term.text, "\rSOR: 3 sweeps\r" + std::string(std::string("SOR: 3 sweeps").size(), ' ') + "\r");
 }
 
 }  // namespace
