@@ -7,6 +7,7 @@
 
 #include "bdd/bdd_internal.h"
 #include "symbols/errors.h"
+#include "symbols/progress.h"
 
 namespace corvel {
 
@@ -82,6 +83,7 @@ std::uint32_t BddManager::create(BddVarTable& table, std::uint32_t h, std::uint1
         ++table.entries;
         ++entries;
         ++created;
+        progress::update("BDD construction", "nodes", static_cast<std::uint64_t>(entries));
         if (table.entries * 2 > table.slots.size()) grow_table(table);
     } catch (const std::bad_alloc&) {
         allocation_failed();

@@ -6,6 +6,7 @@
 #include "combinatorial/relgraph_blocks.h"
 #include "combinatorial/relgraph_solve.h"
 #include "interp/interpreter.h"
+#include "symbols/progress.h"
 
 namespace corvel {
 
@@ -34,6 +35,7 @@ std::vector<RgPath> find_all_paths(const SystemRecord& sys, const RelgraphModel&
             p.back.push_back(b);
         }
         all.push_back(std::move(p));
+        progress::update("path enumeration", "paths", all.size());
     };
     for (size_t v = 0; v < g.pred.size(); ++v) {
         if (!g.pred[v].empty()) continue;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "symbols/table_record.h"
+
 namespace corvel {
 
 namespace {
@@ -192,10 +194,13 @@ std::vector<double> eval_points(double from, double to, double increment) {
 int print_eval_header(Output& out, const Settings& settings, int first_column, int num_paths,
                       char variable) {
     const auto [h1, h2] = header_widths(settings);
+    TableRecord* record = out.table_record();
     if (num_paths < 0) num_paths = 0;
     out.printf("%*s%c%*s", h1, "", variable, h2 - 1, "");
+    if (record) record->set_variable(std::string(1, variable));
     if (num_paths == 0) {
         out.printf("%*sF(%c)%*s\n\n", h1 - 3, "", variable, h2 - 1, "");
+        if (record) record->set_title(0, format_string("F(%c)", variable));
         return 0;
     }
     // As many columns as fit in 80 characters, the variable's column included.
@@ -203,12 +208,14 @@ int print_eval_header(Output& out, const Settings& settings, int first_column, i
     int printed = 1;
     for (int path = first_column < 1 ? 1 : first_column; path <= num_paths; ++path) {
         out.printf("%*spath%4d%*s", h1 - 3, "", path, h2 - 5, "");
+        if (record) record->set_title(static_cast<std::size_t>(path - 1), format_string("path%4d", path));
         if (++printed > fit) {
             out.write("\n\n");
             return path + 1;
         }
     }
     out.printf("%*soverall%*s\n\n", h1 - 4, "", h2 - 3, "");
+    if (record) record->set_title(static_cast<std::size_t>(num_paths), "overall");
     return 0;
 }
 
@@ -217,6 +224,10 @@ void print_r_header(Output& out, const Settings& settings, std::string_view labe
     const std::string text(label);
     out.printf("%*st%*s", h1, "", h2 - 1, "");
     out.printf("%*s%s%*s\n\n", h1 - 3, "", text.c_str(), h2 - 1, "");
+    if (TableRecord* record = out.table_record()) {
+        record->set_variable("t");
+        record->set_title(0, text);
+    }
 }
 
 void print_eval_rows(Output& out, const Settings& settings, ErrorReporter& errors, double from,
@@ -224,7 +235,10 @@ void print_eval_rows(Output& out, const Settings& settings, ErrorReporter& error
                      const ColumnValue& value_of, std::size_t first_column) {
     const Tolerances& tol = settings.tol;
     std::vector<double> outside;
-    for (double t : eval_points(from, to, increment)) {
+    TableRecord* record = out.table_record();
+    const std::vector<double> points = eval_points(from, to, increment);
+    for (std::size_t row = 0; row < points.size(); ++row) {
+        const double t = points[row];
         out.write(format_entry(settings, t));
         out.flush();
         outside.clear();
@@ -233,6 +247,7 @@ void print_eval_rows(Output& out, const Settings& settings, ErrorReporter& error
                                           : evaluate_expo(require_expo(columns[c]), t, tol);
             out.write(format_entry(settings, value));
             out.flush();
+            if (record) record->set_value(first_column + c, row, t, shown(settings, value));
             // Written so that a NaN counts as outside as well.
             if (!(value >= -tol.epsilon && value <= 1.0 + tol.epsilon)) outside.push_back(value);
         }
@@ -285,10 +300,15 @@ void print_measured_element(Output& out, bool is_place, std::string_view name) {
 
 void print_measure_rows(Output& out, const Settings& settings, double from, double to,
                         double increment, const std::function<double(double)>& value_at) {
-    for (double t : eval_points(from, to, increment)) {
+    TableRecord* record = out.table_record();
+    const std::vector<double> points = eval_points(from, to, increment);
+    for (std::size_t row = 0; row < points.size(); ++row) {
+        const double t = points[row];
         out.printf("%s        ", format_entry(settings, t).c_str());
-        out.printf("%s\n", format_entry(settings, value_at(t)).c_str());
+        const double value = value_at(t);
+        out.printf("%s\n", format_entry(settings, value).c_str());
         out.flush();
+        if (record) record->set_value(0, row, t, shown(settings, value));
     }
 }
 

@@ -77,6 +77,11 @@ int check_eval_range(ErrorReporter& errors, double from, double to, double incre
 // kMaxTableRows points.
 std::vector<double> eval_points(double from, double to, double increment);
 
+// While the output channel records a table (Output::table_record), the
+// header and row printers below also hand it every column title and every
+// value they print, as printed (magnitudes below results_epsilon as 0) but
+// at full precision.
+
 // Columns of an evaluation table. For a system with n > 0 separate paths,
 // columns 1..n are the paths and column n + 1 the overall distribution; a
 // system without separate paths (n = 0) has the single column 1, "F(t)".

@@ -130,8 +130,9 @@ void print_measure_table(Output& out, const Settings& settings, const EvalKind& 
     out.write("\n");
 }
 
-void run_eval(Interpreter& in, OutputStatement& st) {
-    check_eval_request(in, st);
+namespace {
+
+void print_table(Interpreter& in, OutputStatement& st) {
     const EvalKind& kind = *eval_kind(st.kind);
     if (kind.distribution) {
         print_distribution_table(in, st, kind);
@@ -146,6 +147,18 @@ void run_eval(Interpreter& in, OutputStatement& st) {
     print_measure_table(in.out, in.settings, kind, system,
                         call.has_node ? std::optional<std::string_view>(call.node) : std::nullopt, st.low,
                         st.high, st.increment, value_at);
+}
+
+}  // namespace
+
+void run_eval(Interpreter& in, OutputStatement& st) {
+    check_eval_request(in, st);
+    // Every kind of table is recorded here, whichever printer lays it out.
+    const MeasureCall& call = st.call;
+    TableCapture capture(in.out, in.tables, in.systems[call.system].name,
+                         call.has_node ? std::optional<std::string>(call.node) : std::nullopt);
+    print_table(in, st);
+    capture.finish();
 }
 
 }  // namespace corvel

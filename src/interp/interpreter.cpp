@@ -10,6 +10,7 @@
 #include "interp/blocks.h"
 #include "interp/help_text.h"
 #include "interp/measures.h"
+#include "symbols/progress.h"
 #include "statespace/petri_net.h"
 #include "interp/options.h"
 #include "interp/parser.h"
@@ -176,6 +177,8 @@ int Interpreter::run(const std::vector<std::string>& args) {
         out.flush();
     }
     std::signal(SIGFPE, floating_point_exception);
+    // The progress line only ever goes to a terminal.
+    progress::enable(::isatty(2) == 1);
     install_builtins();
     if (choice.mode == RunMode::Batch)
         parse_stream(file, choice.input_name);

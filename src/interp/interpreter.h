@@ -12,6 +12,7 @@
 #include "expo/distribution.h"
 #include "interp/scanner.h"
 #include "interp/system_store.h"
+#include "interp/table_export.h"
 #include "symbols/errors.h"
 #include "symbols/expression.h"
 #include "symbols/output.h"
@@ -37,6 +38,9 @@ public:
     // Turns distribution specifications into exponomials; cdf(...) of another
     // system is analysed through the measure layer.
     DistributionBinder dist_binder;
+
+    // Where the printed tables are also saved (-csv, -svg).
+    TableExport tables;
 
     bool first_result = true;  // no separator before the first result
     bool makedata = false;     // data-file mode

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "interp/interpreter.h"
+#include "symbols/progress.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -16,5 +17,6 @@ int main(int argc, char** argv) {
         status = e.status;
     }
     interpreter.out.flush();
+    corvel::progress::clear();
     return status;
 }

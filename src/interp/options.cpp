@@ -34,6 +34,12 @@ StartupChoice init_file(Interpreter& in, const std::vector<std::string>& args) {
     size_t i = 0;
     for (; i < args.size() && !args[i].empty() && args[i][0] == '-'; ++i) {
         const std::string& arg = args[i];
+        if (arg == "-csv" || arg == "-svg") {
+            // A folder for the tables' files; it is created when missing.
+            if (i + 1 >= args.size() || args[i + 1].empty()) fail(in, true, 81, "");
+            (arg == "-csv" ? in.tables.csv_dir : in.tables.svg_dir) = args[++i];
+            continue;
+        }
         char letter = arg.size() > 1 ? arg[1] : '\0';
         char second = arg.size() > 2 ? arg[2] : '\0';
         switch (letter) {

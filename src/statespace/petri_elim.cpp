@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "symbols/errors.h"
+#include "symbols/progress.h"
 
 namespace corvel {
 
@@ -108,6 +109,7 @@ private:
         std::vector<Frame> calls;
         std::uint32_t counter = 0;
         for (std::uint32_t root = 0; root < n; ++root) {
+            progress::update("vanishing elimination", "markings", root + 1, n);
             if (!vanishing(root) || index[root] != kNone) continue;
             calls.push_back({root, g_.arc_start[root]});
             index[root] = low[root] = counter++;

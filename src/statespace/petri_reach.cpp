@@ -11,6 +11,7 @@
 
 #include "symbols/errors.h"
 #include "symbols/output.h"
+#include "symbols/progress.h"
 
 namespace corvel {
 
@@ -255,6 +256,7 @@ ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, Err
             }
             g.type[i] = type;
             g.arc_start.push_back(g.arc_to.size());
+            progress::update("reachability graph", "markings explored", i + 1, g.size());
             if (progress && ((i + 1) & 0xfffff) == 0) {
                 double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
                 progress->printf("  explored %u of %u markings, %llu arcs, %.0f markings/s\n", i + 1, g.size(),

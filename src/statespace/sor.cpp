@@ -8,6 +8,7 @@
 #include "interp/interpreter.h"
 #include "symbols/errors.h"
 #include "symbols/output.h"
+#include "symbols/progress.h"
 
 namespace corvel {
 
@@ -162,6 +163,7 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
     double* xo = x_old.data();
 
     for (int iter = 1;; ++iter) {
+        progress::update("SOR", "sweeps", static_cast<std::uint64_t>(iter));
         // One Gauss-Seidel-ordered sweep; the change and the largest value are
         // gathered on the way (x_old holds the previous iterate).
         const double omega = rel.omega;
@@ -537,6 +539,7 @@ double GenSor(const rpci& m, std::vector<double>& x, const std::vector<double>* 
     };
 
     while (!done) {
+        progress::update("SOR", "sweeps", static_cast<std::uint64_t>(total) + 1);
         const double w = rel.omega;
         for (int i = first; i <= last; ++i) {
             if (skipped(i) || f.diag[i] == 0.0) continue;

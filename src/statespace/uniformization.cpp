@@ -19,6 +19,7 @@
 #include "statespace/markov_solve.h"
 #include "statespace/sor.h"
 #include "symbols/output.h"
+#include "symbols/progress.h"
 
 namespace corvel {
 
@@ -128,6 +129,7 @@ UniformStats uniform(const ChainArcsView& m, std::vector<double>& prob, std::vec
     double mass = 0.0;  // weights summed into result
     long interval = 50, since_check = 0;
     for (long k = 0;; ++k) {
+        progress::update("uniformization", "steps", static_cast<std::uint64_t>(k) + 1);
         double w = weight(k);
         if (!prob_done && k >= L) {
             for (size_t i = 0; i < n; ++i) result[i] += w * pi[i];

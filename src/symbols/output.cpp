@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "symbols/progress.h"
+
 namespace corvel {
 
 namespace {
@@ -35,6 +37,8 @@ void Output::write(std::string_view text) {
         capture_->append(text);
         return;
     }
+    // A progress line on the terminal is taken away before results appear.
+    progress::clear();
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 

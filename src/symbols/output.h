@@ -10,6 +10,8 @@
 
 namespace corvel {
 
+struct TableRecord;
+
 class Output {
 public:
     // Writes to standard output.
@@ -26,8 +28,14 @@ public:
     void put(char ch) { write(std::string_view(&ch, 1)); }
     void flush();
 
+    // While set, the table printers also hand every value they print to
+    // this record (see TableRecord); null when no table is being recorded.
+    TableRecord* table_record() const { return table_; }
+    void set_table_record(TableRecord* record) { table_ = record; }
+
 private:
     std::string* capture_ = nullptr;
+    TableRecord* table_ = nullptr;
 };
 
 // snprintf into a std::string.
