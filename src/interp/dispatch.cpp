@@ -103,6 +103,14 @@ bool bind_system_arguments(Interpreter& in, SystemRecord& sys, MeasureCall& call
 // the generator; phase-type chains (142) their closed forms by
 // eigenvalues, or the transient solution. The steady state of 141 is solved
 // by analyze_steady_chain.
+// Records which solution the system now holds: transient at a time, or
+// steady state.
+static void mark_bound(SystemRecord& sys, bool transient, double time) {
+    sys.s_tbound = transient;
+    sys.s_sbound = !transient;
+    if (transient) sys.s_time = time;
+}
+
 void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged) {
     const bool reward = req.computing_reward;
     const bool transient = markov_request_is_transient(sys, req);
@@ -159,7 +167,6 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
             // carries the steady-state probability. The solve rewrites the
             // state probabilities, so the steady-state solution is redone
             // when next asked for.
-            check_starting_probs(in, sys);
             {
                 ChainModel& m = chain_of(sys);
                 m.dists.assign(static_cast<size_t>(m.num_states()), StateDists{});
@@ -174,14 +181,7 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
         default:
             in.err.error(94, kInternal, "", false);
     }
-    if (transient) {
-        sys.s_tbound = true;
-        sys.s_time = req.time;
-        sys.s_sbound = false;
-    } else {
-        sys.s_sbound = true;
-        sys.s_tbound = false;
-    }
+    mark_bound(sys, transient, req.time);
 }
 
 }  // namespace
@@ -290,14 +290,7 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
 
     sys.s_vbound = true;
     sys.cache_mode = mode;
-    if (req.transient) {
-        sys.s_tbound = true;
-        sys.s_time = req.time;
-        sys.s_sbound = false;
-    } else {
-        sys.s_sbound = true;
-        sys.s_tbound = false;
-    }
+    mark_bound(sys, req.transient, req.time);
     sys.s_reward = req.computing_reward;
 }
 
