@@ -145,7 +145,7 @@ void print_petri_result(Interpreter& in, SystemRecord& sys, const MeasureCall& c
         expo_print(in.out, s, form, 't');
         // Terms that cancel where the form is evaluated are reported, not
         // passed off as exact.
-        const Guarded worst = worst_evaluation(form, s.tol);
+        const Guarded worst = worst_evaluation(form, s.tol, analysis_of(in, sys).form_error);
         if (assess(worst, trust_policy(s)) == Trust::Warn)
             print_trust_warning(in.out, call.keyword + " of system " + sys.name, worst);
         return;
@@ -201,7 +201,7 @@ bool print_petri_eval_table(Interpreter& in, OutputStatement& st, const EvalKind
     std::optional<Guarded> worst;
     const TrustPolicy policy = trust_policy(in.settings);
     auto value_at = [&](double t) {
-        const Guarded closed = form ? guarded_evaluate(*form, t, in.settings.tol)
+        const Guarded closed = form ? guarded_evaluate(*form, t, in.settings.tol, a.form_error)
                                     : Guarded{std::nan(""), INFINITY, Route::ClosedForm};
         const StableRoute stable = [&]() -> std::optional<Guarded> {
             return petri_transient_sum(in, sys, factor, t);

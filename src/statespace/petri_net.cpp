@@ -431,7 +431,8 @@ Guarded petri_transient_sum(Interpreter& in, SystemRecord& sys, const std::vecto
         sum.add(factor[s] * a.tprob[s]);
         fmax = std::max(fmax, std::fabs(factor[s]));
     }
-    sum.add_error(a.terror * fmax);
+    // At 0 the solution is the starting vector itself.
+    if (t != 0.0) sum.add_error(a.terror * fmax);
     return sum.result(Route::Uniformization);
 }
 

@@ -42,6 +42,7 @@ struct NetAnalysis {
     bool has_forms = false;
     std::vector<Exponomial> state_dist;
     std::vector<double> state_limit;       // absorbing states: the probability of ending there
+    double form_error = 0.0;               // relative error estimate of their coefficients
 
     // Wall-clock seconds of the phases, for the verbose report.
     double generate_seconds = 0.0, eliminate_seconds = 0.0, solve_seconds = 0.0;

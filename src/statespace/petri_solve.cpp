@@ -358,6 +358,7 @@ void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
         a.state_dist[s] = m.dists[static_cast<std::size_t>(i)].dist;
         if (static_cast<std::size_t>(i) < m.prob.size()) a.state_limit[s] = m.prob[static_cast<std::size_t>(i)];
     }
+    a.form_error = m.form_error;
     if (!closed) {
         sys.s_dist = std::move(chain_sys.s_dist);
         sys.has_dist = true;
