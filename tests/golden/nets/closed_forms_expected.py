@@ -214,3 +214,17 @@ write('marking_unknown', ['* A node of a net is a marking index.'] + job_net + [
 write('marking_not_absorbing', ['* Only an absorbing marking has a CDF to give to another model.'] + job_net +
       ['block bl', 'comp a cdf(job, 1)', 'comp b exp(1)', 'series top a b', 'end', 'expr value(1; bl)'],
       ['error: state must be absorbing: 1 (marking_not_absorbing.crv: line %4d).' % (len(job_net) + 7)], 255)
+
+# ---------------------------------------------------------------------------
+# big: 1600 tokens that each flip between a (to b at rate 1) and b (back at
+# rate 3) independently: 1601 tangible markings, more than closed forms are
+# built for. Tables come from the transient solution: E[#a](t) =
+# 1600·(3/4 + e^(-4t)/4); the closed form itself is refused.
+big_net = ['gspn big', 'a 1600', 'b 0', 'end', 'go dep a 1', 'back dep b 3', 'end', 'end',
+           'go b 1', 'back a 1', 'end', 'a go 1', 'b back 1', 'end', 'end']
+write('large_net_table', ['* A net too large for closed forms still has its tables.'] + big_net +
+      ['eval(big, a) 0 1 0.25 etokt'],
+      measure_table('big', '       place a', 'expected number of tokens at t',
+                    lambda t: 1600 * (mp.mpf(3) / 4 + mp.exp(-4 * t) / 4), 0, 1, 0.25))
+write('large_net_form', ['* The closed form of a net of 1601 markings is not built.'] + big_net + ['fetok(big, a)'],
+      ['error: out of memory: closed form of system big (large_net_form.crv: line %4d).' % (len(big_net) + 2)], 255)
