@@ -228,3 +228,19 @@ write('large_net_table', ['* A net too large for closed forms still has its tabl
                     lambda t: 1600 * (mp.mpf(3) / 4 + mp.exp(-4 * t) / 4), 0, 1, 0.25))
 write('large_net_form', ['* The closed form of a net of 1601 markings is not built.'] + big_net + ['fetok(big, a)'],
       ['error: out of memory: closed form of system big (large_net_form.crv: line %4d).' % (len(big_net) + 2)], 255)
+
+# ---------------------------------------------------------------------------
+# avs: a reward net whose failure rate is an expression of the marking:
+# up fails at rate 2·#(up), down is repaired at rate 1, so p_up(t) =
+# 1/3 + 2/3·e^(-3t); fail is enabled with p_up and fires at rate 2 there.
+avs_net = ['srn avs', 'up 1', 'down 0', 'end', 'fail gendep 2*#(up)', 'repair ind 1', 'end', 'end',
+           'fail down 1', 'repair up 1', 'end', 'up fail 1', 'down repair 1', 'end', 'end']
+Q = generator(2, [(0, 1, 2), (1, 0, 1)])
+P = closed_forms(Q, [1, 0])
+crv = ['* Closed forms of an irreducible reward net with a marking-dependent rate.'] + avs_net + [
+    'futil(avs, fail)', 'ftput(avs, fail)', 'eval(avs, fail) 0 1 0.5 utilt']
+o = ['utilization of system avs transition fail'] + listing(P[0])
+o += [SEP, '', 'throughput of system avs transition fail'] + listing(combine(P, [2, 0]))
+o += [SEP, ''] + measure_table('avs', '  transition fail', 'expected utilization of transition at t',
+                               lambda t: value(P[0], t), 0, 1, 0.5)
+write('srn_forms', crv, o)
