@@ -192,12 +192,7 @@ bool print_petri_eval_table(Interpreter& in, OutputStatement& st, const EvalKind
     // The closed form when the chain is small enough to have one; each value
     // is checked against the transient solution at its time.
     std::optional<Exponomial> form;
-    if (a.has_forms) {
-        form.emplace();
-        for (std::size_t s = 0; s < factor.size(); ++s)
-            if (factor[s] != 0.0 && !a.state_dist[s].empty())
-                scalar_mult_and_add(a.state_dist[s], factor[s], *form, in.settings.tol);
-    }
+    if (a.has_forms) form = petri_measure_form(in, sys, call);
     std::optional<Guarded> worst;
     const TrustPolicy policy = trust_policy(in.settings);
     auto value_at = [&](double t) {
