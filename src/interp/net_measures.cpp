@@ -160,10 +160,11 @@ void print_petri_result(Interpreter& in, SystemRecord& sys, const MeasureCall& c
     }
     const NetAnalysis& a = analysis_of(in, sys);
     const std::uint32_t node = petri_node_state(in, a, call.node);
+    const Exponomial& F = state_form(in, sys, a, node);
     in.out.printf("information about system %s node %5s\n", sys.name.c_str(), call.node.c_str());
     if (!state_absorbing(a, node)) {
         in.out.write("transient state probability:\n\n");
-        expo_print(in.out, s, state_form(in, sys, a, node), 't');
+        expo_print(in.out, s, F, 't');
         return;
     }
     const double p = a.state_limit[node];

@@ -326,7 +326,7 @@ void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req,
             in.err.error(21, kFatal, sys.name, true);
         // Tables ask for numbers only: a chain too large for closed forms
         // answers them from its transient solutions.
-        if (req.table && a.chain.num_states() > kMaxClosedFormStates) {
+        if (req.table && !closed_form_fits(a)) {
             if (!sys.s_stable) solve_absorption_route(in, sys, a);
         } else if (!a.has_forms) {
             solve_distribution(in, sys, a);

@@ -316,6 +316,10 @@ std::uint32_t net_state(const ChainModel& m, int i) {
 
 }  // namespace
 
+bool closed_form_fits(const NetAnalysis& a) {
+    return a.klass == kSysGspnAcyclic || a.chain.num_states() <= kMaxClosedFormStates;
+}
+
 void solve_absorption_route(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
     if (a.klass == kSysGspnIrreducible) return;
     if (!a.has_limit) {
@@ -333,7 +337,7 @@ void solve_absorption_route(Interpreter& in, SystemRecord& sys, NetAnalysis& a) 
 void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
     const TangibleChain& c = a.chain;
     const std::uint32_t n = c.num_states();
-    if (n > kMaxClosedFormStates) in.err.error(169, kFatal, ": closed form of system " + sys.name, true);
+    if (!closed_form_fits(a)) in.err.error(169, kFatal, ": closed form of system " + sys.name, true);
     const bool closed = a.klass == kSysGspnIrreducible;
     if (!closed) check_transient_states(in, sys, c);
     SystemRecord chain_sys;

@@ -32,11 +32,13 @@ void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double 
 // The closed forms of the net by the Markov chain solvers: every state's
 // probability at t into `state_dist` (its limit into `state_limit`), and for
 // an acyclic or phase-type net the distribution of the time to absorption
-// into the system's s_dist with its stable route in s_stable. The forms are
-// dense solutions: a chain of more than kMaxClosedFormStates states gets
-// error 169. Error 113 when some tangible state cannot reach an absorbing one.
+// into the system's s_dist with its stable route in s_stable. Cyclic chains
+// are solved by a dense eigenvalue method, so one of more than
+// kMaxClosedFormStates states gets error 169 (see closed_form_fits). Error
+// 113 when some tangible state cannot reach an absorbing one.
 inline constexpr std::uint32_t kMaxClosedFormStates = 1500;
 void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a);
+bool closed_form_fits(const NetAnalysis& a);
 
 // Only the stable route of the absorption CDF (uniformization over the
 // sparse chain) into s_stable, for tables of nets too large for closed
