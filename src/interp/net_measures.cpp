@@ -12,6 +12,7 @@
 #include "interp/trusted_numbers.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_net.h"
+#include "statespace/petri_solve.h"
 
 namespace corvel {
 
@@ -48,6 +49,8 @@ std::optional<Kw> form_of_kind(Kw kind) {
 bool state_absorbing(const NetAnalysis& a, std::uint32_t s) { return s >= a.chain.num_tangible; }
 
 const Exponomial& state_form(Interpreter& in, SystemRecord& sys, const NetAnalysis& a, std::uint32_t s) {
+    // A table of a net too large for closed forms has none to read.
+    if (!a.has_forms && !closed_form_fits(a)) in.err.error(169, kFatal, ": closed form of system " + sys.name, true);
     if (!a.has_forms || s >= a.state_dist.size()) in.err.error(21, kFatal, sys.name, true);
     return a.state_dist[s];
 }
@@ -97,13 +100,13 @@ void print_cdf_table(Interpreter& in, OutputStatement& st) {
     NetAnalysis& a = analysis_of(in, sys);
     // An irreducible net has closed forms per marking but no absorption time.
     if (!call.has_node && a.klass == kSysGspnIrreducible) in.err.error(21, kFatal, sys.name, true);
-    std::optional<std::uint32_t> node;
-    if (call.has_node) node = petri_node_state(in, a, call.node);
+    // The marking's own closed form: the probability of being there at t,
+    // or of having been absorbed there by t.
+    const Exponomial* marking = nullptr;
+    if (call.has_node) marking = &state_form(in, sys, a, petri_node_state(in, a, call.node));
     print_eval_title(in.out, sys.name, call.has_node ? std::optional<std::string_view>(call.node) : std::nullopt);
-    if (node) {
-        // The marking's own closed form: the probability of being there at
-        // t, or of having been absorbed there by t.
-        const Exponomial& F = state_form(in, sys, a, *node);
+    if (marking) {
+        const Exponomial& F = *marking;
         TrustedEval trusted(in, sys.name, &F, nullptr);
         print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, {}, F, 't', trusted.function());
         trusted.report_warnings();

@@ -244,3 +244,6 @@ o += [SEP, '', 'throughput of system avs transition fail'] + listing(combine(P, 
 o += [SEP, ''] + measure_table('avs', '  transition fail', 'expected utilization of transition at t',
                                lambda t: value(P[0], t), 0, 1, 0.5)
 write('srn_forms', crv, o)
+write('large_net_marking_table', ['* A table of one marking of a net too large for closed forms is refused.'] + big_net +
+      ['eval(big, 1) 0 1 0.5'],
+      ['error: out of memory: closed form of system big (large_net_marking_table.crv: line %4d).' % (len(big_net) + 2)], 255)
