@@ -247,3 +247,19 @@ write('srn_forms', crv, o)
 write('large_net_marking_table', ['* A table of one marking of a net too large for closed forms is refused.'] + big_net +
       ['eval(big, 1) 0 1 0.5'],
       ['error: out of memory: closed form of system big (large_net_marking_table.crv: line %4d).' % (len(big_net) + 2)], 255)
+
+# ---------------------------------------------------------------------------
+# swarm: 54 tokens that each move a -> b (rate 1), b -> a (rate 1) and
+# b -> c (rate 1) independently; the net is absorbed when all are in c.
+# 1540 markings, a cycle: more than the eigenvalue route takes, so the table
+# of the absorption CDF comes from the transient solution alone. F(t) =
+# G(t)^54 with G the absorption CDF of one token, 1 - (1, 0)·exp(T t)·1 for
+# T = [[-1, 1], [1, -2]].
+swarm_net = ['gspn swarm', 'a 54', 'b 0', 'c 0', 'end', 'go dep a 1', 'back dep b 1', 'fin dep b 1', 'end', 'end',
+             'go b 1', 'back a 1', 'fin c 1', 'end', 'a go 1', 'b back 1', 'b fin 1', 'end', 'end']
+T = mp.matrix([[-1, 1], [1, -2]])
+def swarm_cdf(t):
+    E = mp.expm(T * t)
+    return (1 - (E[0, 0] + E[0, 1])) ** 54
+write('large_net_cdf_table', ['* The absorption CDF of a net too large for closed forms, tabulated.'] + swarm_net +
+      ['eval(swarm) 0 20 5'], cdf_table('swarm', None, swarm_cdf, 0, 20, 5))
