@@ -6,6 +6,8 @@
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
 #include "interp/measures.h"
+#include "interp/net_measures.h"
+#include "statespace/petri_blocks.h"
 #include "statespace/steady_measures.h"
 
 namespace corvel {
@@ -134,6 +136,7 @@ namespace {
 
 void print_table(Interpreter& in, OutputStatement& st) {
     const EvalKind& kind = *eval_kind(st.kind);
+    if (petri_model(in.systems[st.call.system]) && print_petri_eval_table(in, st, kind)) return;
     if (kind.distribution) {
         print_distribution_table(in, st, kind);
         return;

@@ -14,6 +14,7 @@
 #include "interp/eval_table.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
+#include "interp/net_measures.h"
 #include "interp/trusted_numbers.h"
 #include "statespace/queue_analysis.h"
 #include "statespace/petri_blocks.h"
@@ -119,7 +120,7 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
 }
 
 bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
-    if (call.kw != Kw::Cdf && call.kw != Kw::Reward) {
+    if (call.kw != Kw::Cdf && call.kw != Kw::Reward && !is_net_form(call.kw)) {
         // A value measure used as a distribution is the constant probability.
         out = Exponomial::constant(evaluate_measure(in, call));
         return true;
@@ -136,8 +137,7 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
         return true;
     }
     if (petri_model(sys)) {
-        if (call.has_node || !sys.has_dist) in.err.error(21, kFatal, sys.name, true);
-        out = sys.s_dist;
+        petri_measure_distribution(in, sys, call, out);
         return true;
     }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
@@ -150,7 +150,6 @@ void measure_table_distribution(Interpreter& in, MeasureCall& call, Exponomial& 
     req.table = true;
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
-    if (petri_model(sys) && call.has_node) in.err.error(21, kFatal, sys.name, true);
     if (!has_distribution_result(sys.type) && !petri_model(sys)) in.err.error(94, kInternal, "", false);
     if (sys.has_dist)
         out = sys.s_dist;
@@ -159,17 +158,6 @@ void measure_table_distribution(Interpreter& in, MeasureCall& call, Exponomial& 
 }
 
 namespace {
-
-// The heading of a net measure printed as a closed form in t, or null.
-const char* net_form_heading(Kw kw) {
-    switch (kw) {
-        case Kw::Fprempty: return "probability that system %s place %s is empty:\n";
-        case Kw::Fetok: return "average number of tokens in system %s place %s:\n";
-        case Kw::Ftput: return "throughput of system %s transition %s\n";
-        case Kw::Futil: return "utilization of system %s transition %s\n";
-        default: return nullptr;
-    }
-}
 
 void print_cdf(Interpreter& in, SystemRecord& sys) {
     print_system_result_header(in.out, SystemResult::Cdf, sys.name);
@@ -223,18 +211,7 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
         return;
     }
     if (petri_model(sys)) {
-        // The time to absorption of an acyclic or phase-type net.
-        if (call.kw == Kw::Analyze) return;
-        if (const char* head = net_form_heading(call.kw)) {
-            Exponomial form = petri_measure_form(in, sys, call);
-            in.out.printf(head, sys.name.c_str(), call.node.c_str());
-            expo_print(in.out, in.settings, form, 't');
-            return;
-        }
-        if (call.kw != Kw::Cdf || call.has_node || !sys.has_dist) in.err.error(21, kFatal, sys.name, true);
-        print_system_result_header(in.out, SystemResult::Cdf, sys.name);
-        TrustedSummary trusted(in, sys);
-        print_distribution_info(in.out, in.settings, in.err, sys.s_dist, 't', trusted.guard());
+        print_petri_result(in, sys, call);
         return;
     }
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);

@@ -216,6 +216,19 @@ std::shared_ptr<DistSpec> Parser::dist() {
                 spec->subsystem = std::move(call);
                 return spec;
             }
+            case Kw::Fprempty:
+            case Kw::Fetok:
+            case Kw::Ftput:
+            case Kw::Futil: {
+                // The closed forms of net measures are distributions too.
+                auto call = std::make_shared<MeasureCall>();
+                call->kw = t.kw;
+                call->keyword = take().text;
+                measure_arguments(*call, MeasureShape::SysName, false);
+                spec->type = kDistSystem;
+                spec->subsystem = std::move(call);
+                return spec;
+            }
             default:
                 break;
         }

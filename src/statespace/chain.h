@@ -138,6 +138,7 @@ struct ChainModel : ModelData {
     // ---- Solver results, per state (sized by the solvers).
     std::vector<double> rate_out;                     // total rate out (per reward unit with rewards)
     std::vector<double> prob;                         // visit, steady-state or absorption probability
+    double form_error = 0.0;                          // relative error estimate of the closed forms' coefficients
     std::vector<double> tprob, tcumprob;              // transient and cumulative probability at s_time
     double terror = 0.0, tcumerror = 0.0;             // their absolute error bounds
     std::vector<double> mean_time;                    // mean sojourn (semi-Markov)

@@ -320,7 +320,17 @@ void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req,
         sys.s_tbound = true;
         sys.s_time = req.time;
     } else if (req.computing_cdf) {
-        if (!a.has_dist) solve_distribution(in, sys, a);
+        // An irreducible net is never absorbed: it has no time to absorption
+        // to give a distribution of.
+        if (req.measure == Kw::Cdf && !req.table && a.klass == kSysGspnIrreducible)
+            in.err.error(21, kFatal, sys.name, true);
+        // Tables ask for numbers only: a chain too large for closed forms
+        // answers them from its transient solutions.
+        if (req.table && !closed_form_fits(a)) {
+            if (!sys.s_stable) solve_absorption_route(in, sys, a);
+        } else if (!a.has_forms) {
+            solve_distribution(in, sys, a);
+        }
     } else if (needs_times(req.measure)) {
         if (!a.has_times) {
             solve_mean_times(in, sys, a);
@@ -396,19 +406,62 @@ bool state_factors(Interpreter& in, const PetriModel& model, const NetAnalysis& 
 
 }  // namespace
 
+bool petri_state_factors(Interpreter& in, SystemRecord& sys, const MeasureCall& call, std::vector<double>& factor) {
+    PetriModel* model = petri_model(sys);
+    if (!model || !model->analysis) in.err.error(174, kInternal, "", false);
+    const NetAnalysis& a = *model->analysis;
+    factor.assign(a.chain.num_states(), 0.0);
+    return state_factors(in, *model, a, call, 0, a.chain.num_states(),
+                         [&factor](std::uint32_t s, double f) { factor[s] += f; });
+}
+
+Guarded petri_transient_sum(Interpreter& in, SystemRecord& sys, const std::vector<double>& factor, double t) {
+    PetriModel* model = petri_model(sys);
+    if (!model || !model->analysis) in.err.error(174, kInternal, "", false);
+    NetAnalysis& a = *model->analysis;
+    if (!(a.has_transient && a.time == t)) {
+        solve_transient(in, sys, a, t);
+        a.has_transient = true;
+        a.time = t;
+    }
+    GuardedSum sum;
+    double fmax = 0.0;
+    for (std::size_t s = 0; s < factor.size() && s < a.tprob.size(); ++s) {
+        if (factor[s] == 0.0) continue;
+        sum.add(factor[s] * a.tprob[s]);
+        fmax = std::max(fmax, std::fabs(factor[s]));
+    }
+    // At 0 the solution is the starting vector itself.
+    if (t != 0.0) sum.add_error(a.terror * fmax);
+    return sum.result(Route::Uniformization);
+}
+
 Exponomial petri_measure_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
     PetriModel* model = petri_model(sys);
     if (!model || !model->analysis) in.err.error(174, kInternal, "", false);
     NetAnalysis& a = *model->analysis;
-    if (!a.has_dist || a.state_dist.size() != a.chain.num_states()) in.err.error(21, kFatal, sys.name, true);
+    if (!a.has_forms || a.state_dist.size() != a.chain.num_states()) in.err.error(21, kFatal, sys.name, true);
+    std::vector<double> factor;
+    if (!petri_state_factors(in, sys, call, factor)) in.err.error(21, kFatal, sys.name, true);
+    // The measure at t: each state's probability of being there at t times its factor.
     Exponomial form;
     const Tolerances& tol = in.settings.tol;
-    // The measure at t: each state's probability of being there at t times its factor.
-    auto take = [&](std::uint32_t s, double f) {
-        if (f != 0.0 && !a.state_dist[s].empty()) scalar_mult_and_add(a.state_dist[s], f, form, tol);
-    };
-    if (!state_factors(in, *model, a, call, 0, a.chain.num_states(), take)) in.err.error(21, kFatal, sys.name, true);
+    for (std::size_t s = 0; s < factor.size(); ++s)
+        if (factor[s] != 0.0 && !a.state_dist[s].empty()) scalar_mult_and_add(a.state_dist[s], factor[s], form, tol);
     return form;
+}
+
+std::uint32_t petri_node_state(Interpreter& in, const NetAnalysis& a, const std::string& node) {
+    // Only the index as written by the chain: digits without a leading zero.
+    std::uint64_t index = 0;
+    bool ok = !node.empty() && node.size() <= 10 && node[0] != '0';
+    for (char ch : node) {
+        if (!ok) break;
+        ok = ch >= '0' && ch <= '9';
+        index = index * 10 + static_cast<std::uint64_t>(ch - '0');
+    }
+    if (!ok || index == 0 || index > a.chain.num_states()) in.err.error(35, kFatal, node, true);
+    return static_cast<std::uint32_t>(index - 1);
 }
 
 double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "expo/exponomial.h"
+#include "expo/guarded.h"
 #include "interp/measure_call.h"
 #include "statespace/petri_elim.h"
 #include "statespace/petri_reach.h"
@@ -35,8 +36,13 @@ struct NetAnalysis {
     double time = 0.0;
     std::vector<double> tprob, tcumprob;   // at `time`
     double terror = 0.0, tcumerror = 0.0;  // absolute error bounds of tprob and tcumprob
-    bool has_dist = false;                 // the system's s_dist is this net's absorption time CDF
-    std::vector<Exponomial> state_dist;    // with it: each state's probability at t, in closed form
+    // Closed forms: each state's probability of being there at t (for an
+    // absorbing state, of having been absorbed there by t), and for an
+    // absorbing net also the system's s_dist, the absorption CDF.
+    bool has_forms = false;
+    std::vector<Exponomial> state_dist;
+    std::vector<double> state_limit;       // absorbing states: the probability of ending there
+    double form_error = 0.0;               // relative error estimate of their coefficients
 
     // Wall-clock seconds of the phases, for the verbose report.
     double generate_seconds = 0.0, eliminate_seconds = 0.0, solve_seconds = 0.0;
@@ -59,8 +65,21 @@ void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req,
 double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
 
 // The closed form in t of fprempty, fetok, ftput or futil after an analysis
-// that built the net's distribution (error 21 otherwise).
+// that built the net's closed forms (error 21 otherwise).
 Exponomial petri_measure_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
+
+// The factor of each chain state in a place or transition measure (tokens
+// in the place, 1 when it is empty, the transition's rate or 1 where it is
+// enabled); false for any other measure. After an analysis.
+bool petri_state_factors(Interpreter& in, SystemRecord& sys, const MeasureCall& call, std::vector<double>& factor);
+
+// Σ factor(s)·p_s(t) from the transient solution at t, with its error bound.
+Guarded petri_transient_sum(Interpreter& in, SystemRecord& sys, const std::vector<double>& factor, double t);
+
+// The chain state a node argument names: the marking index as decimal text
+// (tangible markings 1, 2, ..., then the absorbing ones). Error 35 for any
+// other name.
+std::uint32_t petri_node_state(Interpreter& in, const NetAnalysis& a, const std::string& node);
 
 // #(place), ?(transition) and Rate(transition) in the marking being
 // evaluated; outside an srn evaluation "srn_enabled cannot be called on

@@ -270,13 +270,12 @@ void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double 
     a.tcumerror = r.cum_error;
 }
 
-void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
-    if (a.klass != kSysGspnAcyclic && a.klass != kSysGspnPhase) in.err.error(21, kFatal, sys.name, true);
-    const TangibleChain& c = a.chain;
-    check_transient_states(in, sys, c);
-    // The tangible chain as a Markov chain of a scratch record, so that the
-    // chain solvers build its closed forms; state s is named by its number.
-    SystemRecord chain_sys;
+namespace {
+
+// The tangible chain as a Markov chain of a scratch record, bound and
+// classified, so that the chain solvers work on it; state s is named by its
+// number, and the names give the states back after mtopsort renumbered them.
+void scratch_chain(Interpreter& in, const SystemRecord& sys, const TangibleChain& c, SystemRecord& chain_sys) {
     chain_sys.name = sys.name;
     chain_sys.block_kind = kSysMarkov;
     ChainModel& m = chain_of(chain_sys);
@@ -291,24 +290,68 @@ void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
     m.reward.assign(n, 0.0);
     for (auto [s, q] : c.initial) m.start_prob[static_cast<std::size_t>(m.names.find(std::to_string(s)))] += q;
     rebind_markov(in, chain_sys, false);
+}
+
+std::uint32_t net_state(const ChainModel& m, int i) {
+    return static_cast<std::uint32_t>(std::stoul(std::string(m.names[i])));
+}
+
+}  // namespace
+
+bool closed_form_fits(const NetAnalysis& a) {
+    return a.klass == kSysGspnAcyclic || a.chain.num_states() <= kMaxClosedFormStates;
+}
+
+void solve_absorption_route(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+    if (a.klass == kSysGspnIrreducible) return;
+    if (!a.has_limit) {
+        solve_limit(in, sys, a);
+        a.has_limit = true;
+    }
+    SystemRecord chain_sys;
+    scratch_chain(in, sys, a.chain, chain_sys);
+    ChainModel& m = chain_of(chain_sys);
+    m.prob.assign(static_cast<std::size_t>(m.num_states()), 0.0);
+    for (int i = 0; i < m.num_states(); ++i) m.prob[static_cast<std::size_t>(i)] = a.limit[net_state(m, i)];
+    sys.s_stable = markov_absorbing_route(in, chain_sys, false);
+}
+
+void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+    const TangibleChain& c = a.chain;
+    const std::uint32_t n = c.num_states();
+    if (!closed_form_fits(a)) in.err.error(169, kFatal, ": closed form of system " + sys.name, true);
+    const bool closed = a.klass == kSysGspnIrreducible;
+    if (!closed) check_transient_states(in, sys, c);
+    SystemRecord chain_sys;
+    scratch_chain(in, sys, c, chain_sys);
+    ChainModel& m = chain_of(chain_sys);
     const int start = check_starting_probs(in, chain_sys);
     if (chain_sys.type == kSysMarkovAcyclic) {
         analyze_acyclic_markov(in, chain_sys, start, false);
         add_absorbing_cdfs(in, chain_sys);
     } else {
+        // Phase-type and irreducible chains alike, by their eigenvalues; the
+        // probabilities of an irreducible one tend to its steady state.
         m.dists.assign(n, StateDists{});
         m.need_node.assign(n, 1);
-        solve_ph_chain(in, chain_sys, false, true);
+        solve_ph_chain(in, chain_sys, false, !closed);
     }
-    // Each net state's probability at t (the scratch chain has renumbered them).
+    // Each net state's closed form (the scratch chain has renumbered them).
     a.state_dist.assign(n, Exponomial{});
-    for (int i = 0; i < m.num_states() && static_cast<std::size_t>(i) < m.dists.size(); ++i)
-        a.state_dist[static_cast<std::size_t>(std::stoul(std::string(m.names[i])))] = m.dists[static_cast<std::size_t>(i)].dist;
-    sys.s_dist = std::move(chain_sys.s_dist);
-    sys.has_dist = true;
-    // The stable route keeps its own copy of the arcs.
-    sys.s_stable = markov_absorbing_route(in, chain_sys, false);
-    a.has_dist = true;
+    a.state_limit.assign(n, 0.0);
+    for (int i = 0; i < m.num_states() && static_cast<std::size_t>(i) < m.dists.size(); ++i) {
+        const std::uint32_t s = net_state(m, i);
+        a.state_dist[s] = m.dists[static_cast<std::size_t>(i)].dist;
+        if (static_cast<std::size_t>(i) < m.prob.size()) a.state_limit[s] = m.prob[static_cast<std::size_t>(i)];
+    }
+    a.form_error = m.form_error;
+    if (!closed) {
+        sys.s_dist = std::move(chain_sys.s_dist);
+        sys.has_dist = true;
+        // The stable route keeps its own copy of the arcs.
+        sys.s_stable = markov_absorbing_route(in, chain_sys, false);
+    }
+    a.has_forms = true;
 }
 
 }  // namespace corvel

@@ -1,6 +1,8 @@
 #pragma once
 // Solutions of the tangible chain of a net, by the shared solvers.
 
+#include <cstdint>
+
 namespace corvel {
 
 class Interpreter;
@@ -27,11 +29,21 @@ double absorption_time_variance(Interpreter& in, SystemRecord& sys, NetAnalysis&
 // Transient and cumulative probabilities at t into `tprob`, `tcumprob`.
 void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double t);
 
-// The distribution of the time to absorption of an acyclic or phase-type
-// net (error 21 for an irreducible one), in closed form by the Markov chain
-// solvers, into the system's s_dist with its stable route in s_stable.
-// Error 113 when some tangible state cannot reach an absorbing one.
+// The closed forms of the net by the Markov chain solvers: every state's
+// probability at t into `state_dist` (its limit into `state_limit`), and for
+// an acyclic or phase-type net the distribution of the time to absorption
+// into the system's s_dist with its stable route in s_stable. Cyclic chains
+// are solved by a dense eigenvalue method, so one of more than
+// kMaxClosedFormStates states gets error 169 (see closed_form_fits). Error
+// 113 when some tangible state cannot reach an absorbing one.
+inline constexpr std::uint32_t kMaxClosedFormStates = 1500;
 void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a);
+bool closed_form_fits(const NetAnalysis& a);
+
+// Only the stable route of the absorption CDF (uniformization over the
+// sparse chain) into s_stable, for tables of nets too large for closed
+// forms; nothing for an irreducible net.
+void solve_absorption_route(Interpreter& in, SystemRecord& sys, NetAnalysis& a);
 
 // Every state reaches every other over the chain's arcs.
 bool chain_is_irreducible(const TangibleChain& c);

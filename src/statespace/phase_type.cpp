@@ -21,7 +21,11 @@ double factorial(int k) {
     return f;
 }
 
-// Finds the eigenvalues of the transient block, appends 0 and merges them;
+// A block without absorbing positions: every row of its generator sums to 0.
+bool closed_block(const PhBlock& b) { return b.nt > 0 && b.nt == b.size(); }
+
+// Finds the eigenvalues of the transient block, appends 0 (the pole of the
+// absorbing positions; a closed block has its own) and merges them;
 // lays out one entry per pole counted with multiplicity.
 bool find_poles(const PhBlock& b, EigenRoutine routine, const Tolerances& tol, const PhTrace& trace,
                 PhExpansion& x) {
@@ -36,15 +40,16 @@ bool find_poles(const PhBlock& b, EigenRoutine routine, const Tolerances& tol, c
         x.eigen_failed = true;
         return false;
     }
-    if (b.nt < b.size()) {
-        // Absorbing states add the pole at 0.
+    if (closed_block(b) && !values.empty()) {
+        // The generator of a closed chain is singular: its eigenvalue of
+        // least modulus is 0 up to rounding, and it is the pole of the
+        // limiting probabilities.
+        size_t least = 0;
+        for (size_t i = 1; i < values.size(); ++i)
+            if (std::abs(values[i]) < std::abs(values[least])) least = i;
+        values[least] = 0.0;
+    } else {
         values.push_back(0.0);
-    } else if (!values.empty()) {
-        // A block without absorbing states is a whole irreducible generator:
-        // it is singular, and its eigenvalue nearest 0 is that simple zero.
-        auto nearest = std::min_element(values.begin(), values.end(),
-                                        [](const cplx& a, const cplx& c) { return std::abs(a) < std::abs(c); });
-        *nearest = 0.0;
     }
     x.eig = merge_eigenvalues(values, tol);
     if (trace.out && trace.debug) {
@@ -244,9 +249,9 @@ PhExpansion ph_old_expansion(const PhBlock& b, int start, EigenRoutine routine, 
         };
         std::vector<int> mult(static_cast<size_t>(nk));
         for (int k = 0; k < nk; ++k) mult[static_cast<size_t>(k)] = x.eig[static_cast<size_t>(k)].count;
-        // The added pole at 0 is not one of det(sI − A_TT)'s: a transient
-        // state's transform has none there. A whole generator's own zero is.
-        if (transient && nt < n) --mult[static_cast<size_t>(zero)];
+        // The transient positions of an absorbing chain have no pole at 0;
+        // those of a closed chain have their limiting probability there.
+        if (transient && !closed_block(b)) --mult[static_cast<size_t>(zero)];
         for (int k = 0; k < nk; ++k) {
             const int mk = mult[static_cast<size_t>(k)];
             if (mk < 1) continue;

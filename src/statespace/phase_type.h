@@ -8,7 +8,10 @@
 // transient block and at 0 (absorbing states). Both variants find, for each
 // state, the partial-fraction expansion of x_j(s) over the merged eigenvalues
 //     x_j(s) = Σ_k Σ_{r=1..m_k} c_{j,k,r} / (s − λ_k)^r,
-// which is the closed form Σ c·t^(r−1)/(r−1)!·e^(λ_k·t):
+// which is the closed form Σ c·t^(r−1)/(r−1)!·e^(λ_k·t). A block without
+// absorbing positions (a closed, irreducible chain) has no pole appended:
+// its own eigenvalue of least modulus is exactly 0, the pole of the
+// steady-state probabilities. The expansions are found:
 //   - the old variant, once per start state, by Cramer's rule (the matrix
 //     sI − A with the state's row replaced by the start vector) evaluated at
 //     each eigenvalue, and for repeated eigenvalues by contour integrals of

@@ -117,6 +117,7 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
         p = std::clamp(p, 0.0, 1.0);
         m.dists[static_cast<size_t>(s)].has_dist = true;
     }
+    m.form_error = worst;
     // Coefficients that the checks could not confirm are reported, never
     // printed as if exact.
     if (worst > trust_policy(set).warn_rel)

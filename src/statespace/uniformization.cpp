@@ -338,8 +338,10 @@ public:
     GuardedProb at(double t) const override {
         if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
         if (!std::isfinite(t)) return {Guarded{1.0 - pinf_, 1e-15, Route::Exact}, Guarded{pinf_, 1e-15, Route::Exact}};
-        // Nothing has moved at 0: the mass already on the targets.
-        if (t == 0.0) return {Guarded{pz_, 0.0, Route::Exact}, Guarded{1.0 - pz_, 0.0, Route::Exact}};
+        // At 0 the chain is in its starting vector: no truncation to bound.
+        if (t == 0.0)
+            return {Guarded{pz_, kUnitRoundoff * pz_, Route::Exact},
+                    Guarded{1.0 - pz_, kUnitRoundoff, Route::Exact}};
         ChainArcsView view{n_, arcs_, pred_off_, pred_};
         TransientResult r = transient_solution(view, start_, t, precision_, epsilon_, nullptr);
         double f = 0.0;

@@ -224,6 +224,38 @@ TEST(PhaseType, RatesOverManyDecadesStayExact) {
     }
 }
 
+TEST(PhaseType, ClosedChainsTendToTheirSteadyState) {
+    // No absorbing position: the generator is singular and its own zero is
+    // the pole of the limits. A cycle 0 -> 1 -> 2 -> 0 (rate 1) with a
+    // shortcut 0 -> 2 (rate 1/2) has a complex pair besides 0. Balance:
+    // π2 = 1.5·π0 (state 0), π1 = π0 (state 1), so π ∝ (1, 1, 1.5).
+    PhBlock b = block(3, 3, {{0, 1, 1.0}, {1, 2, 1.0}, {2, 0, 1.0}, {0, 2, 0.5}});
+    const double pi[3] = {1.0 / 3.5, 1.0 / 3.5, 1.5 / 3.5};
+    // A reversible birth and death chain has real eigenvalues.
+    PhBlock bd = block(3, 3, {{0, 1, 2.0}, {1, 0, 1.0}, {1, 2, 2.0}, {2, 1, 3.0}});
+    Eigen::VectorXd p0(3);
+    p0 << 0.2, 0.0, 0.8;
+    for (const PhBlock* c : {&b, &bd}) {
+        for (const Closed& x : {old_variant(*c, 0), old_variant(*c, 0, EigenRoutine::NewCg), new_variant(*c, unit(3, 0)),
+                                new_variant(*c, unit(3, 0), true)})
+            expect_matches(*c, unit(3, 0), x, 1e-12, "from 0");
+        expect_matches(*c, p0, new_variant(*c, p0), 1e-12, "spread start");
+    }
+    Closed old = old_variant(b, 0), nw = new_variant(b, unit(3, 0));
+    for (int j = 0; j < 3; ++j) {
+        EXPECT_NEAR(old.limit[static_cast<size_t>(j)], pi[j], 1e-12) << j;
+        EXPECT_NEAR(nw.limit[static_cast<size_t>(j)], pi[j], 1e-12) << j;
+        EXPECT_LT(old.error[static_cast<size_t>(j)], 1e-10);
+    }
+    // Exactly one term of each closed form is constant: no second, spurious
+    // pole next to 0.
+    for (const Exponomial& F : old.dist) {
+        int constants = 0;
+        for (const Term& t : F) constants += t.e_b == 0.0 && !t.is_complex();
+        EXPECT_EQ(constants, 1);
+    }
+}
+
 TEST(PhaseTypeEigen, MergingIsRelativeToTheLargestEigenvalue) {
     Tolerances tol;
     // Slow rates are kept apart and not zeroed.
