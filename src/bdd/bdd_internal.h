@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bdd/bdd.h"
+#include "symbols/large_pages.h"
 
 namespace corvel {
 
@@ -26,7 +27,6 @@ constexpr long kBddMaxVars = 65534;
 
 // Fixed operation tags of the cache.
 enum BddTag : std::uint32_t {
-    kTagAnd = 0,
     kTagCofactor = 100,
     kTagWithoutP1 = 700,
     kTagWithoutP0 = 800,
@@ -50,7 +50,7 @@ struct BddSlot {
 // One variable's unique table: linear probing over a power-of-two array,
 // kept at most half full.
 struct BddVarTable {
-    std::vector<BddSlot> slots;
+    LargeVector<BddSlot> slots;
     std::uint32_t entries = 0;
     unsigned bits = 0;
 };
@@ -60,6 +60,25 @@ struct BddCacheEntry {
     bdd a = 0, b = 0, result = 0;
 };
 constexpr std::uint32_t kBddNoTag = 0xFFFFFFFEu;
+
+// One pair of operands of a level-wise conjunction. Its four words hold the
+// operands' cofactors at the request's variable (f1, f0, g1, g0) until the
+// request is expanded; then words 0 and 1 hold its two parts (a result
+// handle, or the index of the request computing it, as `pending` says); once
+// reduced, word 2 holds its result. 20 bytes, since there are millions.
+struct BddRequest {
+    std::uint32_t w[4] = {0, 0, 0, 0};
+    std::uint16_t id = 0;
+    std::uint8_t pending = 0;
+};
+
+// Scratch space of the level-wise conjunction, kept between operations so
+// that no operation allocates or clears more than it uses.
+struct BddApplyScratch {
+    LargeVector<BddRequest> requests;
+    std::vector<std::vector<std::uint32_t>> levels;   // request indices per order position
+    std::uint32_t low = 0xFFFFFFFFu, high = 0;         // levels in use
+};
 
 // Slot of (t, e) in a table of 2^bits slots, and of an operation's cache
 // entry: the top bits of a multiplicative hash, so that doubling a table
@@ -79,12 +98,15 @@ inline std::uint32_t bdd_hash_op(std::uint32_t tag, bdd a, bdd b, unsigned bits)
     return static_cast<std::uint32_t>(k >> (64 - bits));
 }
 
+// f AND g computed level by level (the public operations' step).
+bdd bdd_and_levels(BddManager* m, bdd f, bdd g);
+
 // Thrown inside an operation when the node limit is reached; the public
 // entry turns it into a null result.
 struct BddOverflowAbort {};
 
 struct BddManager {
-    std::vector<BddNode> nodes;             // node 0: the terminal
+    LargeVector<BddNode> nodes;             // node 0: the terminal
     std::vector<std::uint32_t> free_list;
     std::vector<BddVarTable> tables;        // indexed by variable identifier (0 unused)
     std::vector<bdd> variables;             // variable node per identifier
@@ -99,10 +121,11 @@ struct BddManager {
     std::vector<std::uint16_t> prefs;
 
     // Visit stamps for the read-only walks (one walk at a time).
-    std::vector<std::uint32_t> stamps;
+    LargeVector<std::uint32_t> stamps;
     std::uint32_t stamp = 0;
 
-    std::vector<BddCacheEntry> cache;
+    LargeVector<BddCacheEntry> cache;
+    BddApplyScratch apply;
     unsigned cache_bits = 13;
     long cache_entries = 0;
     long lookups = 0, hits = 0, inserts = 0, collisions = 0;
@@ -113,7 +136,7 @@ struct BddManager {
     long node_limit = 0;
     long gcs = 0, freed = 0, finds = 0;
     bool overflow = false;
-    std::uint32_t temp_op = 0xFFFFFFFFu;    // next temporary tag (decreasing)
+    std::uint32_t temp_op = kBddNoTag - 1;  // next temporary tag (decreasing)
 
     std::uint32_t pos_of(bdd f) const { return position[nodes[f >> 1].id]; }
     const BddNode& node(bdd f) const { return nodes[f >> 1]; }
@@ -138,6 +161,12 @@ struct BddManager {
             h = (h + 1) & mask;
         }
         return (create(table, h, id, t, e) << 1) | neg;
+    }
+    // Starts loading the unique-table slot where find(id, t, e) will look.
+    void prefetch_find(std::uint16_t id, bdd t, bdd e) const {
+        const bdd neg = t & 1u;
+        const BddVarTable& table = tables[id];
+        __builtin_prefetch(&table.slots[bdd_hash_pair(t ^ neg, e ^ neg, table.bits)]);
     }
     // A new node in the empty slot h of its variable's table; its index.
     std::uint32_t create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e);

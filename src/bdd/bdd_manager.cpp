@@ -15,7 +15,7 @@ namespace {
 
 constexpr unsigned kInitialTableBits = 3;   // 8 slots per new variable
 constexpr unsigned kInitialCacheBits = 13;  // 8192 entries
-constexpr unsigned kMaxCacheBits = 24;
+constexpr unsigned kMaxCacheBits = 26;
 
 // Places a slot whose key is known to be absent.
 inline void insert_slot(BddVarTable& t, const BddSlot& s) {
@@ -26,7 +26,7 @@ inline void insert_slot(BddVarTable& t, const BddSlot& s) {
 }
 
 void grow_table(BddVarTable& t) {
-    std::vector<BddSlot> old(size_t{2} << t.bits);
+    LargeVector<BddSlot> old(size_t{2} << t.bits);
     old.swap(t.slots);
     ++t.bits;
     for (const BddSlot& s : old)
@@ -119,10 +119,11 @@ void BddManager::cache_clear() {
 // The cache follows the diagram: it doubles while the live nodes outnumber
 // its entries, and the entries it holds move into the larger table.
 void BddManager::maybe_grow_cache() {
-    if (cache_bits >= kMaxCacheBits || entries <= static_cast<long>(cache.size())) return;
+    const long want = entries;
+    if (cache_bits >= kMaxCacheBits || want <= static_cast<long>(cache.size())) return;
     unsigned bits = cache_bits;
-    while (bits < kMaxCacheBits && (1L << bits) < entries) ++bits;
-    std::vector<BddCacheEntry> bigger;
+    while (bits < kMaxCacheBits && (1L << bits) < want) ++bits;
+    LargeVector<BddCacheEntry> bigger;
     try {
         bigger.resize(size_t{1} << bits);
     } catch (const std::bad_alloc&) {
@@ -166,7 +167,10 @@ void BddManager::collect() {
     }
     // Entries of the cache whose operands and result all survive stay valid
     // (nodes are freed only here, so no entry can name a reused record).
-    auto alive = [&](bdd h) { return marks.test(h >> 1); };
+    // Entries of a finished level-wise operation hold request numbers, not
+    // handles: those out of range are dropped, the rest are never looked up
+    // again (their tag does not recur).
+    auto alive = [&](bdd h) { return (h >> 1) < n && marks.test(h >> 1); };
     for (BddCacheEntry& c : cache) {
         if (c.tag == kBddNoTag) continue;
         if (alive(c.a) && alive(c.b) && alive(c.result)) continue;

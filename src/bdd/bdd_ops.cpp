@@ -32,39 +32,6 @@ inline std::uint32_t top_pos(const BddManager* m, bdd f, bdd g) {
 
 inline std::uint16_t id_at(const BddManager* m, std::uint32_t pos) { return m->id_at[pos]; }
 
-bdd and_step(BddManager* m, bdd f, bdd g) {
-    if (f == kZero || g == kZero) return kZero;
-    if (f == kOne) return g;
-    if (g == kOne) return f;
-    if (f == g) return f;
-    if (f == (g ^ 1u)) return kZero;
-    if (f > g) std::swap(f, g);
-    bdd r;
-    if (m->cache_lookup(kTagAnd, f, g, r)) return r;
-    // Both operands are internal nodes here; split on the upper variable.
-    const BddNode& nf = m->nodes[f >> 1];
-    const BddNode& ng = m->nodes[g >> 1];
-    const std::uint32_t pf = m->position[nf.id], pg = m->position[ng.id];
-    const std::uint16_t id = pf <= pg ? nf.id : ng.id;
-    bdd f1 = f, f0 = f, g1 = g, g0 = g;
-    if (pf <= pg) {
-        f1 = nf.then_ ^ (f & 1u);
-        f0 = nf.else_ ^ (f & 1u);
-    }
-    if (pg <= pf) {
-        g1 = ng.then_ ^ (g & 1u);
-        g0 = ng.else_ ^ (g & 1u);
-    }
-    // The else pair is looked up only after the whole then recursion: start
-    // loading its cache entry now, so that the two memory waits overlap.
-    __builtin_prefetch(&m->cache_entry(kTagAnd, f0 < g0 ? f0 : g0, f0 < g0 ? g0 : f0));
-    const bdd t = and_step(m, f1, g1);
-    const bdd e = and_step(m, f0, g0);
-    r = m->find(id, t, e);
-    m->cache_insert(kTagAnd, f, g, r);
-    return r;
-}
-
 // Generalized cofactor; for a cube c the ordinary restriction.
 bdd cofactor_step(BddManager* m, bdd f, bdd c) {
     if (c == kOne || m->is_const(f)) return f;
@@ -227,12 +194,12 @@ bdd dor_step(BddManager* m, bdd f, bdd g, int n, int dir, std::uint32_t tag) {
 
 bdd bdd_and(BddManager* m, bdd f, bdd g) {
     if (!bdd_check_arguments(m, f) || !bdd_check_arguments(m, g)) return kBddNull;
-    return bdd_run(m, [&] { return and_step(m, f, g); });
+    return bdd_run(m, [&] { return bdd_and_levels(m, f, g); });
 }
 
 bdd bdd_or(BddManager* m, bdd f, bdd g) {
     if (!bdd_check_arguments(m, f) || !bdd_check_arguments(m, g)) return kBddNull;
-    return bdd_run(m, [&] { return and_step(m, f ^ 1u, g ^ 1u) ^ 1u; });
+    return bdd_run(m, [&] { return bdd_and_levels(m, f ^ 1u, g ^ 1u) ^ 1u; });
 }
 
 bdd bdd_not(BddManager* m, bdd f) {

@@ -1,0 +1,196 @@
+// Conjunction (and through complement edges disjunction) computed level by
+// level instead of depth first.
+//
+// A depth-first apply waits for one memory access after another: the next
+// unique-table probe is known only once both recursive calls have returned.
+// Here the pairs of operands ("requests") are expanded top-down, one variable
+// level at a time, and the results are reduced bottom-up, one level at a time.
+// Within a level every request is independent of the others, so the memory
+// each will touch (its cache entry, its children's node records, its
+// unique-table slot) is prefetched several requests ahead, and the waits
+// overlap. The diagram built is the same canonical one.
+
+#include <algorithm>
+#include <utility>
+
+#include "bdd/bdd_internal.h"
+
+namespace corvel {
+
+namespace {
+
+constexpr bdd kOne = 0;
+constexpr bdd kZero = 1;
+constexpr std::uint32_t kPendingThen = 1, kPendingElse = 2;
+constexpr size_t kAhead = 8;              // requests between a prefetch and its use
+
+inline bool and_terminal(bdd f, bdd g, bdd& r) {
+    if (f == kZero || g == kZero) { r = kZero; return true; }
+    if (f == kOne) { r = g; return true; }
+    if (g == kOne) { r = f; return true; }
+    if (f == g) { r = f; return true; }
+    if (f == (g ^ 1u)) { r = kZero; return true; }
+    return false;
+}
+
+inline void order_pair(bdd& a, bdd& b) {
+    if (a > b) std::swap(a, b);
+}
+
+// Word roles of a request (see BddRequest).
+constexpr int kF1 = 0, kF0 = 1, kG1 = 2, kG0 = 3;
+constexpr int kThen = 0, kElse = 1, kResult = 2;
+
+class LevelApply {
+public:
+    explicit LevelApply(BddManager* m) : m_(m), s_(m->apply), tag_(m->new_temp_tag()) { reset(); }
+    ~LevelApply() { reset(); }
+    LevelApply(const LevelApply&) = delete;
+    LevelApply& operator=(const LevelApply&) = delete;
+
+    bdd run(bdd f, bdd g) {
+        order_pair(f, g);
+        bdd r;
+        if (and_terminal(f, g, r)) return r;
+        const std::uint32_t root = add_request(f, g);
+        expand();
+        reduce();
+        return s_.requests[root].w[kResult];
+    }
+
+private:
+    BddManager* m_;
+    BddApplyScratch& s_;
+    const std::uint32_t tag_;  // the operation's own tag in the cache
+
+    // Empties the levels and the requests; memory is kept for the next
+    // operation.
+    void reset() {
+        for (std::uint32_t lev = s_.low; lev <= s_.high && lev < s_.levels.size(); ++lev) s_.levels[lev].clear();
+        s_.low = 0xFFFFFFFFu;
+        s_.high = 0;
+        s_.requests.clear();
+        if (s_.levels.size() < m_->id_at.size()) s_.levels.resize(m_->id_at.size());
+    }
+
+    void prefetch_pair(bdd a, bdd b) const {
+        order_pair(a, b);
+        if (m_->is_const(a)) return;  // a terminal pair (or one that is decided at once)
+        __builtin_prefetch(&m_->cache_entry(tag_, a, b));
+        __builtin_prefetch(&m_->nodes[a >> 1]);
+        __builtin_prefetch(&m_->nodes[b >> 1]);
+    }
+
+    // A new request for the non-terminal pair a < b, filed under its level.
+    std::uint32_t add_request(bdd a, bdd b) {
+        const BddNode& na = m_->nodes[a >> 1];
+        const BddNode& nb = m_->nodes[b >> 1];
+        const std::uint32_t pa = m_->position[na.id], pb = m_->position[nb.id];
+        BddRequest q;
+        q.w[kF1] = q.w[kF0] = a;
+        q.w[kG1] = q.w[kG0] = b;
+        if (pa <= pb) {
+            q.w[kF1] = na.then_ ^ (a & 1u);
+            q.w[kF0] = na.else_ ^ (a & 1u);
+        }
+        if (pb <= pa) {
+            q.w[kG1] = nb.then_ ^ (b & 1u);
+            q.w[kG0] = nb.else_ ^ (b & 1u);
+        }
+        q.id = pa <= pb ? na.id : nb.id;
+        const std::uint32_t level = std::min(pa, pb);
+        const auto index = static_cast<std::uint32_t>(s_.requests.size());
+        s_.requests.push_back(q);
+        s_.levels[level].push_back(index);
+        s_.low = std::min(s_.low, level);
+        s_.high = std::max(s_.high, level);
+        return index;
+    }
+
+    // The then or else part of a request: a decided handle, or the index of
+    // the request (old or new) that will compute it.
+    std::uint32_t child(bdd a, bdd b, std::uint32_t& pending, std::uint32_t flag) {
+        order_pair(a, b);
+        bdd r;
+        if (and_terminal(a, b, r)) return r;
+        // The cache, under this operation's tag, remembers which request
+        // computes a pair; a pair whose entry was overwritten is requested
+        // again, which costs time but never changes the result.
+        std::uint32_t known;
+        if (m_->cache_lookup(tag_, a, b, known)) {
+            pending |= flag;
+            return known;
+        }
+        const std::uint32_t index = add_request(a, b);
+        m_->cache_insert(tag_, a, b, index);
+        pending |= flag;
+        return index;
+    }
+
+    // Top-down: every request of a level names its two parts, creating the
+    // requests of deeper levels; a level is complete once those above it are.
+    void expand() {
+        for (std::uint32_t lev = s_.low; lev <= s_.high; ++lev) {
+            const std::vector<std::uint32_t>& bucket = s_.levels[lev];
+            const size_t n = bucket.size();
+            for (size_t k = 0; k < n; ++k) {
+                if (k + 2 * kAhead < n) __builtin_prefetch(&s_.requests[bucket[k + 2 * kAhead]]);
+                if (k + kAhead < n) {
+                    const BddRequest& ahead = s_.requests[bucket[k + kAhead]];
+                    prefetch_pair(ahead.w[kF1], ahead.w[kG1]);
+                    prefetch_pair(ahead.w[kF0], ahead.w[kG0]);
+                }
+                const std::uint32_t i = bucket[k];
+                const BddRequest q = s_.requests[i];
+                std::uint32_t pending = 0;
+                const std::uint32_t t = child(q.w[kF1], q.w[kG1], pending, kPendingThen);
+                const std::uint32_t e = child(q.w[kF0], q.w[kG0], pending, kPendingElse);
+                BddRequest& done = s_.requests[i];  // requests may have moved
+                done.w[kThen] = t;
+                done.w[kElse] = e;
+                done.pending = static_cast<std::uint8_t>(pending);
+            }
+        }
+    }
+
+    bdd part(const BddRequest& q, int which, std::uint32_t flag) const {
+        const std::uint32_t ref = q.w[which];
+        return (q.pending & flag) ? s_.requests[ref].w[kResult] : ref;
+    }
+
+    void prefetch_part(const BddRequest& q, int which, std::uint32_t flag) const {
+        if (q.pending & flag) __builtin_prefetch(&s_.requests[q.w[which]]);
+    }
+
+    // Bottom-up: a request's parts are results of deeper levels by now.
+    void reduce() {
+        for (std::uint32_t lev = s_.high + 1; lev-- > s_.low;) {
+            const std::vector<std::uint32_t>& bucket = s_.levels[lev];
+            const size_t n = bucket.size();
+            for (size_t k = 0; k < n; ++k) {
+                if (k + 2 * kAhead < n) __builtin_prefetch(&s_.requests[bucket[k + 2 * kAhead]]);
+                if (k + kAhead < n) {
+                    const BddRequest& ahead = s_.requests[bucket[k + kAhead]];
+                    prefetch_part(ahead, kThen, kPendingThen);
+                    prefetch_part(ahead, kElse, kPendingElse);
+                }
+                if (k + kAhead / 2 < n) {
+                    const BddRequest& near = s_.requests[bucket[k + kAhead / 2]];
+                    m_->prefetch_find(near.id, part(near, kThen, kPendingThen), part(near, kElse, kPendingElse));
+                }
+                BddRequest& q = s_.requests[bucket[k]];
+                const bdd t = part(q, kThen, kPendingThen), e = part(q, kElse, kPendingElse);
+                q.w[kResult] = m_->find(q.id, t, e);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+bdd bdd_and_levels(BddManager* m, bdd f, bdd g) {
+    LevelApply apply(m);
+    return apply.run(f, g);
+}
+
+}  // namespace corvel
