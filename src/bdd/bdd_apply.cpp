@@ -19,19 +19,8 @@ namespace corvel {
 
 namespace {
 
-constexpr bdd kOne = 0;
-constexpr bdd kZero = 1;
 constexpr std::uint32_t kPendingThen = 1, kPendingElse = 2;
 constexpr size_t kAhead = 8;              // requests between a prefetch and its use
-
-inline bool and_terminal(bdd f, bdd g, bdd& r) {
-    if (f == kZero || g == kZero) { r = kZero; return true; }
-    if (f == kOne) { r = g; return true; }
-    if (g == kOne) { r = f; return true; }
-    if (f == g) { r = f; return true; }
-    if (f == (g ^ 1u)) { r = kZero; return true; }
-    return false;
-}
 
 inline void order_pair(bdd& a, bdd& b) {
     if (a > b) std::swap(a, b);
@@ -51,7 +40,7 @@ public:
     bdd run(bdd f, bdd g) {
         order_pair(f, g);
         bdd r;
-        if (and_terminal(f, g, r)) return r;
+        if (bdd_terminal_rule(f, g, false, r)) return r;
         const std::uint32_t root = add_request(f, g);
         expand();
         reduce();
@@ -112,7 +101,7 @@ private:
     std::uint32_t child(bdd a, bdd b, std::uint32_t& pending, std::uint32_t flag) {
         order_pair(a, b);
         bdd r;
-        if (and_terminal(a, b, r)) return r;
+        if (bdd_terminal_rule(a, b, false, r)) return r;
         // The cache, under this operation's tag, remembers which request
         // computes a pair; a pair whose entry was overwritten is requested
         // again, which costs time but never changes the result.
@@ -127,30 +116,40 @@ private:
         return index;
     }
 
+    // Runs step(index) on every request of a level in order. Each request's
+    // record is prefetched 2·kAhead places before its step, ahead(request)
+    // runs kAhead places before and near(request) kAhead/2 places before, so
+    // that what they prefetch has arrived when the step needs it.
+    template <class Ahead, class Near, class Step>
+    void sweep(std::uint32_t lev, Ahead&& ahead, Near&& near, Step&& step) {
+        const std::vector<std::uint32_t>& bucket = s_.levels[lev];
+        const size_t n = bucket.size();
+        for (size_t k = 0; k < n; ++k) {
+            if (k + 2 * kAhead < n) __builtin_prefetch(&s_.requests[bucket[k + 2 * kAhead]]);
+            if (k + kAhead < n) ahead(s_.requests[bucket[k + kAhead]]);
+            if (k + kAhead / 2 < n) near(s_.requests[bucket[k + kAhead / 2]]);
+            step(bucket[k]);
+        }
+    }
+
     // Top-down: every request of a level names its two parts, creating the
     // requests of deeper levels; a level is complete once those above it are.
     void expand() {
-        for (std::uint32_t lev = s_.low; lev <= s_.high; ++lev) {
-            const std::vector<std::uint32_t>& bucket = s_.levels[lev];
-            const size_t n = bucket.size();
-            for (size_t k = 0; k < n; ++k) {
-                if (k + 2 * kAhead < n) __builtin_prefetch(&s_.requests[bucket[k + 2 * kAhead]]);
-                if (k + kAhead < n) {
-                    const BddRequest& ahead = s_.requests[bucket[k + kAhead]];
-                    prefetch_pair(ahead.w[kF1], ahead.w[kG1]);
-                    prefetch_pair(ahead.w[kF0], ahead.w[kG0]);
-                }
-                const std::uint32_t i = bucket[k];
-                const BddRequest q = s_.requests[i];
-                std::uint32_t pending = 0;
-                const std::uint32_t t = child(q.w[kF1], q.w[kG1], pending, kPendingThen);
-                const std::uint32_t e = child(q.w[kF0], q.w[kG0], pending, kPendingElse);
-                BddRequest& done = s_.requests[i];  // requests may have moved
-                done.w[kThen] = t;
-                done.w[kElse] = e;
-                done.pending = static_cast<std::uint8_t>(pending);
-            }
-        }
+        auto ahead = [&](const BddRequest& q) {
+            prefetch_pair(q.w[kF1], q.w[kG1]);
+            prefetch_pair(q.w[kF0], q.w[kG0]);
+        };
+        auto step = [&](std::uint32_t i) {
+            const BddRequest q = s_.requests[i];
+            std::uint32_t pending = 0;
+            const std::uint32_t t = child(q.w[kF1], q.w[kG1], pending, kPendingThen);
+            const std::uint32_t e = child(q.w[kF0], q.w[kG0], pending, kPendingElse);
+            BddRequest& done = s_.requests[i];  // requests may have moved
+            done.w[kThen] = t;
+            done.w[kElse] = e;
+            done.pending = static_cast<std::uint8_t>(pending);
+        };
+        for (std::uint32_t lev = s_.low; lev <= s_.high; ++lev) sweep(lev, ahead, [](const BddRequest&) {}, step);
     }
 
     bdd part(const BddRequest& q, int which, std::uint32_t flag) const {
@@ -164,25 +163,19 @@ private:
 
     // Bottom-up: a request's parts are results of deeper levels by now.
     void reduce() {
-        for (std::uint32_t lev = s_.high + 1; lev-- > s_.low;) {
-            const std::vector<std::uint32_t>& bucket = s_.levels[lev];
-            const size_t n = bucket.size();
-            for (size_t k = 0; k < n; ++k) {
-                if (k + 2 * kAhead < n) __builtin_prefetch(&s_.requests[bucket[k + 2 * kAhead]]);
-                if (k + kAhead < n) {
-                    const BddRequest& ahead = s_.requests[bucket[k + kAhead]];
-                    prefetch_part(ahead, kThen, kPendingThen);
-                    prefetch_part(ahead, kElse, kPendingElse);
-                }
-                if (k + kAhead / 2 < n) {
-                    const BddRequest& near = s_.requests[bucket[k + kAhead / 2]];
-                    m_->prefetch_find(near.id, part(near, kThen, kPendingThen), part(near, kElse, kPendingElse));
-                }
-                BddRequest& q = s_.requests[bucket[k]];
-                const bdd t = part(q, kThen, kPendingThen), e = part(q, kElse, kPendingElse);
-                q.w[kResult] = m_->find(q.id, t, e);
-            }
-        }
+        auto ahead = [&](const BddRequest& q) {
+            prefetch_part(q, kThen, kPendingThen);
+            prefetch_part(q, kElse, kPendingElse);
+        };
+        auto near = [&](const BddRequest& q) {
+            m_->prefetch_find(q.id, part(q, kThen, kPendingThen), part(q, kElse, kPendingElse));
+        };
+        auto step = [&](std::uint32_t i) {
+            BddRequest& q = s_.requests[i];
+            const bdd t = part(q, kThen, kPendingThen), e = part(q, kElse, kPendingElse);
+            q.w[kResult] = m_->find(q.id, t, e);
+        };
+        for (std::uint32_t lev = s_.high + 1; lev-- > s_.low;) sweep(lev, ahead, near, step);
     }
 };
 

@@ -98,6 +98,19 @@ inline std::uint32_t bdd_hash_op(std::uint32_t tag, bdd a, bdd b, unsigned bits)
     return static_cast<std::uint32_t>(k >> (64 - bits));
 }
 
+// Terminal rules of OR (is_or) or AND over handles (0 the constant one,
+// 1 the constant zero); true when r was decided.
+inline bool bdd_terminal_rule(bdd f, bdd g, bool is_or, bdd& r) {
+    const bdd absorb = is_or ? 0u : 1u;
+    const bdd unit = is_or ? 1u : 0u;
+    if (f == absorb || g == absorb) { r = absorb; return true; }
+    if (f == unit) { r = g; return true; }
+    if (g == unit) { r = f; return true; }
+    if (f == g) { r = f; return true; }
+    if (f == (g ^ 1u)) { r = absorb; return true; }
+    return false;
+}
+
 // f AND g computed level by level (the public operations' step).
 bdd bdd_and_levels(BddManager* m, bdd f, bdd g);
 

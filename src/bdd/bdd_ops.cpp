@@ -102,18 +102,6 @@ bdd minsol_step(BddManager* m, bdd f, int mode, std::uint32_t tag) {
     return r;
 }
 
-// Terminal rules of OR (is_or) or AND; true when r was decided.
-inline bool terminal_rule(bdd f, bdd g, bool is_or, bdd& r) {
-    const bdd absorb = is_or ? kOne : kZero;
-    const bdd unit = is_or ? kZero : kOne;
-    if (f == absorb || g == absorb) { r = absorb; return true; }
-    if (f == unit) { r = g; return true; }
-    if (g == unit) { r = f; return true; }
-    if (f == g) { r = f; return true; }
-    if (f == (g ^ 1u)) { r = absorb; return true; }
-    return false;
-}
-
 // The part of h compatible with the split variable at `pos` being true when
 // at most one variable of its group is true: h's else-edges followed through
 // the group.
@@ -124,7 +112,7 @@ bdd skip_group(const BddManager* m, bdd h, std::uint32_t group, int n) {
 
 bdd ms_step(BddManager* m, bdd f, bdd g, int n, bool is_or, std::uint32_t tag) {
     bdd r;
-    if (terminal_rule(f, g, is_or, r)) return r;
+    if (bdd_terminal_rule(f, g, is_or, r)) return r;
     if (f > g) std::swap(f, g);
     if (m->cache_lookup(tag, f, g, r)) return r;
     const std::uint32_t pf = m->pos_of(f), pg = m->pos_of(g);
@@ -165,7 +153,7 @@ inline void dir_parts(const BddManager* m, bdd h, int dir, bdd& h1, bdd& h0) {
 
 bdd dor_step(BddManager* m, bdd f, bdd g, int n, int dir, std::uint32_t tag) {
     bdd r;
-    if (terminal_rule(f, g, true, r)) return r;
+    if (bdd_terminal_rule(f, g, true, r)) return r;
     if (m->cache_lookup(tag, f, g, r)) return r;
     const std::uint32_t pf = m->pos_of(f), pg = m->pos_of(g);
     const std::uint32_t x = pf < pg ? pf : pg;

@@ -135,6 +135,46 @@ TEST(BddPackage, RandomFunctionsMatchTruthTablesAndAreCanonical) {
     }
 }
 
+// OR over i of (x_i AND y_i) with every x above every y: the x levels hold
+// one node per subset of the x's above (2^n - 1 in all), the y levels one per
+// nonempty OR of the remaining y's (2^n - 1), plus the terminal; a quarter of
+// each pair's rows are false, so the satisfying fraction is 1 - (3/4)^n. The
+// operations need far more pairs than the cache holds, and the x's are made
+// with new_var_first, so the order positions are not the creation order.
+TEST(BddPackage, LargeOperationsBuildTheCanonicalDiagram) {
+    Manager g;
+    BddManager* m = g.m;
+    const int n = 14;
+    std::vector<bdd> x(n), y(n);
+    for (int i = 0; i < n; ++i) y[static_cast<size_t>(i)] = bdd_new_var_last(m);
+    for (int i = n - 1; i >= 0; --i) x[static_cast<size_t>(i)] = bdd_new_var_first(m);
+    bdd f = bdd_identity(m, bdd_zero(m));
+    bdd h = bdd_identity(m, bdd_one(m));  // AND over i of (NOT x_i OR NOT y_i), built from the other end
+    for (int i = 0; i < n; ++i) {
+        bdd p = bdd_and(m, x[static_cast<size_t>(i)], y[static_cast<size_t>(i)]);
+        bdd next = bdd_or(m, f, p);
+        bdd_free(m, f);
+        bdd_free(m, p);
+        f = next;
+        const size_t j = static_cast<size_t>(n - 1 - i);
+        bdd q = bdd_or(m, bdd_not(m, x[j]), bdd_not(m, y[j]));
+        bdd hn = bdd_and(m, q, h);
+        bdd_free(m, q);
+        bdd_free(m, h);
+        h = hn;
+    }
+    EXPECT_EQ(bdd_size(m, f, 0), (2L << n) - 1);
+    double rest = 1.0;
+    for (int i = 0; i < n; ++i) rest *= 0.75;
+    EXPECT_DOUBLE_EQ(bdd_satisfying_fraction(m, f), 1.0 - rest);
+    EXPECT_EQ(h, bdd_not(m, f));
+    // Spot rows: true exactly when some pair is all true.
+    for (std::uint32_t bits : {0u, 1u, (1u << n) | 1u, (1u << (2 * n - 1)) | (1u << (n - 1)), (1u << (2 * n - 1)) | 1u})
+        EXPECT_EQ(eval(m, f, bits), (bits & (bits >> n) & ((1u << n) - 1)) != 0) << bits;
+    bdd_free(m, f);
+    bdd_free(m, h);
+}
+
 TEST(BddPackage, AndOfComplementsTouchesNoCache) {
     Manager g;
     BddManager* m = g.m;
