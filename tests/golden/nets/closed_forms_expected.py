@@ -512,3 +512,29 @@ o = [warn] + exprs([('etokt(0.5; launch, y)', dot(pt, launch.tokens('y'))), ('tp
            ('etoku(0.5; launch, x)', 0), ('value(1; bl)', F1 * (1 - mp.exp(-1)))])
 write('reach_vanishing_start', crv, o)
 assert launch.p0[:2] == [Fr(1, 4), Fr(3, 4)] and launch.kind[0] == 'van'
+
+# Refusals and marking references outside a net, with the documented texts.
+loop3 = ['* Three immediate transitions pass the token round for ever once it is kicked.',
+         'gspn spin', 's 1', 'x 0', 'y 0', 'z 0', 'end', 'kick ind 2', 'end', 'xy ind 1', 'yz ind 1', 'zx ind 1', 'end',
+         'kick x 1', 'xy y 1', 'yz z 1', 'zx x 1', 'end', 's kick 1', 'x xy 1', 'y yz 1', 'z zx 1', 'end', 'end',
+         'expr etok(spin, s)']
+write('reach_absorbing_loop3', loop3,
+      ['error: absorbing loops in GSPN not implemented (reach_absorbing_loop3.crv: line %4d).' % len(loop3)], 255)
+neg = ['* An input multiplicity that evaluates below zero in the initial marking.',
+       'srn neg', 'p 2', 'q 1', 'end', 't ind 1', 'u ind 1', 'end', 'end', 't q 1', 'u p 1', 'end',
+       'p t 1 - 2*#(q)', 'q u 1', 'end', 'end', 'expr etok(neg, p)']
+write('reach_negative_multiplicity', neg,
+      ['error: arc multiplicity is negative (reach_negative_multiplicity.crv: line %4d).' % len(neg)], 255)
+mix = ['* A timed and an immediate transition enabled together at one priority (0):',
+       '* the timed one is met first, so the immediate one is refused.',
+       'srn mix', 'p 1', 'q 0', 'end', 't ind 1', 'end', 'i ind 1 priority 0', 'end',
+       't q 1', 'i q 1', 'end', 'p t 1', 'p i 1', 'end', 'end', 'expr etok(mix, q)']
+write('reach_same_priority', mix, ['error: transition should not be timed (reach_same_priority.crv: line %4d).' % len(mix)], 255)
+# tw: p -> q at 1, back at 2, so the two markings hold 2/3 and 1/3; an
+# unknown place reads -1 in each of them, once printed per marking.
+outside = ['* Marking references outside an srn evaluation, and of an unknown place.',
+           'func bad() #(nowhere)', 'srn tw', 'p 1', 'q 0', 'end', 't ind 1', 'u ind 2', 'end', 'end',
+           't q 1', 'u p 1', 'end', 'p t 1', 'q u 1', 'end', 'end', 'expr ?(t), srn_exrss(tw; bad)']
+write('reach_marking_refs', outside, ['srn_enabled cannot be called on other system!', '?(t):   ' + num(-1),
+                                      'place nowhere undefined', 'place nowhere undefined',
+                                      'srn_exrss(tw; bad):   ' + num(-Fr(2, 3) - Fr(1, 3)), ''])
