@@ -538,3 +538,25 @@ outside = ['* Marking references outside an srn evaluation, and of an unknown pl
 write('reach_marking_refs', outside, ['srn_enabled cannot be called on other system!', '?(t):   ' + num(-1),
                                       'place nowhere undefined', 'place nowhere undefined',
                                       'srn_exrss(tw; bad):   ' + num(-Fr(2, 3) - Fr(1, 3)), ''])
+
+# lp: a vanishing initial marking splits evenly into a phase-type chain
+# x <-> y (rates 1 and 2) absorbed from y at rate 1; the absorbing marking's
+# CDF starts from (1/2, 1/2).
+lp = Net(['go', 'x', 'y', 'z'], [1, 0, 0, 0], [
+    Tr('xy', 'timed', 1, inp=[('x', 1)], out=[('y', 1)]), Tr('yx', 'timed', 2, inp=[('y', 1)], out=[('x', 1)]),
+    Tr('yz', 'timed', 1, inp=[('y', 1)], out=[('z', 1)]),
+    Tr('gx', 'imm', 1, inp=[('go', 1)], out=[('x', 1)]), Tr('gy', 'imm', 1, inp=[('go', 1)], out=[('y', 1)])]).explore()
+lp_crv = ['gspn lp', 'go 1', 'x 0', 'y 0', 'z 0', 'end', 'xy ind 1', 'yx ind 2', 'yz ind 1', 'end', 'gx ind 1', 'gy ind 1', 'end',
+          'xy y 1', 'yx x 1', 'yz z 1', 'gx x 1', 'gy y 1', 'end', 'x xy 1', 'y yx 1', 'y yz 1', 'go gx 1', 'go gy 1', 'end', 'end']
+crv = ['* A vanishing initial marking in front of a cycle: transient values and the CDF.'] + lp_crv + [
+    'expr etokt(0; lp, x), etokt(0.4; lp, z), mean(lp)', 'cdf(lp, 3)']
+N, times = lp.fundamental()
+P = closed_forms(lp.Q, [tomp(x) for x in lp.p0])
+prob, m1, m2 = absorbing_stats(lp.Q, lp.p0, [0, 1], 2)
+o = ['warning: initial marking is not tangible: measures may be incorrect: (reach_vanishing_cycle.crv: line %4d).' % (len(crv) - 1)]
+o += exprs([('etokt(0; lp, x)', dot(lp.at(0), lp.tokens('x'))), ('etokt(0.4; lp, z)', dot(lp.at(mp.mpf('0.4')), lp.tokens('z'))),
+            ('mean(lp)', sum(times))])
+o += [SEP, '', 'information about system lp node     3', '', 'probability of entering node: %10.4e' % float(prob), '',
+      'conditional CDF for time of reaching this absorbing state', ''] + listing([(lam, c / tomp(prob)) for lam, c in P[2]])
+o += ['', 'mean: %9.4e' % float(m1 / prob), 'variance: %9.4e' % float(m2 / prob - (m1 / prob) ** 2), '']
+write('reach_vanishing_cycle', crv, o)
