@@ -560,3 +560,15 @@ o += [SEP, '', 'information about system lp node     3', '', 'probability of ent
       'conditional CDF for time of reaching this absorbing state', ''] + listing([(lam, c / tomp(prob)) for lam, c in P[2]])
 o += ['', 'mean: %9.4e' % float(m1 / prob), 'variance: %9.4e' % float(m2 / prob - (m1 / prob) ** 2), '']
 write('reach_vanishing_cycle', crv, o)
+
+# g(lam, k): k tokens move p -> q at lam per token, back one at a time at 1;
+# each new binding builds the net again (birth-death chain on #q).
+def bd_tokens(lam, k):
+    w = [Fr(1)]
+    for q in range(k): w.append(w[-1] * lam * (k - q))
+    return sum(q * x for q, x in enumerate(w)) / sum(w)
+par = ['* A net with parameters, analysed again for each binding and back.',
+       'gspn g(lam, k)', 'p k', 'q 0', 'end', 't dep p lam', 'u ind 1', 'end', 'end', 't q 1', 'u p 1', 'end',
+       'p t 1', 'q u 1', 'end', 'end', 'expr etok(g, q; 1, 2), etok(g, q; 2, 1), etok(g, q; 1, 2), etok(g, q; 0.5, 3)']
+write('reach_rebinding', par, exprs([('etok(g, q; 1, 2)', bd_tokens(1, 2)), ('etok(g, q; 2, 1)', bd_tokens(2, 1)),
+                                     ('etok(g, q; 1, 2)', bd_tokens(1, 2)), ('etok(g, q; 0.5, 3)', bd_tokens(Fr(1, 2), 3))]))
