@@ -572,3 +572,16 @@ par = ['* A net with parameters, analysed again for each binding and back.',
        'p t 1', 'q u 1', 'end', 'end', 'expr etok(g, q; 1, 2), etok(g, q; 2, 1), etok(g, q; 1, 2), etok(g, q; 0.5, 3)']
 write('reach_rebinding', par, exprs([('etok(g, q; 1, 2)', bd_tokens(1, 2)), ('etok(g, q; 2, 1)', bd_tokens(2, 1)),
                                      ('etok(g, q; 1, 2)', bd_tokens(1, 2)), ('etok(g, q; 0.5, 3)', bd_tokens(Fr(1, 2), 3))]))
+
+# ih: an inhibitor arc whose multiplicity is #(a): m stops once #(b) >= #(a).
+ih = Net(['a', 'b'], [3, 0], [
+    Tr('m', 'timed', 1, dep='a', inp=[('a', 1)], out=[('b', 1)], inh=[('b', lambda k: k.n('a'))]),
+    Tr('n', 'timed', 2, inp=[('b', 1)], out=[('a', 1)])]).explore()
+pi = ih.limit(); pt = ih.at(mp.mpf('0.3'))
+crv = ['* An inhibitor arc with a marking-dependent multiplicity.', 'func two() 2*#(b)', 'srn ih', 'a 3', 'b 0', 'end',
+       'm placedep a 1', 'n ind 2', 'end', 'end', 'm b 1', 'n a 1', 'end', 'a m 1', 'b n 1', 'end', 'b m #(a)', 'end',
+       'expr etok(ih, b), srn_exrt(0.3; ih, two), tput(ih, m), utilt(0.3; ih, m)']
+write('reach_inhibitor_expression', crv, exprs([('etok(ih, b)', dot(pi, ih.tokens('b'))),
+      ('srn_exrt(0.3; ih, two)', dot(pt, ih.reward(lambda k: 2 * k.n('b')))), ('tput(ih, m)', dot(pi, ih.tput('m'))),
+      ('utilt(0.3; ih, m)', dot(pt, ih.util('m')))]))
+assert pi == [Fr(1, 4), Fr(3, 8), Fr(3, 8)]
