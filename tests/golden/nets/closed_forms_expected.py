@@ -585,3 +585,21 @@ write('reach_inhibitor_expression', crv, exprs([('etok(ih, b)', dot(pi, ih.token
       ('srn_exrt(0.3; ih, two)', dot(pt, ih.reward(lambda k: 2 * k.n('b')))), ('tput(ih, m)', dot(pi, ih.tput('m'))),
       ('utilt(0.3; ih, m)', dot(pt, ih.util('m')))]))
 assert pi == [Fr(1, 4), Fr(3, 8), Fr(3, 8)]
+
+# pr(hi): the token in s goes to a (weight 1, priority hi) or to b (weight
+# 9, priority 5); priorities above 1001 still order the transitions.
+def pr_net(hi):
+    return Net(['s', 'a', 'b'], [1, 0, 0], [
+        Tr('ta', 'timed', 1, inp=[('a', 1)], out=[('s', 1)]), Tr('tb', 'timed', 1, inp=[('b', 1)], out=[('s', 1)]),
+        Tr('ab', 'timed', 1, inp=[('a', 1)], out=[('b', 1)]),
+        Tr('ia', 'imm', 1, prio=hi, inp=[('s', 1)], out=[('a', 1)]),
+        Tr('ib', 'imm', 9, prio=5, inp=[('s', 1)], out=[('b', 1)])]).explore()
+crv = ['* Immediate priorities from a parameter, above and at the level of a rival.', 'srn pr(hi)', 's 1', 'a 0', 'b 0', 'end',
+       'ta ind 1', 'tb ind 1', 'ab ind 1', 'end', 'ia ind 1 priority hi', 'ib ind 9 priority 5', 'end',
+       'ia a 1', 'ib b 1', 'ta s 1', 'tb s 1', 'ab b 1', 'end', 's ia 1', 's ib 1', 'a ta 1', 'b tb 1', 'a ab 1', 'end', 'end',
+       'expr etok(pr, a; 2000), etok(pr, a; 5), etok(pr, a; 1002)']
+vals = []
+for hi in (2000, 5, 1002):
+    n = pr_net(hi); vals.append(('etok(pr, a; %d)' % hi, dot(n.limit(), n.tokens('a'))))
+o = exprs(vals)
+write('reach_priority_parameter', crv, o)
