@@ -343,7 +343,12 @@ const Row kRows[] = {
     {Kw::Tputu, kSysSrn, NodeRule::Required, true},
     {Kw::Tputu, kSysSrnIrreducible, NodeRule::Required, true},
     {Kw::Tputu, kSysSrnPhase, NodeRule::Required, true},
+    // Accepted on every srn class, not only a net not yet analysed: otherwise
+    // the same request would be refused once any measure had classified it.
     {Kw::Transenabled, kSysSrn, NodeRule::None, false},
+    {Kw::Transenabled, kSysSrnAcyclic, NodeRule::None, false},
+    {Kw::Transenabled, kSysSrnPhase, NodeRule::None, false},
+    {Kw::Transenabled, kSysSrnIrreducible, NodeRule::None, false},
     {Kw::Tvalue, kSysMarkovIrreducible, NodeRule::Required, true},
     {Kw::Tvalue, kSysMstree, NodeRule::Required, true},
     {Kw::Tvalue, kSysMarkov, NodeRule::Optional, true},

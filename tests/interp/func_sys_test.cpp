@@ -43,9 +43,10 @@ const TypeMeasures kExpected[] = {
     {kSysSemimarkAcyclic, "cdf? cexrt-@ eval? exrt-@ fastmttf- lcdf! mean? pcont? pinf? prob! pzero? reward- rmean- rvalue-@ rvariance- sreward! value?@ variance?"},
     {kSysSemimarkIrreducible, "exrss- fastmttf- prob! sreward!"},
     {kSysSrn, "cdf? etok! etokt!@ etoku!@ eval? fetok! fprempty! ftput! futil! mean- mtta- prempty! premptyt!@ premptyu!@ srn_ave_cexrt-@ srn_cexrinf- srn_cexrt-@ srn_exrss- srn_exrt-@ tavetokt!@ tavtputt!@ tput! tputt!@ tputu!@ transenabled- util! utilt!@ utilu!@ value-@ variance-"},
-    {kSysSrnAcyclic, "cdf? etok! etokt!@ etoku! eval? fetok! fprempty! ftput! futil! mean- mtta- prempty! premptyt!@ premptyu! srn_ave_cexrt-@ srn_cexrinf- srn_cexrt-@ srn_exrss- srn_exrt-@ tavetokt!@ tavtputt!@ tput! tputt!@ tputu! util! utilt!@ utilu! value-@ variance-"},
-    {kSysSrnIrreducible, "etok! etokt!@ etoku!@ eval? fetok! fprempty! ftput! futil! mtta- prempty! premptyt!@ premptyu!@ srn_ave_cexrt-@ srn_cexrinf- srn_cexrt-@ srn_exrss- srn_exrt-@ tavetokt!@ tavtputt!@ tput! tputt!@ tputu!@ util! utilt!@ utilu!@"},
-    {kSysSrnPhase, "cdf? etok! etokt!@ etoku!@ eval? fetok! fprempty! ftput! futil! mean- mtta- prempty! premptyt!@ premptyu!@ srn_ave_cexrt-@ srn_cexrinf- srn_cexrt-@ srn_exrss- srn_exrt-@ tavetokt!@ tavtputt!@ tput! tputt!@ tputu!@ util! utilt!@ utilu!@ value-@ variance-"},
+    // transenabled stays available once a reward net has been classified.
+    {kSysSrnAcyclic, "cdf? etok! etokt!@ etoku! eval? fetok! fprempty! ftput! futil! mean- mtta- prempty! premptyt!@ premptyu! srn_ave_cexrt-@ srn_cexrinf- srn_cexrt-@ srn_exrss- srn_exrt-@ tavetokt!@ tavtputt!@ tput! tputt!@ tputu! transenabled- util! utilt!@ utilu! value-@ variance-"},
+    {kSysSrnIrreducible, "etok! etokt!@ etoku!@ eval? fetok! fprempty! ftput! futil! mtta- prempty! premptyt!@ premptyu!@ srn_ave_cexrt-@ srn_cexrinf- srn_cexrt-@ srn_exrss- srn_exrt-@ tavetokt!@ tavtputt!@ tput! tputt!@ tputu!@ transenabled- util! utilt!@ utilu!@"},
+    {kSysSrnPhase, "cdf? etok! etokt!@ etoku!@ eval? fetok! fprempty! ftput! futil! mean- mtta- prempty! premptyt!@ premptyu!@ srn_ave_cexrt-@ srn_cexrinf- srn_cexrt-@ srn_exrss- srn_exrt-@ tavetokt!@ tavtputt!@ tput! tputt!@ tputu!@ transenabled- util! utilt!@ utilu!@ value-@ variance-"},
 };
 
 // Model types that accept no measure at all before they are classified.
