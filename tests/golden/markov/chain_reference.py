@@ -409,7 +409,7 @@ def stiff_cumulative(folder):
     p0 = [Fr(1), 0]
     prob, cum = transient(q, p0, 100)
     out = Out()
-    out.exprs([('tvalue(100; sf, dn)', prob[1]), ('exrt(100; sf)', prob[0]),
+    out.exprs([('tvalue(100; sf, up)', prob[0]), ('exrt(100; sf)', prob[0]),
                ('cexrt(100; sf)', cum[0]), ('exrss(sf)', Fr(10000) / (10000 + Fr(1, 1000)))])
     model = """
 markov sf
@@ -420,7 +420,7 @@ up 1
 end
 up 1
 end
-expr tvalue(100; sf, dn), exrt(100; sf), cexrt(100; sf), exrss(sf)
+expr tvalue(100; sf, up), exrt(100; sf), cexrt(100; sf), exrss(sf)
 """
     write(folder, 'stiff_cumulative', model, out, """
 A repairable unit with failure 1e-3 and repair 1e4 at t = 100, where the
