@@ -273,7 +273,162 @@ and value (closed forms) beside tvalue (uniformization) for every state and
 overall at two times, both against a 60-digit matrix exponential.""")
 
 
-CASES = [cycle40, acyclic_values]
+def reward_measures(folder):
+    # Reward rates on chains of the three kinds: exrt(t) = sum r p(t) and
+    # cexrt(t) = sum r * integral of p, from the time-domain solution; rmean
+    # and rvariance from the reward-unit clock (rates divided by the reward).
+    out = Out()
+    model = ''
+    # acyclic absorbing: a -> b 2, a -> c 1, b -> d 3; rewards a 3, b 1
+    st = ['a', 'b', 'c', 'd']
+    arcs = [('a', 'b', 2), ('a', 'c', 1), ('b', 'd', 3)]
+    rw = {'a': 3, 'b': 1}
+    q, idx = generator(st, arcs)
+    p0 = [Fr(1), 0, 0, 0]
+    prob, cum = transient(q, p0, Fr(1, 2))
+    qr, _ = generator(st, per_reward(arcs, rw))
+    m1, v1 = absorption_moments(qr, p0, [0, 1], [2, 3])[1:]
+    out.exprs([('exrt(0.5; ac)', 3 * prob[0] + prob[1]), ('cexrt(0.5; ac)', 3 * cum[0] + cum[1]),
+               ('rmean(ac)', m1), ('rvariance(ac)', v1 - m1 * m1)])
+    model += """
+markov ac
+a b 2
+a c 1
+b d 3
+reward
+a 3
+b 1
+end
+a 1
+end
+expr exrt(0.5; ac), cexrt(0.5; ac), rmean(ac), rvariance(ac)
+"""
+    # irreducible: up -> deg 2, deg -> dn 1, deg -> up 3, dn -> up 4
+    st = ['up', 'deg', 'dn']
+    arcs = [('up', 'deg', 2), ('deg', 'dn', 1), ('deg', 'up', 3), ('dn', 'up', 4)]
+    r = [Fr(2), Fr(1), Fr(0)]
+    q, idx = generator(st, arcs)
+    # steady state: pi Q = 0 with sum 1 (replace the last balance equation)
+    a = [[q[j][i] for j in range(3)] for i in range(3)]
+    a[2] = [Fr(1)] * 3
+    pi = solve(a, [Fr(0), Fr(0), Fr(1)])
+    p0 = [Fr(1), 0, 0]
+    rows_e, rows_c = [], []
+    for t in (Fr(0), Fr(1, 2), Fr(1), Fr(3, 2), Fr(2)):
+        prob, cum = transient(q, p0, t) if t else ([D(1), D(0), D(0)], [D(0)] * 3)
+        rows_e.append((t, sum(D(float(x)) * y for x, y in zip(r, prob))))
+        rows_c.append((t, sum(D(float(x)) * y for x, y in zip(r, cum))))
+    out.exprs([('exrss(ir)', sum(x * y for x, y in zip(r, pi))), ('exrt(1; ir)', rows_e[2][1]),
+               ('cexrt(2; ir)', rows_c[4][1])])
+    out.table('ir', None, None, rows_e, 'expected reward at t')
+    out.table('ir', None, None, rows_c, 'expected cumulative reward at t')
+    model += """markov ir
+up deg 2
+deg dn 1
+deg up 3
+dn up 4
+reward
+up 2
+deg 1
+end
+up 1
+end
+expr exrss(ir), exrt(1; ir), cexrt(2; ir)
+eval(ir) 0 2 0.5 exrt
+eval(ir) 0 2 0.5 cexrt
+"""
+    # absorbing with a cycle: s0 <-> s1, s1 -> f; rewards s0 1, s1 3
+    st = ['s0', 's1', 'f']
+    arcs = [('s0', 's1', 1), ('s1', 's0', 2), ('s1', 'f', Fr(1, 2))]
+    rw = {'s0': 1, 's1': 3}
+    q, idx = generator(st, arcs)
+    p0 = [Fr(1), 0, 0]
+    prob, cum = transient(q, p0, Fr(3))
+    qr, _ = generator(st, per_reward(arcs, rw))
+    m1, m2 = absorption_moments(qr, p0, [0, 1], [2])[1:]
+    out.exprs([('exrt(3; cy)', prob[0] + 3 * prob[1]), ('cexrt(3; cy)', cum[0] + 3 * cum[1]),
+               ('rmean(cy)', m1), ('rvariance(cy)', m2 - m1 * m1)])
+    model += """markov cy
+s0 s1 1
+s1 s0 2
+s1 f 0.5
+reward
+s0 1
+s1 3
+end
+s0 1
+end
+expr exrt(3; cy), cexrt(3; cy), rmean(cy), rvariance(cy)
+"""
+    write(folder, 'reward_measures', model, out, """
+Reward rates on an acyclic absorbing chain, an irreducible chain and an
+absorbing chain with a cycle: exrt and cexrt from the probabilities in time
+(60-digit exponential of the augmented generator), rmean and rvariance from
+the exact fundamental matrix of the chain with rates divided by the reward,
+exrss from the exact balance equations. Expected: chain_reference.py.""")
+
+
+def near_repeated(folder):
+    # Two stages with rates 1 and 1 + 1e-9: the two-exponential closed form
+    # (e^-t - e^-(1+d)t)/d cancels to nine digits; the values must still be
+    # those of the exact chain.
+    st = ['a', 'b', 'c']
+    arcs = [('a', 'b', 1), ('b', 'c', 1 + Fr(1, 10 ** 9))]
+    q, idx = generator(st, arcs)
+    p0 = [Fr(1), 0, 0]
+    mean, var = continuous_moments(q, p0, [0, 1], [2])
+    lines = [('mean(nr)', mean), ('variance(nr)', var)]
+    for t in ('0.5', '2', '6'):
+        prob = transient(q, p0, Fr(t), False)[0]
+        lines += [('value(%s; nr)' % t, prob[2]), ('tvalue(%s; nr)' % t, prob[2]),
+                  ('value(%s; nr, b)' % t, prob[1])]
+    out = Out()
+    out.exprs(lines)
+    model = """
+markov nr
+a b 1
+b c 1+1e-9
+end
+a 1
+end
+expr mean(nr), variance(nr), value(0.5; nr), tvalue(0.5; nr), value(0.5; nr, b), value(2; nr), tvalue(2; nr), value(2; nr, b), value(6; nr), tvalue(6; nr), value(6; nr, b)
+"""
+    write(folder, 'near_repeated_rates', model, out, """
+Two stages whose rates differ by 1e-9 relative: the closed form cancels,
+the printed values must match the exact chain (60-digit matrix exponential
+in chain_reference.py).""")
+
+
+def stiff_cumulative(folder):
+    # Failure 1e-3, repair 1e4, t = 100: the uniformization rate times t is
+    # above 1e6. Exact two-state solution: p_dn(t) = l/(l+m) (1 - e^-(l+m)t).
+    st = ['up', 'dn']
+    arcs = [('up', 'dn', Fr(1, 1000)), ('dn', 'up', 10000)]
+    r = [Fr(1), Fr(0)]
+    q, idx = generator(st, arcs)
+    p0 = [Fr(1), 0]
+    prob, cum = transient(q, p0, 100)
+    out = Out()
+    out.exprs([('tvalue(100; sf, up)', prob[0]), ('exrt(100; sf)', prob[0]),
+               ('cexrt(100; sf)', cum[0]), ('exrss(sf)', Fr(10000) / (10000 + Fr(1, 1000)))])
+    model = """
+markov sf
+up dn 1e-3
+dn up 1e4
+reward
+up 1
+end
+up 1
+end
+expr tvalue(100; sf, up), exrt(100; sf), cexrt(100; sf), exrss(sf)
+"""
+    write(folder, 'stiff_cumulative', model, out, """
+A repairable unit with failure 1e-3 and repair 1e4 at t = 100, where the
+uniformization rate times t exceeds 1e6: transient and cumulative values
+against a 60-digit matrix exponential (chain_reference.py).""")
+
+
+CASES = [cycle40, acyclic_values, reward_measures, near_repeated, stiff_cumulative]
 
 if __name__ == '__main__':
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
