@@ -1,5 +1,7 @@
 #include "interp/dispatch.h"
 
+#include <new>
+
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/mstree_solve.h"
 #include "combinatorial/pms_solve.h"
@@ -186,7 +188,9 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
 
 }  // namespace
 
-void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
+namespace {
+
+void analyze_system_unguarded(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     SystemRecord& sys = in.systems[call.system];
     bool saved_bdd = in.settings.use_bdd;
     struct RestoreBdd {
@@ -292,6 +296,18 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
     sys.cache_mode = mode;
     mark_bound(sys, req.transient, req.time);
     sys.s_reward = req.computing_reward;
+}
+
+}  // namespace
+
+// A model too large for the memory of the machine (a dense block of a huge
+// chain, for instance) stops with "out of memory" instead of aborting.
+void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
+    try {
+        analyze_system_unguarded(in, call, req);
+    } catch (const std::bad_alloc&) {
+        in.err.error(169, kFatal, "", true);
+    }
 }
 
 AnalysisRequest analyze_for_table(Interpreter& in, MeasureCall& call, Kw kind) {
