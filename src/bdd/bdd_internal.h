@@ -209,7 +209,16 @@ struct BddManager {
     void cache_clear();
     void maybe_grow_cache();
 
-    std::uint32_t new_temp_tag() { return temp_op--; }
+    // Temporary tags run down from just below the empty-entry marker and stay
+    // above every fixed tag (all below 2^31); once used up, the cache is
+    // emptied so that no stale entry can answer for a reused tag.
+    std::uint32_t new_temp_tag() {
+        if (temp_op < 0x80000000u) {
+            cache_clear();
+            temp_op = kBddNoTag - 1;
+        }
+        return temp_op--;
+    }
     void collect();
 
     // Starts a walk: afterwards `first_visit(i)` is true once per node index.

@@ -15,7 +15,7 @@ namespace {
 
 constexpr unsigned kInitialTableBits = 3;   // 8 slots per new variable
 constexpr unsigned kInitialCacheBits = 13;  // 8192 entries
-constexpr unsigned kMaxCacheBits = 26;
+constexpr unsigned kMaxCacheBits = 24;
 
 // Places a slot whose key is known to be absent.
 inline void insert_slot(BddVarTable& t, const BddSlot& s) {
@@ -119,10 +119,9 @@ void BddManager::cache_clear() {
 // The cache follows the diagram: it doubles while the live nodes outnumber
 // its entries, and the entries it holds move into the larger table.
 void BddManager::maybe_grow_cache() {
-    const long want = entries;
-    if (cache_bits >= kMaxCacheBits || want <= static_cast<long>(cache.size())) return;
+    if (cache_bits >= kMaxCacheBits || entries <= static_cast<long>(cache.size())) return;
     unsigned bits = cache_bits;
-    while (bits < kMaxCacheBits && (1L << bits) < want) ++bits;
+    while (bits < kMaxCacheBits && (1L << bits) < entries) ++bits;
     LargeVector<BddCacheEntry> bigger;
     try {
         bigger.resize(size_t{1} << bits);
@@ -169,7 +168,7 @@ void BddManager::collect() {
     // (nodes are freed only here, so no entry can name a reused record).
     // Entries of a finished level-wise operation hold request numbers, not
     // handles: those out of range are dropped, the rest are never looked up
-    // again (their tag does not recur).
+    // again (their temporary tag does not recur while they exist).
     auto alive = [&](bdd h) { return (h >> 1) < n && marks.test(h >> 1); };
     for (BddCacheEntry& c : cache) {
         if (c.tag == kBddNoTag) continue;

@@ -175,6 +175,32 @@ TEST(BddPackage, LargeOperationsBuildTheCanonicalDiagram) {
     bdd_free(m, h);
 }
 
+// Every conjunction takes a temporary cache tag; when they run out the cache
+// is emptied and the tags start again, so entries left by earlier operations
+// (which hold request numbers) never answer for a later one.
+TEST(BddPackage, TemporaryTagsStartAgainWithAnEmptyCache) {
+    std::mt19937 rng(777);
+    Manager g;
+    BddManager* m = g.m;
+    const int n = 6;
+    std::vector<bdd> vars = make_vars(m, n);
+    m->temp_op = 0x80000000u + 2;  // three tags left
+    for (int round = 0; round < 12; ++round) {
+        Built a = random_function(m, vars, rng, 5, false);
+        Built b = random_function(m, vars, rng, 5, false);
+        bdd both = bdd_and(m, a.f, b.f);
+        bdd either = bdd_or(m, a.f, b.f);
+        Table tb = table_of(m, both, n), te = table_of(m, either, n);
+        for (size_t r = 0; r < tb.size(); ++r) {
+            ASSERT_EQ(tb[r], a.t[r] && b.t[r]) << round << " " << r;
+            ASSERT_EQ(te[r], a.t[r] || b.t[r]) << round << " " << r;
+        }
+        for (bdd h : {both, either, a.f, b.f}) bdd_free(m, h);
+    }
+    EXPECT_GE(m->temp_op, 0x80000000u - 1);
+    EXPECT_LT(m->temp_op, kBddNoTag);
+}
+
 TEST(BddPackage, AndOfComplementsTouchesNoCache) {
     Manager g;
     BddManager* m = g.m;
