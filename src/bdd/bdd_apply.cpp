@@ -9,6 +9,14 @@
 // each will touch (its cache entry, its children's node records, its
 // unique-table slot) is prefetched several requests ahead, and the waits
 // overlap. The diagram built is the same canonical one.
+//
+// Every pair of one operation is entered in the operation cache under the
+// operation's own tag, naming the request that computes it; the slot depends
+// on the pair alone, so a later operation finds the entry too. The results
+// of the last few operations are kept by request number, and a later
+// operation that meets a pair of theirs takes its result instead of
+// expanding the pair again (fault trees combine shared functions in many
+// gates, and the same pairs come up again and again).
 
 #include <algorithm>
 #include <utility>
@@ -19,8 +27,11 @@ namespace corvel {
 
 namespace {
 
-constexpr std::uint32_t kPendingThen = 1, kPendingElse = 2;
+// Pending flags in the top bits of a request's slot word.
+constexpr std::uint32_t kPendingThen = 1u << 31, kPendingElse = 1u << 30;
+constexpr std::uint32_t kSlotMask = kPendingElse - 1;
 constexpr size_t kAhead = 8;              // requests between a prefetch and its use
+constexpr size_t kSmallOperation = 256;   // results of smaller operations are not kept
 
 inline void order_pair(bdd& a, bdd& b) {
     if (a > b) std::swap(a, b);
@@ -41,9 +52,12 @@ public:
         order_pair(f, g);
         bdd r;
         if (bdd_terminal_rule(f, g, false, r)) return r;
-        const std::uint32_t root = add_request(f, g);
+        std::uint32_t pending = 0;
+        const std::uint32_t root = child(f, g, pending, kPendingThen);
+        if (!pending) return root;  // known from an earlier operation
         expand();
         reduce();
+        keep_results();
         return s_.requests[root].w[kResult];
     }
 
@@ -65,13 +79,14 @@ private:
     void prefetch_pair(bdd a, bdd b) const {
         order_pair(a, b);
         if (m_->is_const(a)) return;  // a terminal pair (or one that is decided at once)
-        __builtin_prefetch(&m_->cache_entry(tag_, a, b));
+        __builtin_prefetch(&m_->cache_entry(kTagAnd, a, b));
         __builtin_prefetch(&m_->nodes[a >> 1]);
         __builtin_prefetch(&m_->nodes[b >> 1]);
     }
 
-    // A new request for the non-terminal pair a < b, filed under its level.
-    std::uint32_t add_request(bdd a, bdd b) {
+    // A new request for the non-terminal pair a < b, filed under its level;
+    // its cache entry is `slot`.
+    std::uint32_t add_request(bdd a, bdd b, std::uint32_t slot) {
         const BddNode& na = m_->nodes[a >> 1];
         const BddNode& nb = m_->nodes[b >> 1];
         const std::uint32_t pa = m_->position[na.id], pb = m_->position[nb.id];
@@ -86,7 +101,7 @@ private:
             q.w[kG1] = nb.then_ ^ (b & 1u);
             q.w[kG0] = nb.else_ ^ (b & 1u);
         }
-        q.id = pa <= pb ? na.id : nb.id;
+        q.slot = slot;
         const std::uint32_t level = std::min(pa, pb);
         const auto index = static_cast<std::uint32_t>(s_.requests.size());
         s_.requests.push_back(q);
@@ -96,22 +111,35 @@ private:
         return index;
     }
 
-    // The then or else part of a request: a decided handle, or the index of
-    // the request (old or new) that will compute it.
+    // The then or else part of a request: a decided handle, or (flag set in
+    // `pending`) the index of the request, old or new, that will compute it.
+    // A pair whose entry was overwritten is requested again, which costs
+    // time but never changes the result.
     std::uint32_t child(bdd a, bdd b, std::uint32_t& pending, std::uint32_t flag) {
         order_pair(a, b);
         bdd r;
         if (bdd_terminal_rule(a, b, false, r)) return r;
-        // The cache, under this operation's tag, remembers which request
-        // computes a pair; a pair whose entry was overwritten is requested
-        // again, which costs time but never changes the result.
-        std::uint32_t known;
-        if (m_->cache_lookup(tag_, a, b, known)) {
-            pending |= flag;
-            return known;
+        const std::uint32_t slot = m_->cache_slot(kTagAnd, a, b);
+        BddCacheEntry& c = m_->cache[slot];
+        ++m_->lookups;
+        if (c.a == a && c.b == b) {
+            if (c.tag == tag_) {
+                ++m_->hits;
+                pending |= flag;
+                return c.result;
+            }
+            if (const bdd* known = s_.kept_result(c.tag, c.result)) {
+                ++m_->hits;
+                return *known;
+            }
         }
-        const std::uint32_t index = add_request(a, b);
-        m_->cache_insert(tag_, a, b, index);
+        const std::uint32_t index = add_request(a, b, slot);
+        if (c.tag == kBddNoTag)
+            ++m_->cache_entries;
+        else
+            ++m_->collisions;
+        ++m_->inserts;
+        c = BddCacheEntry{tag_, a, b, index};
         pending |= flag;
         return index;
     }
@@ -147,35 +175,50 @@ private:
             BddRequest& done = s_.requests[i];  // requests may have moved
             done.w[kThen] = t;
             done.w[kElse] = e;
-            done.pending = static_cast<std::uint8_t>(pending);
+            done.slot |= pending;
         };
         for (std::uint32_t lev = s_.low; lev <= s_.high; ++lev) sweep(lev, ahead, [](const BddRequest&) {}, step);
     }
 
     bdd part(const BddRequest& q, int which, std::uint32_t flag) const {
         const std::uint32_t ref = q.w[which];
-        return (q.pending & flag) ? s_.requests[ref].w[kResult] : ref;
+        return (q.slot & flag) ? s_.requests[ref].w[kResult] : ref;
     }
 
     void prefetch_part(const BddRequest& q, int which, std::uint32_t flag) const {
-        if (q.pending & flag) __builtin_prefetch(&s_.requests[q.w[which]]);
+        if (q.slot & flag) __builtin_prefetch(&s_.requests[q.w[which]]);
     }
 
     // Bottom-up: a request's parts are results of deeper levels by now.
     void reduce() {
+        std::uint16_t id = 0;  // the variable of the level being reduced
         auto ahead = [&](const BddRequest& q) {
             prefetch_part(q, kThen, kPendingThen);
             prefetch_part(q, kElse, kPendingElse);
         };
         auto near = [&](const BddRequest& q) {
-            m_->prefetch_find(q.id, part(q, kThen, kPendingThen), part(q, kElse, kPendingElse));
+            m_->prefetch_find(id, part(q, kThen, kPendingThen), part(q, kElse, kPendingElse));
         };
         auto step = [&](std::uint32_t i) {
             BddRequest& q = s_.requests[i];
             const bdd t = part(q, kThen, kPendingThen), e = part(q, kElse, kPendingElse);
-            q.w[kResult] = m_->find(q.id, t, e);
+            q.w[kResult] = m_->find(id, t, e);
         };
-        for (std::uint32_t lev = s_.high + 1; lev-- > s_.low;) sweep(lev, ahead, near, step);
+        for (std::uint32_t lev = s_.high + 1; lev-- > s_.low;) {
+            id = m_->id_at[lev];
+            sweep(lev, ahead, near, step);
+        }
+    }
+
+    // The results by request number, replacing those of the oldest kept
+    // operation.
+    void keep_results() {
+        if (s_.requests.size() < kSmallOperation) return;
+        BddKeptResults& k = s_.kept[s_.next_kept];
+        s_.next_kept = (s_.next_kept + 1) % kBddKeptOperations;
+        k.tag = tag_;
+        k.results.resize(s_.requests.size());
+        for (size_t i = 0; i < s_.requests.size(); ++i) k.results[i] = s_.requests[i].w[kResult];
     }
 };
 

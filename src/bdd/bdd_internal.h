@@ -28,6 +28,7 @@ constexpr long kBddMaxVars = 65534;
 // Fixed operation tags of the cache.
 enum BddTag : std::uint32_t {
     kTagCofactor = 100,
+    kTagAnd = 200,  // hashes the pairs of every conjunction (each keeps its own tag)
     kTagWithoutP1 = 700,
     kTagWithoutP0 = 800,
     kTagMsOr = 10001,
@@ -60,24 +61,55 @@ struct BddCacheEntry {
     bdd a = 0, b = 0, result = 0;
 };
 constexpr std::uint32_t kBddNoTag = 0xFFFFFFFEu;
+constexpr std::uint32_t kBddFirstTempTag = 0x80000000u;  // temporary tags lie in [this, kBddNoTag)
 
 // One pair of operands of a level-wise conjunction. Its four words hold the
 // operands' cofactors at the request's variable (f1, f0, g1, g0) until the
 // request is expanded; then words 0 and 1 hold its two parts (a result
-// handle, or the index of the request computing it, as `pending` says); once
-// reduced, word 2 holds its result. 20 bytes, since there are millions.
+// handle, or the index of the request computing it, as the pending flags
+// say); once reduced, word 2 holds its result. `slot` is the cache entry
+// that names the request while it is pending (low bits) and the two pending
+// flags (top bits). 20 bytes, since there are millions.
 struct BddRequest {
     std::uint32_t w[4] = {0, 0, 0, 0};
-    std::uint16_t id = 0;
-    std::uint8_t pending = 0;
+    std::uint32_t slot = 0;
 };
 
+// The results of one finished conjunction by request number: its cache
+// entries, which name request numbers under its tag, lead here.
+struct BddKeptResults {
+    std::uint32_t tag = kBddNoTag;
+    LargeVector<bdd> results;  // kBddNull once the node was collected
+};
+constexpr size_t kBddKeptOperations = 8;
+
 // Scratch space of the level-wise conjunction, kept between operations so
-// that no operation allocates or clears more than it uses.
+// that no operation allocates or clears more than it uses; and the results
+// of the last few operations.
 struct BddApplyScratch {
     LargeVector<BddRequest> requests;
     std::vector<std::vector<std::uint32_t>> levels;   // request indices per order position
     std::uint32_t low = 0xFFFFFFFFu, high = 0;         // levels in use
+    BddKeptResults kept[kBddKeptOperations];
+    size_t next_kept = 0;
+
+    // The result of request `index` of the finished operation `tag`, or null.
+    const bdd* kept_result(std::uint32_t tag, std::uint32_t index) const {
+        for (const BddKeptResults& k : kept)
+            if (k.tag == tag) return index < k.results.size() && k.results[index] != kBddNull ? &k.results[index] : nullptr;
+        return nullptr;
+    }
+    bool is_kept(std::uint32_t tag) const {
+        for (const BddKeptResults& k : kept)
+            if (k.tag == tag) return true;
+        return false;
+    }
+    void forget() {
+        for (BddKeptResults& k : kept) {
+            k.tag = kBddNoTag;
+            k.results.clear();
+        }
+    }
 };
 
 // Slot of (t, e) in a table of 2^bits slots, and of an operation's cache
@@ -184,8 +216,9 @@ struct BddManager {
     // A new node in the empty slot h of its variable's table; its index.
     std::uint32_t create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e);
 
+    std::uint32_t cache_slot(std::uint32_t tag, bdd a, bdd b) const { return bdd_hash_op(tag, a, b, cache_bits); }
     const BddCacheEntry& cache_entry(std::uint32_t tag, bdd a, bdd b) const {
-        return cache[bdd_hash_op(tag, a, b, cache_bits)];
+        return cache[cache_slot(tag, a, b)];
     }
     bool cache_lookup(std::uint32_t tag, bdd a, bdd b, bdd& result) {
         ++lookups;
@@ -213,7 +246,7 @@ struct BddManager {
     // above every fixed tag (all below 2^31); once used up, the cache is
     // emptied so that no stale entry can answer for a reused tag.
     std::uint32_t new_temp_tag() {
-        if (temp_op < 0x80000000u) {
+        if (temp_op < kBddFirstTempTag) {
             cache_clear();
             temp_op = kBddNoTag - 1;
         }

@@ -114,6 +114,7 @@ void BddManager::begin_walk() {
 void BddManager::cache_clear() {
     for (BddCacheEntry& c : cache) c = BddCacheEntry{};
     cache_entries = 0;
+    apply.forget();
 }
 
 // The cache follows the diagram: it doubles while the live nodes outnumber
@@ -166,13 +167,21 @@ void BddManager::collect() {
     }
     // Entries of the cache whose operands and result all survive stay valid
     // (nodes are freed only here, so no entry can name a reused record).
-    // Entries of a finished level-wise operation hold request numbers, not
-    // handles: those out of range are dropped, the rest are never looked up
-    // again (their temporary tag does not recur while they exist).
+    // Entries of a kept conjunction name request numbers: they stay while
+    // their pair survives, and results of collected nodes are forgotten.
+    // Other entries under temporary tags belong to finished operations and
+    // are never looked up again.
     auto alive = [&](bdd h) { return (h >> 1) < n && marks.test(h >> 1); };
+    for (BddKeptResults& k : apply.kept)
+        for (bdd& r : k.results)
+            if (r != kBddNull && !alive(r)) r = kBddNull;
     for (BddCacheEntry& c : cache) {
         if (c.tag == kBddNoTag) continue;
-        if (alive(c.a) && alive(c.b) && alive(c.result)) continue;
+        if (c.tag >= kBddFirstTempTag) {
+            if (apply.is_kept(c.tag) && alive(c.a) && alive(c.b)) continue;
+        } else if (alive(c.a) && alive(c.b) && alive(c.result)) {
+            continue;
+        }
         c = BddCacheEntry{};
         --cache_entries;
     }

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
+#include "expo/constant_expo.h"
 #include "expo/results.h"
 #include "interp/interpreter.h"
 
@@ -267,17 +269,18 @@ std::string var_name(const SystemRecord& sys, const FtBddInfo& info, long pos) {
 
 // One node's value F·(R − L) + L from its children's values (null for a
 // terminal child, whose constant is given by the handle); R's value is used
-// up as the difference.
-Exponomial node_value(const Exponomial& F, bdd L, bdd R, const Exponomial* Lx, Exponomial* Rx,
-                      const Tolerances& tol) {
+// up as the difference. Value is an Exponomial, or a ConstantExpo when every
+// event of the tree has a constant probability.
+template <class Value>
+Value node_value(const Value& F, bdd L, bdd R, const Value* Lx, Value* Rx, const Tolerances& tol) {
     const double lv = L == 0 ? 1.0 : 0.0, rv = R == 0 ? 1.0 : 0.0;  // handle 0 is the constant one
-    Exponomial value;
+    Value value;
     if (!Lx && !Rx) {
         value = F;
         if (lv == 1.0) negate_and_add_scalar(value, 1.0, tol);
         return value;
     }
-    Exponomial D;
+    Value D;
     if (!Lx) {
         D = std::move(*Rx);
         subtract_scalar(D, lv, tol);
@@ -294,6 +297,61 @@ Exponomial node_value(const Exponomial& F, bdd L, bdd R, const Exponomial* Lx, E
     else
         add_expos(*Lx, value, tol);
     return value;
+}
+
+bool usable(const Exponomial&) { return true; }
+bool usable(const ConstantExpo& c) { return c.finite(); }
+
+// Bottom-up over the regular nodes of f in postorder: each node's parent
+// count within f (the root counts one more), and its value, kept in a pool
+// slot while other parents still need it; the last parent takes it over and
+// the slot is reused. `dist(position)` is the distribution of the variable
+// at that order position. Empty when a value is not usable.
+template <class Value, class Dist>
+std::optional<Value> evaluate_diagram(BddManager* m, bdd f, Dist&& dist, const Tolerances& tol) {
+    const BddPostorder order(m, f);
+    const size_t n = order.nodes.size();
+    std::vector<std::uint32_t> parents(n, 0);
+    for (bdd h : order.nodes)
+        for (bdd c : {bdd_then(m, h), bdd_else(m, h)})
+            if (!bdd_is_constant(m, c)) ++parents[order.of(c)];
+    ++parents[order.of(f)];
+    std::vector<std::uint32_t> slot(n);
+    std::vector<Value> pool;
+    std::vector<std::uint32_t> free_slots;
+    // The value of a child (through a complemented edge 1 − value).
+    auto take = [&](bdd child) {
+        const std::uint32_t c = order.of(child);
+        Value& held = pool[slot[c]];
+        Value r;
+        if (--parents[c] > 0) {
+            r = held;
+        } else {
+            r = std::move(held);
+            free_slots.push_back(slot[c]);
+        }
+        if (bdd_is_complemented(child)) negate_and_add_scalar(r, 1.0, tol);
+        return r;
+    };
+    Value Lx, Rx;
+    for (size_t k = 0; k < n; ++k) {
+        const bdd node = order.nodes[k];
+        const bdd L = bdd_else(m, node), R = bdd_then(m, node);
+        const bool lc = bdd_is_constant(m, L), rc = bdd_is_constant(m, R);
+        if (!lc) Lx = take(L);
+        if (!rc) Rx = take(R);
+        Value v = node_value(dist(bdd_if_index(m, node)), L, R, lc ? nullptr : &Lx, rc ? nullptr : &Rx, tol);
+        if (!usable(v)) return std::nullopt;
+        if (free_slots.empty()) {
+            slot[k] = static_cast<std::uint32_t>(pool.size());
+            pool.push_back(std::move(v));
+        } else {
+            slot[k] = free_slots.back();
+            free_slots.pop_back();
+            pool[slot[k]] = std::move(v);
+        }
+    }
+    return take(f);
 }
 
 }  // namespace
@@ -329,47 +387,27 @@ std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord&
     return info;
 }
 
-// Bottom-up over the regular nodes of f in flat arrays: each node's parent
-// count within f (the root counts one more), and its value, which is copied
-// while other parents still need it and handed over to the last one.
+// The events' distributions are constants in most trees: then the values are
+// computed as ConstantExpo, which gives the same numbers and warnings.
 Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f) {
     BddManager* m = info.m;
     if (f == bdd_zero(m)) return Exponomial::constant(0.0);
     if (f == bdd_one(m)) return Exponomial::constant(1.0);
     const Tolerances& tol = in.settings.tol;
-    const BddPostorder order(m, f);
-    const size_t n = order.nodes.size();
-    std::vector<std::uint32_t> parents(n, 0);
-    for (bdd h : order.nodes)
-        for (bdd c : {bdd_then(m, h), bdd_else(m, h)})
-            if (!bdd_is_constant(m, c)) ++parents[order.of(c)];
-    ++parents[order.of(f)];
-    std::vector<std::unique_ptr<Exponomial>> value(n);
-    // The value of a child (through a complemented edge 1 − value).
-    auto take = [&](bdd child) {
-        const std::uint32_t c = order.of(child);
-        Exponomial r;
-        if (--parents[c] > 0) {
-            r = *value[c];
-        } else {
-            r = std::move(*value[c]);
-            value[c].reset();
-        }
-        if (bdd_is_complemented(child)) negate_and_add_scalar(r, 1.0, tol);
-        return r;
+    auto dist_at = [&](long position) -> const Exponomial& {
+        return sys.nodes[static_cast<size_t>(info.listvar[static_cast<size_t>(position)])].dist;
     };
-    Exponomial Lx, Rx;
-    for (size_t k = 0; k < n; ++k) {
-        const bdd node = order.nodes[k];
-        const bdd L = bdd_else(m, node), R = bdd_then(m, node);
-        const bool lc = bdd_is_constant(m, L), rc = bdd_is_constant(m, R);
-        if (!lc) Lx = take(L);
-        if (!rc) Rx = take(R);
-        const size_t rec = static_cast<size_t>(info.listvar[static_cast<size_t>(bdd_if_index(m, node))]);
-        value[k] = std::make_unique<Exponomial>(
-            node_value(sys.nodes[rec].dist, L, R, lc ? nullptr : &Lx, rc ? nullptr : &Rx, tol));
+    const long vars = static_cast<long>(info.listvar.size());
+    bool constants = tol.epsilon >= 0.0;
+    for (long p = 0; constants && p < vars; ++p) constants = ConstantExpo::fits(dist_at(p));
+    if (constants) {
+        std::vector<ConstantExpo> c(static_cast<size_t>(vars));
+        for (long p = 0; p < vars; ++p) c[static_cast<size_t>(p)] = ConstantExpo::of(dist_at(p));
+        auto value = evaluate_diagram<ConstantExpo>(
+            m, f, [&](long position) -> const ConstantExpo& { return c[static_cast<size_t>(position)]; }, tol);
+        if (value) return value->to_exponomial();
     }
-    return take(f);
+    return *evaluate_diagram<Exponomial>(m, f, dist_at, tol);
 }
 
 Exponomial ftbdd_form_gate_exponomial(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int node) {

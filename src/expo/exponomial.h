@@ -125,6 +125,8 @@ public:
 
     // What the tolerances discarded while this exponomial was built.
     const DropBound& dropped() const { return dropped_; }
+    // Adds to it what an algorithm working outside the algebra discarded.
+    void note_dropped(const DropBound& d) { dropped_.add(d); }
 
     // Exact, term-by-term equality (no tolerance; the drop bounds are not compared).
     bool operator==(const Exponomial& other) const { return terms_ == other.terms_; }
