@@ -178,6 +178,87 @@ TEST(BddPackage, LargeOperationsBuildTheCanonicalDiagram) {
 // Every conjunction takes a temporary cache tag; when they run out the cache
 // is emptied and the tags start again, so entries left by earlier operations
 // (which hold request numbers) never answer for a later one.
+// Results of earlier operations are taken again by later ones, also after
+// collections have freed and reused node records: every result still has the
+// truth table of its operands, and an operation repeated at once is
+// answered by one look-up whenever the first one was large enough to keep.
+TEST(BddPackage, LaterOperationsReuseEarlierResultsSafely) {
+    std::mt19937 rng(777);
+    Manager g;
+    BddManager* m = g.m;
+    const int n = 14;
+    std::vector<bdd> vars = make_vars(m, n);
+    // Sums of random products of three literals: diagrams of some hundreds
+    // of nodes, whose conjunctions expand more pairs than are kept at least.
+    auto dnf = [&]() {
+        Built f{bdd_identity(m, bdd_zero(m)), Table(size_t{1} << n, false)};
+        for (int term = 0; term < 24; ++term) {
+            bdd p = bdd_identity(m, bdd_one(m));
+            Table t(f.t.size(), true);
+            for (int k = 0; k < 3; ++k) {
+                const size_t v = rng() % n;
+                const bool positive = rng() % 2 == 0;
+                bdd lit = positive ? bdd_identity(m, vars[v]) : bdd_not(m, vars[v]);
+                bdd q = bdd_and(m, p, lit);
+                bdd_free(m, p);
+                bdd_free(m, lit);
+                p = q;
+                for (size_t a = 0; a < t.size(); ++a) t[a] = t[a] && (((a >> v) & 1u) == (positive ? 1u : 0u));
+            }
+            bdd h = bdd_or(m, f.f, p);
+            bdd_free(m, f.f);
+            bdd_free(m, p);
+            f.f = h;
+            for (size_t a = 0; a < t.size(); ++a) f.t[a] = f.t[a] || t[a];
+        }
+        return f;
+    };
+    std::vector<Built> pool;
+    for (int i = 0; i < 6; ++i) pool.push_back(dnf());
+    int repeated = 0;
+    for (int step = 0; step < 120; ++step) {
+        Built& x = pool[rng() % pool.size()];
+        Built& y = pool[rng() % pool.size()];
+        const bool use_and = rng() % 2 == 0;
+        const long before = m->finds;
+        Built r{use_and ? bdd_and(m, x.f, y.f) : bdd_or(m, x.f, y.f), Table(x.t.size())};
+        const long pairs = m->finds - before;  // one find per pair expanded
+        for (size_t a = 0; a < r.t.size(); ++a) r.t[a] = use_and ? (x.t[a] && y.t[a]) : (x.t[a] || y.t[a]);
+        ASSERT_EQ(table_of(m, r.f, n), r.t) << "step " << step;
+        const long finds = m->finds, lookups = m->lookups;
+        bdd again = use_and ? bdd_and(m, x.f, y.f) : bdd_or(m, x.f, y.f);
+        EXPECT_EQ(again, r.f);
+        if (pairs >= 256) {
+            ++repeated;
+            EXPECT_EQ(m->finds, finds) << "step " << step;
+            EXPECT_EQ(m->lookups - lookups, 1) << "step " << step;
+        }
+        bdd_free(m, again);
+        if (rng() % 3 == 0) {
+            bdd complement = bdd_not(m, r.f);
+            bdd_free(m, r.f);
+            r.f = complement;
+            r.t.flip();
+        }
+        // Results go back into the pool next to fresh functions, so that
+        // later operations meet pairs of earlier ones.
+        Built& out = pool[rng() % pool.size()];
+        bdd_free(m, out.f);
+        if (rng() % 2 == 0) {
+            out = std::move(r);
+        } else {
+            bdd_free(m, r.f);
+            out = dnf();
+        }
+        if (step % 7 == 0) bdd_gc(m);
+    }
+    EXPECT_GE(repeated, 10);  // enough operations were large enough to be kept
+    for (Built& b : pool) {
+        EXPECT_EQ(table_of(m, b.f, n), b.t);
+        bdd_free(m, b.f);
+    }
+}
+
 TEST(BddPackage, TemporaryTagsStartAgainWithAnEmptyCache) {
     std::mt19937 rng(777);
     Manager g;
