@@ -19,6 +19,7 @@
 // gates, and the same pairs come up again and again).
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "bdd/bdd_internal.h"
@@ -27,9 +28,6 @@ namespace corvel {
 
 namespace {
 
-// Pending flags in the top bits of a request's slot word.
-constexpr std::uint32_t kPendingThen = 1u << 31, kPendingElse = 1u << 30;
-constexpr std::uint32_t kSlotMask = kPendingElse - 1;
 constexpr size_t kAhead = 8;              // requests between a prefetch and its use
 constexpr size_t kSmallOperation = 256;   // results of smaller operations are not kept
 
@@ -52,13 +50,12 @@ public:
         order_pair(f, g);
         bdd r;
         if (bdd_terminal_rule(f, g, false, r)) return r;
-        std::uint32_t pending = 0;
-        const std::uint32_t root = child(f, g, pending, kPendingThen);
-        if (!pending) return root;  // known from an earlier operation
+        const std::uint32_t root = child(f, g);
+        if (!(root & kBddPending)) return root;  // known from an earlier operation
         expand();
         reduce();
         keep_results();
-        return s_.requests[root].w[kResult];
+        return s_.requests[root & ~kBddPending].w[kResult];
     }
 
 private:
@@ -84,9 +81,8 @@ private:
         __builtin_prefetch(&m_->nodes[b >> 1]);
     }
 
-    // A new request for the non-terminal pair a < b, filed under its level;
-    // its cache entry is `slot`.
-    std::uint32_t add_request(bdd a, bdd b, std::uint32_t slot) {
+    // A new request for the non-terminal pair a < b, filed under its level.
+    std::uint32_t add_request(bdd a, bdd b) {
         const BddNode& na = m_->nodes[a >> 1];
         const BddNode& nb = m_->nodes[b >> 1];
         const std::uint32_t pa = m_->position[na.id], pb = m_->position[nb.id];
@@ -101,8 +97,8 @@ private:
             q.w[kG1] = nb.then_ ^ (b & 1u);
             q.w[kG0] = nb.else_ ^ (b & 1u);
         }
-        q.slot = slot;
         const std::uint32_t level = std::min(pa, pb);
+        if (s_.requests.size() >= kBddPending) throw std::bad_alloc{};
         const auto index = static_cast<std::uint32_t>(s_.requests.size());
         s_.requests.push_back(q);
         s_.levels[level].push_back(index);
@@ -111,37 +107,34 @@ private:
         return index;
     }
 
-    // The then or else part of a request: a decided handle, or (flag set in
-    // `pending`) the index of the request, old or new, that will compute it.
-    // A pair whose entry was overwritten is requested again, which costs
-    // time but never changes the result.
-    std::uint32_t child(bdd a, bdd b, std::uint32_t& pending, std::uint32_t flag) {
+    // The then or else part of a request: a decided handle, or with
+    // kBddPending set the number of the request, old or new, that will
+    // compute it. A pair whose entry was overwritten is requested again,
+    // which costs time but never changes the result.
+    [[gnu::always_inline]] std::uint32_t child(bdd a, bdd b) {
         order_pair(a, b);
         bdd r;
         if (bdd_terminal_rule(a, b, false, r)) return r;
-        const std::uint32_t slot = m_->cache_slot(kTagAnd, a, b);
-        BddCacheEntry& c = m_->cache[slot];
+        BddCacheEntry& c = m_->cache[m_->cache_slot(kTagAnd, a, b)];
         ++m_->lookups;
         if (c.a == a && c.b == b) {
             if (c.tag == tag_) {
                 ++m_->hits;
-                pending |= flag;
-                return c.result;
+                return c.result | kBddPending;
             }
             if (const bdd* known = s_.kept_result(c.tag, c.result)) {
                 ++m_->hits;
                 return *known;
             }
         }
-        const std::uint32_t index = add_request(a, b, slot);
+        const std::uint32_t index = add_request(a, b);
         if (c.tag == kBddNoTag)
             ++m_->cache_entries;
         else
             ++m_->collisions;
         ++m_->inserts;
         c = BddCacheEntry{tag_, a, b, index};
-        pending |= flag;
-        return index;
+        return index | kBddPending;
     }
 
     // Runs step(index) on every request of a level in order. Each request's
@@ -169,39 +162,38 @@ private:
         };
         auto step = [&](std::uint32_t i) {
             const BddRequest q = s_.requests[i];
-            std::uint32_t pending = 0;
-            const std::uint32_t t = child(q.w[kF1], q.w[kG1], pending, kPendingThen);
-            const std::uint32_t e = child(q.w[kF0], q.w[kG0], pending, kPendingElse);
-            BddRequest& done = s_.requests[i];  // requests may have moved
+            const std::uint32_t t = child(q.w[kF1], q.w[kG1]);
+            const std::uint32_t e = child(q.w[kF0], q.w[kG0]);
+            BddRequest& done = s_.requests[i];
             done.w[kThen] = t;
             done.w[kElse] = e;
-            done.slot |= pending;
         };
         for (std::uint32_t lev = s_.low; lev <= s_.high; ++lev) sweep(lev, ahead, [](const BddRequest&) {}, step);
     }
 
-    bdd part(const BddRequest& q, int which, std::uint32_t flag) const {
+    bdd part(const BddRequest& q, int which) const {
         const std::uint32_t ref = q.w[which];
-        return (q.slot & flag) ? s_.requests[ref].w[kResult] : ref;
+        return (ref & kBddPending) ? s_.requests[ref & ~kBddPending].w[kResult] : ref;
     }
 
-    void prefetch_part(const BddRequest& q, int which, std::uint32_t flag) const {
-        if (q.slot & flag) __builtin_prefetch(&s_.requests[q.w[which]]);
+    void prefetch_part(const BddRequest& q, int which) const {
+        const std::uint32_t ref = q.w[which];
+        if (ref & kBddPending) __builtin_prefetch(&s_.requests[ref & ~kBddPending]);
     }
 
     // Bottom-up: a request's parts are results of deeper levels by now.
     void reduce() {
         std::uint16_t id = 0;  // the variable of the level being reduced
         auto ahead = [&](const BddRequest& q) {
-            prefetch_part(q, kThen, kPendingThen);
-            prefetch_part(q, kElse, kPendingElse);
+            prefetch_part(q, kThen);
+            prefetch_part(q, kElse);
         };
         auto near = [&](const BddRequest& q) {
-            m_->prefetch_find(id, part(q, kThen, kPendingThen), part(q, kElse, kPendingElse));
+            m_->prefetch_find(id, part(q, kThen), part(q, kElse));
         };
         auto step = [&](std::uint32_t i) {
             BddRequest& q = s_.requests[i];
-            const bdd t = part(q, kThen, kPendingThen), e = part(q, kElse, kPendingElse);
+            const bdd t = part(q, kThen), e = part(q, kElse);
             q.w[kResult] = m_->find(id, t, e);
         };
         for (std::uint32_t lev = s_.high + 1; lev-- > s_.low;) {

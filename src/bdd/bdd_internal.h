@@ -65,15 +65,16 @@ constexpr std::uint32_t kBddFirstTempTag = 0x80000000u;  // temporary tags lie i
 
 // One pair of operands of a level-wise conjunction. Its four words hold the
 // operands' cofactors at the request's variable (f1, f0, g1, g0) until the
-// request is expanded; then words 0 and 1 hold its two parts (a result
-// handle, or the index of the request computing it, as the pending flags
-// say); once reduced, word 2 holds its result. `slot` is the cache entry
-// that names the request while it is pending (low bits) and the two pending
-// flags (top bits). 20 bytes, since there are millions.
+// request is expanded; then words 0 and 1 hold its two parts: a result
+// handle, or with kBddPending set the number of the request computing it;
+// once reduced, word 2 holds its result. 16 bytes, since there are millions.
 struct BddRequest {
     std::uint32_t w[4] = {0, 0, 0, 0};
-    std::uint32_t slot = 0;
 };
+// Handles stay below this bit (node records are fewer than 2^30), and so do
+// request numbers.
+constexpr std::uint32_t kBddPending = 1u << 31;
+constexpr std::size_t kBddMaxNodes = std::size_t{1} << 30;
 
 // The results of one finished conjunction by request number: its cache
 // entries, which name request numbers under its tag, lead here.
@@ -87,7 +88,7 @@ constexpr size_t kBddKeptOperations = 8;
 // that no operation allocates or clears more than it uses; and the results
 // of the last few operations.
 struct BddApplyScratch {
-    LargeVector<BddRequest> requests;
+    ChunkedArray<BddRequest, 17> requests;   // 2 MiB chunks
     std::vector<std::vector<std::uint32_t>> levels;   // request indices per order position
     std::uint32_t low = 0xFFFFFFFFu, high = 0;         // levels in use
     BddKeptResults kept[kBddKeptOperations];

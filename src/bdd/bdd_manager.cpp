@@ -70,7 +70,7 @@ std::uint32_t BddManager::create(BddVarTable& table, std::uint32_t h, std::uint1
             index = free_list.back();
             free_list.pop_back();
         } else {
-            if (nodes.size() >= 0x7FFFFFFFu) allocation_failed();
+            if (nodes.size() >= kBddMaxNodes) allocation_failed();
             nodes.emplace_back();
             index = static_cast<std::uint32_t>(nodes.size() - 1);
         }

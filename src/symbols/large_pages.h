@@ -1,16 +1,18 @@
 #pragma once
 // An allocator for the big random-access arrays of the solvers (decision
 // diagram nodes, unique tables, operation caches). Arrays of 2 MiB or more
-// are aligned to 2 MiB and the kernel is asked to back them with large
-// pages: a random probe into a few hundred megabytes then costs one cache
+// are mapped from the kernel, aligned to 2 MiB, and the kernel is asked to
+// back them with large pages: a random probe into a few hundred megabytes then costs one cache
 // miss instead of a cache miss plus a page-table walk. Smaller arrays come
 // from the ordinary heap. Where large pages are not available the advice is
 // ignored and nothing else changes.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #if defined(__linux__)
@@ -31,23 +33,47 @@ struct LargePageAllocator {
 
     static bool large(std::size_t n) { return n * sizeof(T) >= kLargePageBytes; }
 
+    static std::size_t mapped_bytes(std::size_t n) {
+        return (n * sizeof(T) + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
+    }
+
+    // Large arrays are mapped directly rather than taken from the heap: the
+    // heap serves blocks up to tens of megabytes from its own arena once
+    // large blocks have been freed, in small pages and without alignment.
     T* allocate(std::size_t n) {
         if (!large(n)) return std::allocator<T>().allocate(n);
-        if (n > static_cast<std::size_t>(-1) / sizeof(T) - kLargePageBytes) throw std::bad_alloc{};
-        const std::size_t bytes = (n * sizeof(T) + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
+        if (n > static_cast<std::size_t>(-1) / sizeof(T) - 2 * kLargePageBytes) throw std::bad_alloc{};
+        const std::size_t bytes = mapped_bytes(n);
+#if defined(__linux__)
+        // Map one large page more than needed and keep the aligned part.
+        void* raw = mmap(nullptr, bytes + kLargePageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) throw std::bad_alloc{};
+        const auto start = reinterpret_cast<std::uintptr_t>(raw);
+        const std::uintptr_t aligned = (start + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
+        if (aligned > start) munmap(raw, aligned - start);
+        const std::uintptr_t end = start + bytes + kLargePageBytes;
+        if (end > aligned + bytes) munmap(reinterpret_cast<void*>(aligned + bytes), end - (aligned + bytes));
+        void* p = reinterpret_cast<void*>(aligned);
+#if defined(MADV_HUGEPAGE)
+        madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+#else
         void* p = std::aligned_alloc(kLargePageBytes, bytes);
         if (p == nullptr) throw std::bad_alloc{};
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        madvise(p, bytes, MADV_HUGEPAGE);
 #endif
         return static_cast<T*>(p);
     }
 
     void deallocate(T* p, std::size_t n) noexcept {
-        if (!large(n))
+        if (!large(n)) {
             std::allocator<T>().deallocate(p, n);
-        else
-            std::free(p);
+            return;
+        }
+#if defined(__linux__)
+        munmap(p, mapped_bytes(n));
+#else
+        std::free(p);
+#endif
     }
 
     template <class U>
@@ -56,5 +82,30 @@ struct LargePageAllocator {
 
 template <class T>
 using LargeVector = std::vector<T, LargePageAllocator<T>>;
+
+// A growing array of trivially copyable elements in chunks of 2^Bits
+// elements: growing never copies what is stored nor touches fresh memory
+// twice, which for arrays of hundreds of megabytes filled once per
+// operation is most of their cost. Clearing keeps the chunks for reuse.
+template <class T, unsigned Bits>
+class ChunkedArray {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    static constexpr std::size_t kChunk = std::size_t{1} << Bits;
+
+    std::size_t size() const { return size_; }
+    T& operator[](std::size_t i) { return chunks_[i >> Bits][i & (kChunk - 1)]; }
+    const T& operator[](std::size_t i) const { return chunks_[i >> Bits][i & (kChunk - 1)]; }
+    void clear() { size_ = 0; }
+    void push_back(const T& v) {
+        if ((size_ >> Bits) == chunks_.size()) chunks_.emplace_back(kChunk);
+        (*this)[size_++] = v;
+    }
+
+private:
+    std::vector<LargeVector<T>> chunks_;
+    std::size_t size_ = 0;
+};
 
 }  // namespace corvel
