@@ -170,6 +170,7 @@ struct BddManager {
     LargeVector<std::uint32_t> stamps;
     std::uint32_t stamp = 0;
 
+    LargeVector<std::uint32_t> mark_queue;  // scratch of collections
     LargeVector<BddCacheEntry> cache;
     BddApplyScratch apply;
     unsigned cache_bits = 13;

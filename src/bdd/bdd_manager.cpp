@@ -147,22 +147,25 @@ void BddManager::collect() {
     const size_t n = nodes.size();
     MarkBits marks(n);
     marks.set(0);
-    // Mark everything reachable from a referenced node.
-    std::vector<std::uint32_t> stack;
+    // Mark everything reachable from a referenced node, breadth first: a
+    // node's record is prefetched when it joins the queue and read when it
+    // leaves, by which time it has arrived.
+    LargeVector<std::uint32_t>& queue = mark_queue;
+    queue.clear();
     for (std::uint32_t i = 1; i < n; ++i) {
         const BddNode& r = nodes[i];
         if (r.id == kBddFreeId || r.refs == 0 || marks.test(i)) continue;
         marks.set(i);
-        stack.push_back(i);
-        while (!stack.empty()) {
-            const BddNode& nd = nodes[stack.back()];
-            stack.pop_back();
-            for (bdd child : {nd.then_, nd.else_}) {
-                const std::uint32_t c = child >> 1;
-                if (marks.test(c)) continue;
-                marks.set(c);
-                stack.push_back(c);
-            }
+        queue.push_back(i);
+    }
+    for (size_t head = 0; head < queue.size(); ++head) {
+        const BddNode& nd = nodes[queue[head]];
+        for (bdd child : {nd.then_, nd.else_}) {
+            const std::uint32_t c = child >> 1;
+            if (marks.test(c)) continue;
+            marks.set(c);
+            __builtin_prefetch(&nodes[c]);
+            queue.push_back(c);
         }
     }
     // Entries of the cache whose operands and result all survive stay valid
