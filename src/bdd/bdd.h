@@ -153,13 +153,29 @@ inline std::uint32_t bdd_node_index(bdd f) { return f >> 1; }
 
 // The postorder of a diagram with a dense number per node, for evaluations
 // that keep one value per node in flat arrays: `nodes[k]` is the node
-// numbered k, and `of(h)` the number of h's regular node.
+// numbered k, and `of(h)` the number of h's regular node. `kids[k]` holds
+// node k's children as references (a constant, or a number with the
+// complement mark in bit 0) and its variable's order position, so that an
+// evaluation reads them in sequence instead of visiting node records.
 class BddPostorder {
 public:
+    static constexpr std::uint32_t kRefOne = 0xFFFFFFFEu, kRefZero = 0xFFFFFFFFu;
+    static bool is_node(std::uint32_t ref) { return ref < kRefOne; }
+    struct Kids {
+        std::uint32_t then_ref, else_ref;
+        std::uint32_t position;
+    };
+
     BddPostorder(BddManager* m, bdd root);
     std::vector<bdd> nodes;
+    std::vector<Kids> kids;
     std::uint32_t of(bdd h) const { return number_[h >> 1] - 1; }
     bool contains(bdd h) const { return (h >> 1) < number_.size() && number_[h >> 1] != 0; }
+    // The reference to h as a child.
+    std::uint32_t ref(bdd h) const {
+        if ((h >> 1) == 0) return h == 0 ? kRefOne : kRefZero;
+        return (of(h) << 1) | (h & 1u);
+    }
 
 private:
     std::vector<std::uint32_t> number_;  // node index -> number + 1, 0 when absent

@@ -208,16 +208,14 @@ double bdd_satisfying_fraction(BddManager* m, bdd f) {
     // ½·fraction(else), a complemented edge giving 1 − fraction.
     const BddPostorder order(m, f);
     std::vector<double> value(order.nodes.size());
-    auto of = [&](bdd h) {
-        if (m->is_const(h)) return h == kOne ? 1.0 : 0.0;
-        const double v = value[order.of(h)];
-        return (h & 1u) ? 1.0 - v : v;
+    auto of = [&](std::uint32_t ref) {
+        if (!BddPostorder::is_node(ref)) return ref == BddPostorder::kRefOne ? 1.0 : 0.0;
+        const double v = value[ref >> 1];
+        return (ref & 1u) ? 1.0 - v : v;
     };
-    for (size_t k = 0; k < order.nodes.size(); ++k) {
-        const BddNode& n = m->nodes[order.nodes[k] >> 1];
-        value[k] = 0.5 * of(n.then_) + 0.5 * of(n.else_);
-    }
-    return of(f);
+    for (size_t k = 0; k < order.nodes.size(); ++k)
+        value[k] = 0.5 * of(order.kids[k].then_ref) + 0.5 * of(order.kids[k].else_ref);
+    return of(order.ref(f));
 }
 
 bdd bdd_without_p1(BddManager* m, bdd f, bdd g) {

@@ -148,10 +148,37 @@ void bdd_postorder(BddManager* m, bdd root, std::vector<bdd>& out) {
     }
 }
 
+// The walk of bdd_postorder, numbering each node as it is emitted: its
+// children are numbered by then, so its references are known at once.
 BddPostorder::BddPostorder(BddManager* m, bdd root) {
-    bdd_postorder(m, root, nodes);
     number_.assign(static_cast<size_t>(bdd_node_capacity(m)), 0);
-    for (size_t k = 0; k < nodes.size(); ++k) number_[nodes[k] >> 1] = static_cast<std::uint32_t>(k + 1);
+    if (root == kBddNull || m->is_const(root)) return;
+    struct Frame {
+        std::uint32_t index;
+        bool expanded;
+    };
+    std::vector<Frame> stack{{root >> 1, false}};
+    while (!stack.empty()) {
+        const Frame fr = stack.back();
+        const std::uint32_t i = fr.index;
+        if (number_[i] != 0) {
+            stack.pop_back();
+            continue;
+        }
+        const BddNode& n = m->nodes[i];
+        if (fr.expanded) {
+            stack.pop_back();
+            number_[i] = static_cast<std::uint32_t>(nodes.size() + 1);
+            nodes.push_back(i << 1);
+            kids.push_back({ref(n.then_), ref(n.else_), m->position[n.id]});
+            continue;
+        }
+        stack.back().expanded = true;
+        const std::uint32_t hi = n.then_ >> 1, lo = n.else_ >> 1;
+        // The else-child is pushed last so that it is finished first.
+        if (hi != 0 && number_[hi] == 0) stack.push_back({hi, false});
+        if (lo != 0 && number_[lo] == 0) stack.push_back({lo, false});
+    }
 }
 
 long bdd_node_capacity(BddManager* m) { return static_cast<long>(m->nodes.size()); }

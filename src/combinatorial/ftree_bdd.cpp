@@ -268,12 +268,11 @@ std::string var_name(const SystemRecord& sys, const FtBddInfo& info, long pos) {
 // ------------------------------------------------------------------ evaluation
 
 // One node's value F·(R − L) + L from its children's values (null for a
-// terminal child, whose constant is given by the handle); R's value is used
-// up as the difference. Value is an Exponomial, or a ConstantExpo when every
+// constant child, whose value lv or rv is given); R's value is used up as
+// the difference. Value is an Exponomial, or a ConstantExpo when every
 // event of the tree has a constant probability.
 template <class Value>
-Value node_value(const Value& F, bdd L, bdd R, const Value* Lx, Value* Rx, const Tolerances& tol) {
-    const double lv = L == 0 ? 1.0 : 0.0, rv = R == 0 ? 1.0 : 0.0;  // handle 0 is the constant one
+Value node_value(const Value& F, double lv, double rv, const Value* Lx, Value* Rx, const Tolerances& tol) {
     Value value;
     if (!Lx && !Rx) {
         value = F;
@@ -312,16 +311,17 @@ std::optional<Value> evaluate_diagram(BddManager* m, bdd f, Dist&& dist, const T
     const BddPostorder order(m, f);
     const size_t n = order.nodes.size();
     std::vector<std::uint32_t> parents(n, 0);
-    for (bdd h : order.nodes)
-        for (bdd c : {bdd_then(m, h), bdd_else(m, h)})
-            if (!bdd_is_constant(m, c)) ++parents[order.of(c)];
-    ++parents[order.of(f)];
+    for (const BddPostorder::Kids& k : order.kids)
+        for (std::uint32_t c : {k.then_ref, k.else_ref})
+            if (BddPostorder::is_node(c)) ++parents[c >> 1];
+    const std::uint32_t root = order.ref(f);
+    ++parents[root >> 1];
     std::vector<std::uint32_t> slot(n);
     std::vector<Value> pool;
     std::vector<std::uint32_t> free_slots;
     // The value of a child (through a complemented edge 1 − value).
-    auto take = [&](bdd child) {
-        const std::uint32_t c = order.of(child);
+    auto take = [&](std::uint32_t ref) {
+        const std::uint32_t c = ref >> 1;
         Value& held = pool[slot[c]];
         Value r;
         if (--parents[c] > 0) {
@@ -330,17 +330,18 @@ std::optional<Value> evaluate_diagram(BddManager* m, bdd f, Dist&& dist, const T
             r = std::move(held);
             free_slots.push_back(slot[c]);
         }
-        if (bdd_is_complemented(child)) negate_and_add_scalar(r, 1.0, tol);
+        if (ref & 1u) negate_and_add_scalar(r, 1.0, tol);
         return r;
     };
+    auto constant = [](std::uint32_t ref) { return ref == BddPostorder::kRefOne ? 1.0 : 0.0; };
     Value Lx, Rx;
     for (size_t k = 0; k < n; ++k) {
-        const bdd node = order.nodes[k];
-        const bdd L = bdd_else(m, node), R = bdd_then(m, node);
-        const bool lc = bdd_is_constant(m, L), rc = bdd_is_constant(m, R);
-        if (!lc) Lx = take(L);
-        if (!rc) Rx = take(R);
-        Value v = node_value(dist(bdd_if_index(m, node)), L, R, lc ? nullptr : &Lx, rc ? nullptr : &Rx, tol);
+        const BddPostorder::Kids& kid = order.kids[k];
+        const bool lc = !BddPostorder::is_node(kid.else_ref), rc = !BddPostorder::is_node(kid.then_ref);
+        if (!lc) Lx = take(kid.else_ref);
+        if (!rc) Rx = take(kid.then_ref);
+        Value v = node_value(dist(static_cast<long>(kid.position)), constant(kid.else_ref), constant(kid.then_ref),
+                             lc ? nullptr : &Lx, rc ? nullptr : &Rx, tol);
         if (!usable(v)) return std::nullopt;
         if (free_slots.empty()) {
             slot[k] = static_cast<std::uint32_t>(pool.size());
@@ -351,7 +352,7 @@ std::optional<Value> evaluate_diagram(BddManager* m, bdd f, Dist&& dist, const T
             pool[slot[k]] = std::move(v);
         }
     }
-    return take(f);
+    return take(root);
 }
 
 }  // namespace
