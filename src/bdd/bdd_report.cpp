@@ -148,36 +148,51 @@ void bdd_postorder(BddManager* m, bdd root, std::vector<bdd>& out) {
     }
 }
 
-// The walk of bdd_postorder, numbering each node as it is emitted: its
-// children are numbered by then, so its references are known at once.
+// Children before parents by levels rather than depth first: the nodes
+// reachable from root are found breadth first (each record prefetched when
+// found and read when its turn comes), put in order from the deepest level
+// up (a child's level is below its parent's), numbered, and their children's
+// references filled in with the records and numbers prefetched ahead.
 BddPostorder::BddPostorder(BddManager* m, bdd root) {
     number_.assign(static_cast<size_t>(bdd_node_capacity(m)), 0);
     if (root == kBddNull || m->is_const(root)) return;
-    struct Frame {
-        std::uint32_t index;
-        bool expanded;
-    };
-    std::vector<Frame> stack{{root >> 1, false}};
-    while (!stack.empty()) {
-        const Frame fr = stack.back();
-        const std::uint32_t i = fr.index;
-        if (number_[i] != 0) {
-            stack.pop_back();
-            continue;
+    std::vector<std::uint32_t> found{root >> 1};
+    std::vector<std::uint32_t> level{m->pos_of(root)};
+    number_[root >> 1] = 1;  // seen; the numbers proper come later
+    for (size_t head = 0; head < found.size(); ++head) {
+        const BddNode& n = m->nodes[found[head]];
+        for (bdd child : {n.then_, n.else_}) {
+            const std::uint32_t c = child >> 1;
+            if (c == 0 || number_[c] != 0) continue;
+            number_[c] = 1;
+            __builtin_prefetch(&m->nodes[c]);
+            found.push_back(c);
+            level.push_back(m->position[m->nodes[c].id]);
         }
-        const BddNode& n = m->nodes[i];
-        if (fr.expanded) {
-            stack.pop_back();
-            number_[i] = static_cast<std::uint32_t>(nodes.size() + 1);
-            nodes.push_back(i << 1);
-            kids.push_back({ref(n.then_), ref(n.else_), m->position[n.id]});
-            continue;
+    }
+    // Counting sort by level, deepest first.
+    const size_t levels = static_cast<size_t>(m->vars) + 1;
+    std::vector<std::uint32_t> start(levels + 1, 0);
+    for (std::uint32_t l : level) ++start[levels - 1 - l];
+    for (size_t l = 0, sum = 0; l <= levels; ++l) {
+        const size_t c = start[l];
+        start[l] = static_cast<std::uint32_t>(sum);
+        sum += c;
+    }
+    nodes.assign(found.size(), 0);
+    for (size_t k = 0; k < found.size(); ++k) nodes[start[levels - 1 - level[k]]++] = found[k] << 1;
+    for (size_t k = 0; k < nodes.size(); ++k) number_[nodes[k] >> 1] = static_cast<std::uint32_t>(k + 1);
+    constexpr size_t kFar = 16, kNear = 8;
+    kids.resize(nodes.size());
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        if (k + kFar < nodes.size()) __builtin_prefetch(&m->nodes[nodes[k + kFar] >> 1]);
+        if (k + kNear < nodes.size()) {
+            const BddNode& ahead = m->nodes[nodes[k + kNear] >> 1];
+            __builtin_prefetch(&number_[ahead.then_ >> 1]);
+            __builtin_prefetch(&number_[ahead.else_ >> 1]);
         }
-        stack.back().expanded = true;
-        const std::uint32_t hi = n.then_ >> 1, lo = n.else_ >> 1;
-        // The else-child is pushed last so that it is finished first.
-        if (hi != 0 && number_[hi] == 0) stack.push_back({hi, false});
-        if (lo != 0 && number_[lo] == 0) stack.push_back({lo, false});
+        const BddNode& n = m->nodes[nodes[k] >> 1];
+        kids[k] = {ref(n.then_), ref(n.else_), m->position[n.id]};
     }
 }
 

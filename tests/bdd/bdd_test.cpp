@@ -623,6 +623,17 @@ TEST(BddPackage, PostorderListsEveryNodeOnceAfterItsChildren) {
                 ASSERT_TRUE(order.contains(c));
                 EXPECT_LT(order.of(c), k) << "a child listed after its parent";
             }
+            // The recorded children and variable are the node's own.
+            const BddPostorder::Kids& kid = order.kids[k];
+            EXPECT_EQ(kid.position, static_cast<std::uint32_t>(bdd_if_index(m, h)));
+            for (auto [ref, c] : {std::pair{kid.then_ref, bdd_then(m, h)}, std::pair{kid.else_ref, bdd_else(m, h)}}) {
+                if (bdd_is_constant(m, c)) {
+                    EXPECT_EQ(ref, c == bdd_one(m) ? BddPostorder::kRefOne : BddPostorder::kRefZero);
+                } else {
+                    EXPECT_EQ(ref >> 1, order.of(c));
+                    EXPECT_EQ((ref & 1u) != 0, bdd_is_complemented(c));
+                }
+            }
         }
         bdd_free(m, a.f);
     }
