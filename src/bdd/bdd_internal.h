@@ -152,7 +152,7 @@ bdd bdd_and_levels(BddManager* m, bdd f, bdd g);
 struct BddOverflowAbort {};
 
 struct BddManager {
-    LargeVector<BddNode> nodes;             // node 0: the terminal
+    ReservedArray<BddNode> nodes{kBddMaxNodes};  // node 0: the terminal
     std::vector<std::uint32_t> free_list;
     std::vector<BddVarTable> tables;        // indexed by variable identifier (0 unused)
     std::vector<bdd> variables;             // variable node per identifier

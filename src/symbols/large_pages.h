@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -106,6 +108,98 @@ public:
 private:
     std::vector<LargeVector<T>> chunks_;
     std::size_t size_ = 0;
+};
+
+
+// A growing array of trivially copyable elements that stays in place: it
+// reserves address space for `max_elements` at once (no memory behind it)
+// and makes the front usable as it grows, so growing copies nothing and
+// touches fresh memory once. Where the reservation is refused (a limit on
+// address space), it grows by mapping a larger block and copying.
+template <class T>
+class ReservedArray {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    explicit ReservedArray(std::size_t max_elements) : max_(max_elements) {
+#if defined(__linux__)
+        const std::size_t bytes = round_up(max_elements * sizeof(T));
+        void* raw = mmap(nullptr, bytes + kLargePageBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (raw != MAP_FAILED) {
+            const auto start = reinterpret_cast<std::uintptr_t>(raw);
+            const std::uintptr_t aligned = (start + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
+            if (aligned > start) munmap(raw, aligned - start);
+            const std::uintptr_t end = start + bytes + kLargePageBytes;
+            if (end > aligned + bytes) munmap(reinterpret_cast<void*>(aligned + bytes), end - (aligned + bytes));
+            base_ = reinterpret_cast<T*>(aligned);
+            reserved_ = bytes;
+        }
+#endif
+    }
+    ~ReservedArray() { release(); }
+    ReservedArray(const ReservedArray&) = delete;
+    ReservedArray& operator=(const ReservedArray&) = delete;
+
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return std::min(usable_bytes_ / sizeof(T), max_); }
+    T& operator[](std::size_t i) { return base_[i]; }
+    const T& operator[](std::size_t i) const { return base_[i]; }
+    // A new value-initialised element at the end.
+    T& emplace_back() {
+        if (size_ == capacity()) grow();
+        base_[size_] = T{};
+        return base_[size_++];
+    }
+
+private:
+    T* base_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t usable_bytes_ = 0;  // the front made usable
+    std::size_t reserved_ = 0;      // address space reserved; 0 without a reservation
+    std::size_t max_;
+
+    static std::size_t round_up(std::size_t bytes) { return (bytes + kLargePageBytes - 1) & ~(kLargePageBytes - 1); }
+
+    void grow() {
+        if (size_ >= max_) throw std::bad_alloc{};
+        const std::size_t want = round_up(std::max(usable_bytes_ * 2, kLargePageBytes));
+#if defined(__linux__)
+        if (reserved_ != 0) {
+            const std::size_t bytes = std::min(want, reserved_);
+            if (bytes > usable_bytes_ &&
+                mprotect(reinterpret_cast<char*>(base_) + usable_bytes_, bytes - usable_bytes_,
+                         PROT_READ | PROT_WRITE) == 0) {
+#if defined(MADV_HUGEPAGE)
+                madvise(reinterpret_cast<char*>(base_) + usable_bytes_, bytes - usable_bytes_, MADV_HUGEPAGE);
+#endif
+                usable_bytes_ = bytes;
+                return;
+            }
+            throw std::bad_alloc{};
+        }
+#endif
+        // No reservation: a larger block, the elements copied over.
+        LargePageAllocator<T> alloc;
+        const std::size_t n = want / sizeof(T);
+        T* bigger = alloc.allocate(n);
+        if (size_ != 0) std::memcpy(static_cast<void*>(bigger), base_, size_ * sizeof(T));
+        release();
+        base_ = bigger;
+        usable_bytes_ = n * sizeof(T);
+    }
+
+    void release() {
+        if (base_ == nullptr) return;
+#if defined(__linux__)
+        if (reserved_ != 0) {
+            munmap(base_, reserved_);
+            base_ = nullptr;
+            return;
+        }
+#endif
+        LargePageAllocator<T>().deallocate(base_, usable_bytes_ / sizeof(T));
+        base_ = nullptr;
+    }
 };
 
 }  // namespace corvel
