@@ -101,8 +101,20 @@ public:
     const T& operator[](std::size_t i) const { return chunks_[i >> Bits][i & (kChunk - 1)]; }
     void clear() { size_ = 0; }
     void push_back(const T& v) {
-        if ((size_ >> Bits) == chunks_.size()) chunks_.emplace_back(kChunk);
-        (*this)[size_++] = v;
+        const std::size_t c = size_ >> Bits;
+        if (c == chunks_.size()) {
+            chunks_.emplace_back();
+            // Mapped at once and touched only as filled; the first chunk
+            // grows from small, so that small uses stay small.
+            if (c > 0) chunks_.back().reserve(kChunk);
+        }
+        LargeVector<T>& chunk = chunks_[c];
+        const std::size_t at = size_ & (kChunk - 1);
+        if (at < chunk.size())
+            chunk[at] = v;  // a chunk filled before the last clear
+        else
+            chunk.push_back(v);
+        ++size_;
     }
 
 private:
@@ -162,7 +174,11 @@ private:
 
     void grow() {
         if (size_ >= max_) throw std::bad_alloc{};
-        const std::size_t want = round_up(std::max(usable_bytes_ * 2, kLargePageBytes));
+        // Small arrays grow from 64 KiB in small pages; from 2 MiB on in
+        // whole large pages.
+        constexpr std::size_t kFirst = std::size_t{1} << 16;
+        std::size_t want = std::max(usable_bytes_ * 2, kFirst);
+        want = want < kLargePageBytes ? want : round_up(want);
 #if defined(__linux__)
         if (reserved_ != 0) {
             const std::size_t bytes = std::min(want, reserved_);
