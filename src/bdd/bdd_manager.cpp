@@ -132,7 +132,14 @@ void BddManager::maybe_grow_cache() {
     long kept = 0;
     for (const BddCacheEntry& c : cache) {
         if (c.tag == kBddNoTag) continue;
-        BddCacheEntry& d = bigger[bdd_hash_op(c.tag, c.a, c.b, bits)];
+        // Entries of kept conjunctions are placed by their pair alone; other
+        // temporary entries belong to finished operations and are dropped.
+        std::uint32_t tag = c.tag;
+        if (tag >= kBddFirstTempTag) {
+            if (!apply.is_kept(tag)) continue;
+            tag = kTagAnd;
+        }
+        BddCacheEntry& d = bigger[bdd_hash_op(tag, c.a, c.b, bits)];
         if (d.tag == kBddNoTag) ++kept;
         d = c;
     }

@@ -225,6 +225,15 @@ TEST(BddPackage, LaterOperationsReuseEarlierResultsSafely) {
         const long pairs = m->finds - before;  // one find per pair expanded
         for (size_t a = 0; a < r.t.size(); ++a) r.t[a] = use_and ? (x.t[a] && y.t[a]) : (x.t[a] || y.t[a]);
         ASSERT_EQ(table_of(m, r.f, n), r.t) << "step " << step;
+        if (pairs >= 256 && repeated % 4 == 0) {
+            // The cache doubles in between: the kept entries move with it.
+            const long live = m->entries;
+            m->entries = static_cast<long>(m->cache.size()) + 1;
+            const size_t size = m->cache.size();
+            m->maybe_grow_cache();
+            m->entries = live;
+            EXPECT_GT(m->cache.size(), size);
+        }
         const long finds = m->finds, lookups = m->lookups;
         bdd again = use_and ? bdd_and(m, x.f, y.f) : bdd_or(m, x.f, y.f);
         EXPECT_EQ(again, r.f);
