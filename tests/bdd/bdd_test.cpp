@@ -175,9 +175,6 @@ TEST(BddPackage, LargeOperationsBuildTheCanonicalDiagram) {
     bdd_free(m, h);
 }
 
-// Every conjunction takes a temporary cache tag; when they run out the cache
-// is emptied and the tags start again, so entries left by earlier operations
-// (which hold request numbers) never answer for a later one.
 // Results of earlier operations are taken again by later ones, also after
 // collections have freed and reused node records: every result still has the
 // truth table of its operands, and an operation repeated at once is
@@ -268,6 +265,9 @@ TEST(BddPackage, LaterOperationsReuseEarlierResultsSafely) {
     }
 }
 
+// Every conjunction takes a temporary cache tag; when they run out the cache
+// is emptied and the tags start again, so entries left by earlier operations
+// (which hold request numbers) never answer for a later one.
 TEST(BddPackage, TemporaryTagsStartAgainWithAnEmptyCache) {
     std::mt19937 rng(777);
     Manager g;
