@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <unordered_map>
 
 #include "interp/interpreter.h"
@@ -151,6 +152,7 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
     int next_adapt = 10;
     int limit = 3000;
     int fallbacks = 0;
+    const bool alternate = n > kGthLimit;
     if (io.verbose && io.out) io.out->printf("max iterations: %d\n", limit);
     if (io.debug && io.out) {
         print_matrix(*io.out, m);
@@ -166,9 +168,17 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
         progress::update("SOR", "sweeps", static_cast<std::uint64_t>(iter));
         // One Gauss-Seidel-ordered sweep; the change and the largest value are
         // gathered on the way (x_old holds the previous iterate).
+        // A sweep in one order carries a change across the whole chain along
+        // its own direction but only one state against it, so a long
+        // birth-death chain would need as many sweeps as states to settle.
+        // Beyond kGthLimit states odd sweeps run up the state order and even
+        // ones down it; smaller chains keep the single order (they settle
+        // within the sweep limit and have the dense elimination behind them).
         const double omega = rel.omega;
         double delta_norm = 0.0, largest = 0.0;
-        for (int i = 0; i < n; ++i) {
+        const bool upward = !alternate || iter % 2 == 1;
+        for (int step = 0; step < n; ++step) {
+            const int i = upward ? step : n - 1 - step;
             double sum = 0.0;
             for (std::int64_t k = rowptr[i]; k < rowptr[i + 1]; ++k) sum += q[k] * xv[colind[k]];
             double xi = xv[i];
@@ -262,17 +272,24 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
     }
 }
 
-double balance_error(const SparseChain& m, const std::vector<double>& x) {
+double balance_error(const SparseChain& m, const std::vector<double>& x, double floor) {
     const int n = m.n;
     std::vector<double> out(static_cast<size_t>(n), 0.0);
     for (std::int64_t k = 0; k < m.nonzeros(); ++k) out[m.colind[k]] += m.q[k];
+    // Flows this small are products of values that have lost digits to
+    // gradual underflow: their relative balance says nothing.
+    constexpr double kUnderflow = std::numeric_limits<double>::min() / kUnitRoundoff;
     double worst = 0.0;
     for (int i = 0; i < n; ++i) {
         double in = 0.0;
         for (std::int64_t k = m.rowptr[i]; k < m.rowptr[i + 1]; ++k) in += m.q[k] * x[m.colind[k]];
         double leave = out[i] * x[i];
         double scale = std::max(in, leave);
-        if (scale > 0.0) worst = std::max(worst, std::fabs(in - leave) / scale);
+        if (scale < kUnderflow) continue;
+        // The value the state would take to balance its inflow.
+        const double balancing = out[i] > 0.0 ? in / out[i] : 0.0;
+        if (x[i] < floor && balancing < floor) continue;
+        worst = std::max(worst, std::fabs(in - leave) / scale);
     }
     return worst;
 }
@@ -390,14 +407,17 @@ bool sparse_gth_steady_state(const SparseChain& m, std::vector<double>& x, std::
 SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io) {
     SteadyStateResult res;
     static_cast<SorResult&>(res) = sor(m, tolerance, x, io);
-    res.balance = balance_error(m, x);
+    // Every state is judged however small (a measure may scale a tiny
+    // probability up); only gradual underflow is beyond judging.
+    const double floor = 0.0;
+    res.balance = balance_error(m, x, floor);
     Guarded closed{1.0, res.balance, Route::Iteration};
     std::vector<double> exact;
     StableRoute stable;
     if (m.n <= kGthLimit)
         stable = [&]() -> std::optional<Guarded> {
             gth_steady_state(m, exact);
-            return Guarded{1.0, std::max(balance_error(m, exact), kUnitRoundoff * m.n), Route::Exact};
+            return Guarded{1.0, std::max(balance_error(m, exact, floor), kUnitRoundoff * m.n), Route::Exact};
         };
     else
         stable = [&]() -> std::optional<Guarded> {
@@ -407,14 +427,14 @@ SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vect
                 exact.clear();
                 return std::nullopt;
             }
-            return Guarded{1.0, std::max(balance_error(m, exact), kUnitRoundoff * m.n), Route::Exact};
+            return Guarded{1.0, std::max(balance_error(m, exact, floor), kUnitRoundoff * m.n), Route::Exact};
         };
     bool warned = false;
     res.estimate = settle(closed, stable, io.policy, [&](const Guarded&) { warned = true; });
     if (!exact.empty() && res.estimate.route == Route::Exact) {
         x = std::move(exact);
         res.stable_route = true;
-        res.balance = balance_error(m, x);
+        res.balance = balance_error(m, x, floor);
     }
     res.inaccurate = warned;
     return res;

@@ -106,7 +106,10 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
 // non-negative terms, so a converged answer gives roundoff-level values; a
 // large one marks components whose digits the relative-change test of `sor`
 // did not control (stiff chains whose probabilities span many decades).
-double balance_error(const SparseChain& m, const std::vector<double>& x);
+// States whose value and whose balancing value (inflow / total outflow) are
+// both below `floor` are left out, and so are states whose flows lie in the
+// range of gradual underflow, where doubles no longer carry relative digits.
+double balance_error(const SparseChain& m, const std::vector<double>& x, double floor = 0.0);
 
 // Steady state by the Grassmann-Taksar-Heyman elimination on a dense copy:
 // no subtractions, so every component keeps its relative accuracy whatever
