@@ -724,6 +724,85 @@ std::vector<double> BlockElimination::solve(std::vector<double> b) const {
     return b;
 }
 
+std::optional<SparseBlockElimination> SparseBlockElimination::build(const SparseChain& t, int nt,
+                                                                    std::int64_t budget) {
+    SparseBlockElimination e;
+    e.nt_ = nt;
+    const auto n = static_cast<size_t>(std::max(nt, 0));
+    e.lower_.resize(n);
+    e.upper_.resize(n);
+    e.pivot_.assign(n, 0.0);
+    // row[i]: rates from block state i to block states j != i; col[j]: the
+    // rows that have (or had) an entry in column j.
+    std::vector<std::unordered_map<int, double>> row(n);
+    std::vector<std::vector<int>> col(n);
+    std::vector<double> leave(n, 0.0);
+    std::int64_t entries = 0;
+    for (int j = 0; j < t.n; ++j)
+        for (std::int64_t k = t.rowptr[j]; k < t.rowptr[j + 1]; ++k) {
+            const int i = t.colind[k];
+            if (i >= nt || i == j) continue;
+            if (j >= nt) {
+                leave[static_cast<size_t>(i)] += t.q[k];
+                continue;
+            }
+            auto [it, fresh] = row[static_cast<size_t>(i)].try_emplace(j, 0.0);
+            it->second += t.q[k];
+            if (fresh) {
+                col[static_cast<size_t>(j)].push_back(i);
+                if (++entries > budget) return std::nullopt;
+            }
+        }
+    for (int k = 0; k < nt; ++k) {
+        const auto ks = static_cast<size_t>(k);
+        std::vector<std::pair<int, double>>& up = e.upper_[ks];
+        double d = leave[ks];
+        for (auto [j, v] : row[ks])
+            if (j > k) {
+                up.emplace_back(j, v);
+                d += v;
+            }
+        e.pivot_[ks] = d;
+        if (d > 0.0) {  // a state that cannot leave keeps its value 0
+            for (int i : col[ks]) {
+                if (i <= k) continue;
+                auto& ri = row[static_cast<size_t>(i)];
+                auto at = ri.find(k);
+                if (at == ri.end()) continue;
+                const double f = at->second / d;
+                ri.erase(at);
+                e.lower_[ks].emplace_back(i, f);
+                leave[static_cast<size_t>(i)] += f * leave[ks];
+                for (auto [j, v] : up) {
+                    if (j == i) continue;  // a return to i itself: the pivot leaves it out
+                    auto [it, fresh] = ri.try_emplace(j, 0.0);
+                    it->second += f * v;
+                    if (fresh) {
+                        col[static_cast<size_t>(j)].push_back(i);
+                        if (++entries > budget) return std::nullopt;
+                    }
+                }
+            }
+        }
+        std::unordered_map<int, double>().swap(row[ks]);
+        std::vector<int>().swap(col[ks]);
+    }
+    return e;
+}
+
+std::vector<double> SparseBlockElimination::solve(std::vector<double> b) const {
+    const auto n = static_cast<size_t>(nt_);
+    b.resize(n, 0.0);
+    for (size_t k = 0; k < n; ++k)
+        for (auto [i, f] : lower_[k]) b[static_cast<size_t>(i)] += f * b[k];
+    for (size_t k = n; k-- > 0;) {
+        double s = b[k];
+        for (auto [j, v] : upper_[k]) s += v * b[static_cast<size_t>(j)];
+        b[k] = pivot_[k] > 0.0 ? s / pivot_[k] : 0.0;
+    }
+    return b;
+}
+
 // ---------------------------------------------------------------------------
 // mttfsor, mttfygauss
 

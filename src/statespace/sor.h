@@ -26,6 +26,8 @@
 // the sweep, no per-element records.
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <span>
 #include <string>
 #include <vector>
@@ -228,6 +230,22 @@ public:
 private:
     int nt_;
     std::vector<double> g_;  // row-major: below the diagonal the multipliers, above it the rates
+    std::vector<double> pivot_;
+};
+
+// The same elimination on sparse rows, for blocks beyond kGthLimit whose
+// fill stays small (banded, path-like chains: O(nt · bandwidth²)). `build`
+// gives up (nullopt) once more than `budget` entries would be held.
+class SparseBlockElimination {
+public:
+    static std::optional<SparseBlockElimination> build(const SparseChain& t, int nt, std::int64_t budget);
+    std::vector<double> solve(std::vector<double> b) const;
+
+private:
+    int nt_ = 0;
+    // lower_[k]: the multipliers (i, f) of the rows i > k that state k was
+    // eliminated from; upper_[k]: the rates (j, v), j > k, left in row k.
+    std::vector<std::vector<std::pair<int, double>>> lower_, upper_;
     std::vector<double> pivot_;
 };
 
