@@ -16,6 +16,15 @@ namespace corvel {
 
 namespace {
 
+// The overall closed form, or null when the chain has none (too large):
+// the numbers then come from the stable route alone.
+const Exponomial* overall_form(const SystemRecord& sys) { return sys.has_dist ? &sys.s_dist : nullptr; }
+
+// Error 169 for a request that needs closed forms of a chain without them.
+void require_closed_forms(Interpreter& in, const SystemRecord& sys) {
+    if (!chain_has_closed_forms(sys)) in.err.error(169, kFatal, ": closed form of system " + sys.name, true);
+}
+
 // Rates as the closed forms were built: per reward unit when computing rewards.
 std::vector<double> solved_rates(const ChainModel& m, bool computing_reward) {
     std::vector<double> rates(m.arcs.size());
@@ -66,6 +75,7 @@ struct NodeForm {
 };
 
 NodeForm node_form(Interpreter& in, SystemRecord& sys, int node) {
+    require_closed_forms(in, sys);
     ChainModel& m = chain_of(sys);
     NodeForm f;
     f.F = &state_dists(in, m, node).dist;
@@ -105,6 +115,28 @@ std::shared_ptr<const NumericDist> markov_absorbing_route(Interpreter& in, Syste
     for (int s : targets) absorbed += m.prob[static_cast<size_t>(s)];
     return make_chain_dist(m, solved_rates(m, computing_reward), std::move(targets), 1.0,
                            std::max(0.0, 1.0 - absorbed), in.settings.tol.u_epsilon, eps);
+}
+
+bool chain_has_closed_forms(const SystemRecord& sys) {
+    if (sys.type != kSysMarkovPhase) return true;
+    const ChainModel* m = find_chain(sys);
+    return m == nullptr || m->num_states() <= kMaxChainClosedFormStates;
+}
+
+void solve_large_phase_chain(Interpreter& in, SystemRecord& sys, bool computing_reward) {
+    ChainModel& m = chain_of(sys);
+    const auto n = static_cast<size_t>(m.num_states());
+    m.dists.assign(n, StateDists{});
+    m.need_node.assign(n, 0);
+    m.prob.assign(n, 0.0);
+    m.closed_form_error = 0.0;
+    sys.s_dist.clear();
+    sys.has_dist = false;
+    double mass = 0.0;
+    for (double p : m.start_prob) mass += p;
+    const double eps = in.settings.tol.epsilon;
+    sys.s_stable = make_chain_dist(m, solved_rates(m, computing_reward), absorbing_states(m, eps), 1.0,
+                                   std::max(0.0, 1.0 - mass), in.settings.tol.u_epsilon, eps);
 }
 
 void check_closed_forms(Interpreter& in, SystemRecord& sys) {
@@ -178,13 +210,13 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
             if (sys.type != kSysMarkovAcyclic) in.err.error(94, kInternal, "", false);
             return m.reward[static_cast<size_t>(node)] * m.prob[static_cast<size_t>(node)];
         case Kw::Rvalue:
-            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Value, req.time,
+            return trusted_value_of(in, sys.name, overall_form(sys), sys.s_stable.get(), Kw::Value, req.time,
                                     m.closed_form_error);
         case Kw::Rmean:
-            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Mean, 0.0,
+            return trusted_value_of(in, sys.name, overall_form(sys), sys.s_stable.get(), Kw::Mean, 0.0,
                                     m.closed_form_error);
         case Kw::Rvariance:
-            return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), Kw::Variance, 0.0,
+            return trusted_value_of(in, sys.name, overall_form(sys), sys.s_stable.get(), Kw::Variance, 0.0,
                                     m.closed_form_error);
         default:
             break;
@@ -203,13 +235,14 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
         NodeForm f = node_form(in, sys, node);
         return trusted_value_of(in, sys.name, f.F, f.stable.get(), call.kw, req.time, m.closed_form_error);
     }
-    if (!sys.has_dist) in.err.error(130, kInternal, "", false);
-    return trusted_value_of(in, sys.name, &sys.s_dist, sys.s_stable.get(), call.kw, req.time, m.closed_form_error);
+    if (!sys.has_dist && !sys.s_stable) in.err.error(130, kInternal, "", false);
+    return trusted_value_of(in, sys.name, overall_form(sys), sys.s_stable.get(), call.kw, req.time, m.closed_form_error);
 }
 
 void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
                                  const AnalysisRequest& req, Exponomial& out,
                                  std::shared_ptr<const NumericDist>* stable) {
+    require_closed_forms(in, sys);
     ChainModel& m = chain_of(sys);
     const double eps = in.settings.tol.epsilon;
     if (stable) stable->reset();
@@ -237,6 +270,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     ChainModel& m = chain_of(sys);
     const Settings& s = in.settings;
     const double eps = s.tol.epsilon;
+    if (call.kw != Kw::Analyze) require_closed_forms(in, sys);
     switch (call.kw) {
         case Kw::Analyze:
             return;
@@ -297,7 +331,11 @@ void print_markov_eval_table(Interpreter& in, OutputStatement& st, const EvalKin
         F = f.F;
         stable = f.stable;
     }
-    TrustedEval trusted(in, sys.name, F, stable, {}, chain_of(sys).closed_form_error);
+    // A chain without closed forms tabulates its stable route alone.
+    const Exponomial none;
+    if (!call.has_node && !sys.has_dist) F = &none;
+    TrustedEval trusted(in, sys.name, call.has_node || sys.has_dist ? F : nullptr, stable, {},
+                        chain_of(sys).closed_form_error);
     print_eval_table(in.out, in.settings, in.err, st.low, st.high, st.increment, {}, *F, kind.variable,
                      trusted.function());
     trusted.report_warnings();

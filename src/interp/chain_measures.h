@@ -31,6 +31,20 @@ bool markov_request_is_transient(const SystemRecord& sys, const AnalysisRequest&
 // copy of the arcs. Null when nothing is absorbed.
 std::shared_ptr<const NumericDist> markov_absorbing_route(Interpreter& in, SystemRecord& sys, bool computing_reward);
 
+// Phase-type chains of more states than this get no closed forms: their
+// eigenvalue solution is dense and grows far faster than the chain. Their
+// numbers (moments, values at t, tables) come from the stable route alone;
+// requests that print or hand on a closed form stop with error 169, as for
+// nets too large for closed forms.
+inline constexpr int kMaxChainClosedFormStates = 50;
+bool chain_has_closed_forms(const SystemRecord& sys);
+
+// The solution of a phase-type chain too large for closed forms: no state
+// forms and no overall closed form, only the stable route of the absorption
+// time (every state reaches an absorbing one, so all starting mass is
+// absorbed).
+void solve_large_phase_chain(Interpreter& in, SystemRecord& sys, bool computing_reward);
+
 // Checks the closed forms a symbolic solution left against what is known
 // without them: every state's form at 0 is its starting probability, and
 // the mean time to absorption is the one of the fundamental matrix (through

@@ -121,7 +121,9 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
     // closed-form request, nor the other way round.
     // An irreducible chain's closed forms are per state only (no overall
     // distribution).
-    const bool solved = sys.s_sbound && (sys.has_dist || sys.type == kSysMarkovIrreducible);
+    // A phase-type chain too large for closed forms holds its stable route.
+    const bool solved = sys.s_sbound && (sys.has_dist || sys.type == kSysMarkovIrreducible ||
+                                         (!chain_has_closed_forms(sys) && sys.s_stable));
     if (same && (transient ? sys.s_tbound && sys.s_time == req.time : solved)) {
         if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
         return;
@@ -148,6 +150,10 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
             if (has_non_transient_states(m, in.settings.tol.epsilon)) in.err.error(113, kFatal, sys.name, true);
             if (transient) {
                 m_transient(in, sys, req.time);
+                break;
+            }
+            if (!chain_has_closed_forms(sys)) {
+                solve_large_phase_chain(in, sys, reward);
                 break;
             }
             // Every state's closed form is made anew for the current rates.

@@ -160,6 +160,18 @@ TargetMoments target_moments(int num_states, std::span<const ChainArc> arcs, std
     };
     const std::vector<double> ones(static_cast<size_t>(nr), 1.0);
 
+    // A large block whose elimination stays sparse (banded, path-like
+    // chains) is eliminated at once: the sweeps would carry the boundary
+    // values across it one state per sweep.
+    const double big = 4.0 * nr * kUnitRoundoff;
+    if (!small)
+        if (std::optional<SparseBlockElimination> lu = SparseBlockElimination::build(t, nr, kSparseGthFill)) {
+            const std::vector<double> be = leaks ? lu->solve(into) : ones;
+            const std::vector<double> ue = lu->solve(be);
+            const std::vector<double> we = lu->solve(ue);
+            return moments_of(be, ue, we, -big, -2.0 * big, -3.0 * big);
+        }
+
     // ||N|| from h = N 1; a residual near 1 leaves it unknown.
     BlockSolution h = solve(ones);
     double hmax = 0.0;

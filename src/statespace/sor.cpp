@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <unordered_map>
 
 #include "interp/interpreter.h"
@@ -151,6 +152,7 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
     int next_adapt = 10;
     int limit = 3000;
     int fallbacks = 0;
+    const bool alternate = n > kGthLimit;
     if (io.verbose && io.out) io.out->printf("max iterations: %d\n", limit);
     if (io.debug && io.out) {
         print_matrix(*io.out, m);
@@ -166,9 +168,17 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
         progress::update("SOR", "sweeps", static_cast<std::uint64_t>(iter));
         // One Gauss-Seidel-ordered sweep; the change and the largest value are
         // gathered on the way (x_old holds the previous iterate).
+        // A sweep in one order carries a change across the whole chain along
+        // its own direction but only one state against it, so a long
+        // birth-death chain would need as many sweeps as states to settle.
+        // Beyond kGthLimit states odd sweeps run up the state order and even
+        // ones down it; smaller chains keep the single order (they settle
+        // within the sweep limit and have the dense elimination behind them).
         const double omega = rel.omega;
         double delta_norm = 0.0, largest = 0.0;
-        for (int i = 0; i < n; ++i) {
+        const bool upward = !alternate || iter % 2 == 1;
+        for (int step = 0; step < n; ++step) {
+            const int i = upward ? step : n - 1 - step;
             double sum = 0.0;
             for (std::int64_t k = rowptr[i]; k < rowptr[i + 1]; ++k) sum += q[k] * xv[colind[k]];
             double xi = xv[i];
@@ -262,17 +272,24 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
     }
 }
 
-double balance_error(const SparseChain& m, const std::vector<double>& x) {
+double balance_error(const SparseChain& m, const std::vector<double>& x, double floor) {
     const int n = m.n;
     std::vector<double> out(static_cast<size_t>(n), 0.0);
     for (std::int64_t k = 0; k < m.nonzeros(); ++k) out[m.colind[k]] += m.q[k];
+    // Flows this small are products of values that have lost digits to
+    // gradual underflow: their relative balance says nothing.
+    constexpr double kUnderflow = std::numeric_limits<double>::min() / kUnitRoundoff;
     double worst = 0.0;
     for (int i = 0; i < n; ++i) {
         double in = 0.0;
         for (std::int64_t k = m.rowptr[i]; k < m.rowptr[i + 1]; ++k) in += m.q[k] * x[m.colind[k]];
         double leave = out[i] * x[i];
         double scale = std::max(in, leave);
-        if (scale > 0.0) worst = std::max(worst, std::fabs(in - leave) / scale);
+        if (scale < kUnderflow) continue;
+        // The value the state would take to balance its inflow.
+        const double balancing = out[i] > 0.0 ? in / out[i] : 0.0;
+        if (x[i] < floor && balancing < floor) continue;
+        worst = std::max(worst, std::fabs(in - leave) / scale);
     }
     return worst;
 }
@@ -390,14 +407,17 @@ bool sparse_gth_steady_state(const SparseChain& m, std::vector<double>& x, std::
 SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io) {
     SteadyStateResult res;
     static_cast<SorResult&>(res) = sor(m, tolerance, x, io);
-    res.balance = balance_error(m, x);
+    // Every state is judged however small (a measure may scale a tiny
+    // probability up); only gradual underflow is beyond judging.
+    const double floor = 0.0;
+    res.balance = balance_error(m, x, floor);
     Guarded closed{1.0, res.balance, Route::Iteration};
     std::vector<double> exact;
     StableRoute stable;
     if (m.n <= kGthLimit)
         stable = [&]() -> std::optional<Guarded> {
             gth_steady_state(m, exact);
-            return Guarded{1.0, std::max(balance_error(m, exact), kUnitRoundoff * m.n), Route::Exact};
+            return Guarded{1.0, std::max(balance_error(m, exact, floor), kUnitRoundoff * m.n), Route::Exact};
         };
     else
         stable = [&]() -> std::optional<Guarded> {
@@ -407,14 +427,14 @@ SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vect
                 exact.clear();
                 return std::nullopt;
             }
-            return Guarded{1.0, std::max(balance_error(m, exact), kUnitRoundoff * m.n), Route::Exact};
+            return Guarded{1.0, std::max(balance_error(m, exact, floor), kUnitRoundoff * m.n), Route::Exact};
         };
     bool warned = false;
     res.estimate = settle(closed, stable, io.policy, [&](const Guarded&) { warned = true; });
     if (!exact.empty() && res.estimate.route == Route::Exact) {
         x = std::move(exact);
         res.stable_route = true;
-        res.balance = balance_error(m, x);
+        res.balance = balance_error(m, x, floor);
     }
     res.inaccurate = warned;
     return res;
@@ -699,6 +719,85 @@ std::vector<double> BlockElimination::solve(std::vector<double> b) const {
     for (size_t k = n; k-- > 0;) {
         double s = b[k];
         for (size_t j = k + 1; j < n; ++j) s += g_[k * n + j] * b[j];
+        b[k] = pivot_[k] > 0.0 ? s / pivot_[k] : 0.0;
+    }
+    return b;
+}
+
+std::optional<SparseBlockElimination> SparseBlockElimination::build(const SparseChain& t, int nt,
+                                                                    std::int64_t budget) {
+    SparseBlockElimination e;
+    e.nt_ = nt;
+    const auto n = static_cast<size_t>(std::max(nt, 0));
+    e.lower_.resize(n);
+    e.upper_.resize(n);
+    e.pivot_.assign(n, 0.0);
+    // row[i]: rates from block state i to block states j != i; col[j]: the
+    // rows that have (or had) an entry in column j.
+    std::vector<std::unordered_map<int, double>> row(n);
+    std::vector<std::vector<int>> col(n);
+    std::vector<double> leave(n, 0.0);
+    std::int64_t entries = 0;
+    for (int j = 0; j < t.n; ++j)
+        for (std::int64_t k = t.rowptr[j]; k < t.rowptr[j + 1]; ++k) {
+            const int i = t.colind[k];
+            if (i >= nt || i == j) continue;
+            if (j >= nt) {
+                leave[static_cast<size_t>(i)] += t.q[k];
+                continue;
+            }
+            auto [it, fresh] = row[static_cast<size_t>(i)].try_emplace(j, 0.0);
+            it->second += t.q[k];
+            if (fresh) {
+                col[static_cast<size_t>(j)].push_back(i);
+                if (++entries > budget) return std::nullopt;
+            }
+        }
+    for (int k = 0; k < nt; ++k) {
+        const auto ks = static_cast<size_t>(k);
+        std::vector<std::pair<int, double>>& up = e.upper_[ks];
+        double d = leave[ks];
+        for (auto [j, v] : row[ks])
+            if (j > k) {
+                up.emplace_back(j, v);
+                d += v;
+            }
+        e.pivot_[ks] = d;
+        if (d > 0.0) {  // a state that cannot leave keeps its value 0
+            for (int i : col[ks]) {
+                if (i <= k) continue;
+                auto& ri = row[static_cast<size_t>(i)];
+                auto at = ri.find(k);
+                if (at == ri.end()) continue;
+                const double f = at->second / d;
+                ri.erase(at);
+                e.lower_[ks].emplace_back(i, f);
+                leave[static_cast<size_t>(i)] += f * leave[ks];
+                for (auto [j, v] : up) {
+                    if (j == i) continue;  // a return to i itself: the pivot leaves it out
+                    auto [it, fresh] = ri.try_emplace(j, 0.0);
+                    it->second += f * v;
+                    if (fresh) {
+                        col[static_cast<size_t>(j)].push_back(i);
+                        if (++entries > budget) return std::nullopt;
+                    }
+                }
+            }
+        }
+        std::unordered_map<int, double>().swap(row[ks]);
+        std::vector<int>().swap(col[ks]);
+    }
+    return e;
+}
+
+std::vector<double> SparseBlockElimination::solve(std::vector<double> b) const {
+    const auto n = static_cast<size_t>(nt_);
+    b.resize(n, 0.0);
+    for (size_t k = 0; k < n; ++k)
+        for (auto [i, f] : lower_[k]) b[static_cast<size_t>(i)] += f * b[k];
+    for (size_t k = n; k-- > 0;) {
+        double s = b[k];
+        for (auto [j, v] : upper_[k]) s += v * b[static_cast<size_t>(j)];
         b[k] = pivot_[k] > 0.0 ? s / pivot_[k] : 0.0;
     }
     return b;

@@ -26,6 +26,8 @@
 // the sweep, no per-element records.
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <span>
 #include <string>
 #include <vector>
@@ -106,7 +108,10 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
 // non-negative terms, so a converged answer gives roundoff-level values; a
 // large one marks components whose digits the relative-change test of `sor`
 // did not control (stiff chains whose probabilities span many decades).
-double balance_error(const SparseChain& m, const std::vector<double>& x);
+// States whose value and whose balancing value (inflow / total outflow) are
+// both below `floor` are left out, and so are states whose flows lie in the
+// range of gradual underflow, where doubles no longer carry relative digits.
+double balance_error(const SparseChain& m, const std::vector<double>& x, double floor = 0.0);
 
 // Steady state by the Grassmann-Taksar-Heyman elimination on a dense copy:
 // no subtractions, so every component keeps its relative accuracy whatever
@@ -225,6 +230,22 @@ public:
 private:
     int nt_;
     std::vector<double> g_;  // row-major: below the diagonal the multipliers, above it the rates
+    std::vector<double> pivot_;
+};
+
+// The same elimination on sparse rows, for blocks beyond kGthLimit whose
+// fill stays small (banded, path-like chains: O(nt · bandwidth²)). `build`
+// gives up (nullopt) once more than `budget` entries would be held.
+class SparseBlockElimination {
+public:
+    static std::optional<SparseBlockElimination> build(const SparseChain& t, int nt, std::int64_t budget);
+    std::vector<double> solve(std::vector<double> b) const;
+
+private:
+    int nt_ = 0;
+    // lower_[k]: the multipliers (i, f) of the rows i > k that state k was
+    // eliminated from; upper_[k]: the rates (j, v), j > k, left in row k.
+    std::vector<std::vector<std::pair<int, double>>> lower_, upper_;
     std::vector<double> pivot_;
 };
 

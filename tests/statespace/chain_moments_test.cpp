@@ -4,6 +4,7 @@
 
 #include <Eigen/Dense>
 #include <cmath>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -187,6 +188,69 @@ TEST(SolveTransientBlock, BothOrientationsMatchDenseSolves) {
         EXPECT_LE(worst, norm * s.residual + 1e-15 * want.cwiseAbs().maxCoeff());
         EXPECT_LE(s.change, 1e-13);
     }
+}
+
+}  // namespace
+}  // namespace corvel
+
+namespace corvel {
+namespace {
+
+// A block of 1500 states (beyond the dense elimination) with arcs to the
+// next three states, back to the previous one, and exits from every tenth
+// state: the sparse elimination fills within the band and must agree with
+// the dense one; a budget below the band's fill is refused.
+TEST(SparseBlockElimination, BandedBlockMatchesDenseEliminationAndHonoursItsBudget) {
+    const int nt = 1500;
+    std::mt19937 gen(11);
+    std::uniform_real_distribution<double> rate(0.5, 3.0);
+    std::vector<SparseArc> arcs;
+    for (int i = 0; i < nt; ++i) {
+        for (int d = 1; d <= 3; ++d)
+            if (i + d < nt) arcs.push_back({i, i + d, rate(gen)});
+        if (i > 0) arcs.push_back({i, i - 1, rate(gen)});
+        if (i % 10 == 9 || i == nt - 1) arcs.push_back({i, nt, rate(gen)});
+    }
+    const SparseChain t = setupsp(nt + 1, static_cast<std::int64_t>(arcs.size()),
+                                  [&](std::int64_t k) { return arcs[static_cast<size_t>(k)]; });
+    std::optional<SparseBlockElimination> sparse = SparseBlockElimination::build(t, nt, kSparseGthFill);
+    ASSERT_TRUE(sparse.has_value());
+    const BlockElimination dense(t, nt);
+    std::vector<double> b(static_cast<size_t>(nt));
+    for (int i = 0; i < nt; ++i) b[static_cast<size_t>(i)] = 1.0 + (i % 5);
+    const std::vector<double> xs = sparse->solve(b), xd = dense.solve(b);
+    for (int i = 0; i < nt; i += 37) EXPECT_NEAR(xs[static_cast<size_t>(i)], xd[static_cast<size_t>(i)], 1e-11 * xd[static_cast<size_t>(i)]) << i;
+    // Residual of A x = b, A = diag(outflow) - rates within the block.
+    std::vector<double> ax(static_cast<size_t>(nt), 0.0);
+    for (const SparseArc& a : arcs) {
+        ax[static_cast<size_t>(a.from)] += a.value * xs[static_cast<size_t>(a.from)];
+        if (a.to < nt) ax[static_cast<size_t>(a.from)] -= a.value * xs[static_cast<size_t>(a.to)];
+    }
+    for (int i = 0; i < nt; ++i) EXPECT_NEAR(ax[static_cast<size_t>(i)], b[static_cast<size_t>(i)], 1e-9 * b[static_cast<size_t>(i)]) << i;
+    // A budget below the block's own arcs is refused.
+    std::int64_t inside = 0;
+    for (const SparseArc& a : arcs) inside += a.to < nt;
+    EXPECT_TRUE(SparseBlockElimination::build(t, nt, inside).has_value());
+    EXPECT_FALSE(SparseBlockElimination::build(t, nt, inside - 1).has_value());
+}
+
+// An absorbing birth-death chain of 20000 states (birth 2, death 1,
+// reflecting at 0, absorbed at the top): the step from k to k + 1 takes
+// 1 - 2^-(k+1) on average, so the mean is N - 1 + 2^-N. Sweeps would need
+// about as many passes as states; the sparse elimination answers at once.
+TEST(TargetMoments, LongPathChainIsEliminatedSparsely) {
+    const int n = 20000;
+    std::vector<ChainArc> arcs;
+    for (int k = 0; k < n; ++k) arcs.push_back({k, k + 1, 2.0});
+    for (int k = 1; k < n; ++k) arcs.push_back({k, k - 1, 1.0});
+    std::vector<double> start(static_cast<size_t>(n) + 1, 0.0);
+    start[0] = 1.0;
+    TargetMoments m = moments(n + 1, arcs, start, {n});
+    EXPECT_NEAR(m.hit.value, 1.0, 1e-12);
+    expect_close(m.first, n - 1.0, 1e-10, "first");
+    GuardedMoments c = continuous_target_moments(m);
+    EXPECT_TRUE(c.variance.finite());
+    EXPECT_GT(c.variance.value, 0.0);
 }
 
 }  // namespace

@@ -152,6 +152,37 @@ TEST(Sor, GthMatchesSorOnWellConditionedChainsAndGuardStaysQuiet) {
     }
 }
 
+// Reflecting birth-death chain, birth 1, death 2: pi_k = 2^-k / Z with Z = 2
+// (up to 2^-n). Sweeps in a single order move the surplus of the uniform
+// start down by one state per sweep; a long chain must still settle within
+// the first phase of the schedule. Its tail underflows past 2^-1074, which
+// must not count as imbalance of the exact answer.
+TEST(Sor, LongBirthDeathChainSettlesAndItsUnderflowedTailIsNotImbalance) {
+    const int n = 6000;
+    std::vector<SparseArc> arcs;
+    for (int i = 0; i + 1 < n; ++i) {
+        arcs.push_back({i, i + 1, 1.0});
+        arcs.push_back({i + 1, i, 2.0});
+    }
+    SparseChain m = chain_of_arcs(n, arcs);
+    std::vector<double> x;
+    SorResult r = sor(m, 1e-7, x, SolverIo{});
+    ASSERT_TRUE(r.converged);
+    EXPECT_LT(r.iterations, 3000);
+    // A relative change of 1e-7 leaves about 1e-5 on a slowly mixing chain.
+    for (int k = 0; k < 5; ++k) EXPECT_NEAR(x[k], std::ldexp(1.0, -(k + 1)), 1e-4) << k;
+
+    std::vector<double> exact;
+    ASSERT_TRUE(sparse_gth_steady_state(m, exact, kSparseGthFill));
+    EXPECT_EQ(exact[2000], 0.0);  // underflowed
+    EXPECT_GT(exact[1060], 0.0);  // subnormal
+    EXPECT_LT(balance_error(m, exact), 1e-13);
+
+    SteadyStateResult s = steady_state(m, 1e-7, x, SolverIo{});
+    EXPECT_FALSE(s.inaccurate);
+    for (int k = 0; k < 60; ++k) EXPECT_NEAR(x[k], std::ldexp(1.0, -(k + 1)), 1e-12 * std::ldexp(1.0, -(k + 1))) << k;
+}
+
 // A chain whose relative change stalls above the tolerance walks the whole
 // fallback ladder: 3000 -> Gauss-Seidel, 6000 -> 0.98, 12000 -> message 139.
 TEST(Sor, FallbackLadderAndMessage139) {
