@@ -94,16 +94,18 @@ struct BddApplyScratch {
     BddKeptResults kept[kBddKeptOperations];
     size_t next_kept = 0;
 
-    // The result of request `index` of the finished operation `tag`, or null.
-    const bdd* kept_result(std::uint32_t tag, std::uint32_t index) const {
+    // The kept results of the finished operation `tag`, or null.
+    const BddKeptResults* kept_for(std::uint32_t tag) const {
         for (const BddKeptResults& k : kept)
-            if (k.tag == tag) return index < k.results.size() && k.results[index] != kBddNull ? &k.results[index] : nullptr;
+            if (k.tag == tag) return &k;
         return nullptr;
     }
-    bool is_kept(std::uint32_t tag) const {
-        for (const BddKeptResults& k : kept)
-            if (k.tag == tag) return true;
-        return false;
+    bool is_kept(std::uint32_t tag) const { return kept_for(tag) != nullptr; }
+    // The result of request `index` of the finished operation `tag`, or null.
+    const bdd* kept_result(std::uint32_t tag, std::uint32_t index) const {
+        const BddKeptResults* k = kept_for(tag);
+        if (k == nullptr || index >= k->results.size() || k->results[index] == kBddNull) return nullptr;
+        return &k->results[index];
     }
     void forget() {
         for (BddKeptResults& k : kept) {
