@@ -55,7 +55,7 @@ void read_pms_block(Parser& p, SystemRecord& sys) {
     // Phases by number (slot 0 unused) until the block's end puts them in order.
     std::vector<PmsPhase> slots(kMaxPhases + 1);
     std::vector<char> given(kMaxPhases + 1, 0);
-    while (!section_end(p)) {
+    p.block_section([&] {
         auto number_expr = p.expr();
         double number = std::trunc(constant_value(p, *number_expr));
         if (!(number >= 1.0)) in.err.error(219, kInputError, "", true);
@@ -79,7 +79,7 @@ void read_pms_block(Parser& p, SystemRecord& sys) {
             pms.symbolic_kn = true;
         given[static_cast<size_t>(order)] = 1;
         slots[static_cast<size_t>(order)] = std::move(phase);
-    }
+    });
     // Numbers are distinct, so n phases run 1..n exactly when 1..n are all given.
     int n = 0;
     for (char g : given) n += g ? 1 : 0;

@@ -89,14 +89,14 @@ void read_relgraph_block(Parser& p, SystemRecord& sys) {
     sys.model = std::move(model);
     p.expect_eol();
     bool two_way = false;
-    while (!section_end(p)) {
+    p.block_section([&] {
         if (!two_way && p.accept_kw(Kw::Bidirect)) {
             p.expect_eol();
             two_way = true;
-            continue;
+            return;
         }
         edge_line(p, sys, two_way);
-    }
+    });
     link_nodes(sys, g);
     bool source = false, sink = false;
     for (size_t i = 0; i < g.succ.size(); ++i) {

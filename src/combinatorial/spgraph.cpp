@@ -304,7 +304,7 @@ private:
                 p_.expect_eol();
                 return;
             }
-            try {
+            p_.block_line([&] {
                 if (!p_.at_word()) p_.syntax_error();
                 std::string a = p_.word();
                 std::string b;
@@ -315,9 +315,7 @@ private:
                 p_.expect_eol();
                 int ia = add(a);
                 if (!b.empty()) arc(ia, add(b));
-            } catch (const CommandAbandoned&) {
-                p_.skip_to_eol();
-            }
+            });
         }
     }
 
@@ -413,11 +411,7 @@ private:
                 p_.expect_eol();
                 return;
             }
-            try {
-                attribute_line();
-            } catch (const CommandAbandoned&) {
-                p_.skip_to_eol();
-            }
+            p_.block_line([&] { attribute_line(); });
         }
     }
 

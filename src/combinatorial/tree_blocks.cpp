@@ -36,12 +36,7 @@ public:
                 p_.expect_eol();
                 break;
             }
-            try {
-                statement();
-            } catch (const CommandAbandoned&) {
-                // Interactive: the statement is dropped, the block goes on.
-                p_.skip_to_eol();
-            }
+            p_.block_line([&] { statement(); });
         }
         finish();
     }

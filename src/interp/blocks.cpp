@@ -1,5 +1,7 @@
 #include "interp/blocks.h"
 
+#include <algorithm>
+
 #include "interp/interpreter.h"
 #include "interp/parser.h"
 
@@ -81,6 +83,73 @@ bool Parser::read_block(Kw kw) {
     }
     if (in_.systems[index].discarded && index == in_.systems.size() - 1) in_.systems.discard_last();
     return true;
+}
+
+}  // namespace corvel
+
+namespace corvel {
+
+bool Parser::block_line(const std::function<void()>& line) {
+    // What a dropped line may leave behind: its loop indexes in the scope,
+    // the pending symbols of its names, a half-read expression, and the
+    // scanner's modes.
+    const size_t scope = scope_.size();
+    const int symbols = in_.symbols.size();
+    const int depth = depth_;
+    const bool arc_pair = in_.scanner.isArcPair;
+    eol_seen_ = false;
+    try {
+        line();
+        return true;
+    } catch (const CommandAbandoned&) {
+        scope_.resize(std::min(scope, scope_.size()));
+        // Names the line created as pending symbols go with it.
+        in_.symbols.truncate(symbols);
+        depth_ = depth;
+        recording_ = false;
+        in_.scanner.isTuple = false;
+        if (!eol_seen_) skip_to_eol();
+        in_.scanner.isArcPair = arc_pair;
+        eol_seen_ = false;
+        return false;
+    }
+}
+
+void Parser::block_section(const std::function<void()>& line) {
+    for (;;) {
+        while (at(Tok::Eol) || at(Tok::Comment) || at(Tok::Blank)) take();
+        if (at(Tok::EndOfInput)) syntax_error();
+        if (accept_kw(Kw::End)) {
+            expect_eol();
+            return;
+        }
+        block_line(line);
+    }
+}
+
+void Parser::construct_header(const std::function<void()>& header, const std::function<bool()>& opens) {
+    try {
+        header();
+        return;
+    } catch (const CommandAbandoned&) {
+        if (!eol_seen_) skip_to_eol();
+    }
+    int open = 1;
+    for (;;) {
+        while (at(Tok::Eol) || at(Tok::Comment) || at(Tok::Blank)) take();
+        if (at(Tok::EndOfInput)) syntax_error();
+        if (at_kw(Kw::End)) {
+            if (--open == 0) {
+                take();
+                while (at(Tok::Blank)) take();
+                expect_eol();
+                throw CommandAbandoned{};
+            }
+        } else if (opens()) {
+            ++open;
+        }
+        skip_to_eol();
+    }
 }
 
 }  // namespace corvel

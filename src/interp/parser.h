@@ -3,6 +3,7 @@
 // statement bodies, and executes each top-level statement as soon as its line
 // is complete.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,22 @@ public:
     std::unique_ptr<Expr> expr();
     std::unique_ptr<Expr> cond();
     std::shared_ptr<DistSpec> dist();
+    // One line of a model block, read by `line`. Every block kind unwinds an
+    // input error the same way: in interactive use the line is dropped (the
+    // rest of it skipped unless its line end was read) and the block goes on
+    // with the next line, so the user retypes only that line. False when the
+    // line was dropped. Batch input errors end the run before this returns.
+    bool block_line(const std::function<void()>& line);
+    // Lines read by `line` up to the "end" of a block section (see block_line).
+    void block_section(const std::function<void()>& line);
+    // Reads with `header` the opening line of a construct that has its own
+    // lines and "end" inside a block section. When an input error drops that
+    // line, the construct's lines are skipped through its "end" (nested
+    // constructs, whose lines `opens` recognises, with their own ends) and
+    // the error goes on to drop the enclosing line.
+    void construct_header(const std::function<void()>& header,
+                          const std::function<bool()>& opens = [] { return false; });
+
     // Reads a loop header "loop index, low, high[, step]" through its line end
     // and makes the index visible (pop it with pop_loop_index).
     std::unique_ptr<Stmt> loop_header();

@@ -145,15 +145,16 @@ void ChainReader::transitions(bool mrgp) {
             break;
         }
         if (p_.at_kw(Kw::Reward)) {
-            reward_header();
+            // A dropped header loses only its default: the reward lines follow.
+            p_.block_line([&] { reward_header(); });
             state_section(Section::Rewards, m_.rewards, m_.loop_rewards);
             break;
         }
         if (p_.at_kw(Kw::Loop) && blanks_) {
-            m_.loop_arcs.push_back(group(Section::Arcs));
+            p_.block_line([&] { m_.loop_arcs.push_back(group(Section::Arcs)); });
             continue;
         }
-        direct_arc(mrgp);
+        p_.block_line([&] { direct_arc(mrgp); });
     }
     // A chain without loop groups is numbered and classified now; one with
     // loop groups when it is expanded for its parameter values.
@@ -180,16 +181,18 @@ void ChainReader::optional_fastmttf() {
             p_.expect_eol();
             return;
         }
-        if (p_.at(Tok::Dollar)) p_.stop_with_message("Error: Evaluated words cannot be used here");
-        if (!p_.at_word()) p_.syntax_error();
-        std::string name = significant_name(p_.word());
-        if (p_.accept_kw(Kw::Reada))
-            m_.set_a.push_back(std::move(name));
-        else if (p_.accept_kw(Kw::Readf))
-            m_.set_f.push_back(std::move(name));
-        else
-            p_.syntax_error();
-        p_.expect_eol();
+        p_.block_line([&] {
+            if (p_.at(Tok::Dollar)) p_.stop_with_message("Error: Evaluated words cannot be used here");
+            if (!p_.at_word()) p_.syntax_error();
+            std::string name = significant_name(p_.word());
+            if (p_.accept_kw(Kw::Reada))
+                m_.set_a.push_back(std::move(name));
+            else if (p_.accept_kw(Kw::Readf))
+                m_.set_f.push_back(std::move(name));
+            else
+                p_.syntax_error();
+            p_.expect_eol();
+        });
     }
 }
 
@@ -203,15 +206,17 @@ void ChainReader::state_section(Section section, std::vector<StateValue>& direct
             return;
         }
         if (p_.at_kw(Kw::Loop) && blanks_) {
-            groups.push_back(group(section));
+            p_.block_line([&] { groups.push_back(group(section)); });
             continue;
         }
-        StateValue v;
-        v.state = direct_name();
-        separator();
-        v.value = p_.expr();
-        line_end();
-        direct.push_back(std::move(v));
+        p_.block_line([&] {
+            StateValue v;
+            v.state = direct_name();
+            separator();
+            v.value = p_.expr();
+            line_end();
+            direct.push_back(std::move(v));
+        });
     }
 }
 
@@ -272,7 +277,9 @@ std::unique_ptr<ChainLoop> ChainReader::group(Section section) {
         ~Nesting() { --n; }
     } nesting{nesting_};
     keyword_mode();
-    std::unique_ptr<Stmt> head = p_.loop_header();
+    std::unique_ptr<Stmt> head;
+    // A dropped header takes the group's lines, nested groups included, with it.
+    p_.construct_header([&] { head = p_.loop_header(); }, [&] { return p_.at_kw(Kw::Loop); });
     struct PopIndex {
         Parser& p;
         ~PopIndex() { p.pop_loop_index(); }
@@ -289,20 +296,22 @@ std::unique_ptr<ChainLoop> ChainReader::group(Section section) {
             end_line();
             return loop;
         }
-        ChainLoopLine line;
-        if (p_.at_kw(Kw::Loop)) {
-            line.loop = group(section);
-        } else {
-            line.from = read_word();
-            separator();
-            if (section == Section::Arcs) {
-                line.to = read_word();
+        p_.block_line([&] {
+            ChainLoopLine line;
+            if (p_.at_kw(Kw::Loop)) {
+                line.loop = group(section);
+            } else {
+                line.from = read_word();
                 separator();
+                if (section == Section::Arcs) {
+                    line.to = read_word();
+                    separator();
+                }
+                line.value = p_.expr();
+                line_end();
             }
-            line.value = p_.expr();
-            line_end();
-        }
-        loop->lines.push_back(std::move(line));
+            loop->lines.push_back(std::move(line));
+        });
     }
 }
 

@@ -105,12 +105,12 @@ public:
 
     void read() {
         p_.expect_eol();
-        while (!section_end(p_)) place_line();
-        while (!section_end(p_)) transition_line(kTransTimed);
-        while (!section_end(p_)) transition_line(kTransImmediate);
-        while (!section_end(p_)) arc_line(&PetriTransition::output, true);
-        while (!section_end(p_)) arc_line(&PetriTransition::input, false);
-        while (!section_end(p_)) arc_line(&PetriTransition::inhibitor, false);
+        p_.block_section([&] { place_line(); });
+        p_.block_section([&] { transition_line(kTransTimed); });
+        p_.block_section([&] { transition_line(kTransImmediate); });
+        p_.block_section([&] { arc_line(&PetriTransition::output, true); });
+        p_.block_section([&] { arc_line(&PetriTransition::input, false); });
+        p_.block_section([&] { arc_line(&PetriTransition::inhibitor, false); });
     }
 
 private:

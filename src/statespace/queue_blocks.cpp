@@ -53,41 +53,47 @@ public:
     void read_pfqn() {
         p_.expect_eol();
         q_->chains.emplace_back();
-        while (!section_end(p_)) routing_line(sys_.edges, q_->chains[0]);
-        while (!section_end(p_)) pfqn_station_line();
-        check_stations_declared();
+        p_.block_section([&] { routing_line(sys_.edges, q_->chains[0]); });
+        p_.block_section([&] { pfqn_station_line(); });
         // name count: the name labels the one class; a later line replaces
         // an earlier one.
-        while (!section_end(p_)) {
+        p_.block_section([&] {
             std::string name = element_name(p_, 190);
             std::shared_ptr<Expr> count = p_.expr();
             p_.expect_eol();
             q_->chains[0].name = std::move(name);
             q_->chains[0].sym_customers = std::move(count);
-        }
+        });
+        // Checks of the whole model come after its last line, so that a
+        // refused model leaves no lines of its own behind.
+        check_stations_declared();
         if (!q_->chains[0].sym_customers) in_.err.error(194, kInputError, sys_.name, true);
     }
 
     void read_mpfqn() {
         p_.expect_eol();
-        while (!section_end(p_)) {
-            if (!p_.accept_kw(Kw::Chain)) in_.err.error(203, kFatal, "", true);
-            if (!p_.at_word()) in_.err.error(190, kFatal, "", true);
-            std::string name = significant_name(p_.word());
-            p_.expect_eol();
-            int k = q_->add_chain(name);
-            if (k < 0) in_.err.error(192, kInputError, name, true);
-            while (!section_end(p_)) routing_line(q_->chains[static_cast<size_t>(k)].routing,
-                                                  q_->chains[static_cast<size_t>(k)]);
-        }
-        while (!section_end(p_)) mpfqn_station();
-        check_stations_declared();
-        while (!section_end(p_)) {
+        p_.block_section([&] {
+            int k = -1;
+            // A dropped chain line takes its routing lines with it.
+            p_.construct_header([&] {
+                if (!p_.accept_kw(Kw::Chain)) in_.err.error(203, kFatal, "", true);
+                if (!p_.at_word()) in_.err.error(190, kFatal, "", true);
+                std::string name = significant_name(p_.word());
+                p_.expect_eol();
+                k = q_->add_chain(name);
+                if (k < 0) in_.err.error(192, kInputError, name, true);
+            });
+            QueueChain& chain = q_->chains[static_cast<size_t>(k)];
+            p_.block_section([&] { routing_line(chain.routing, chain); });
+        });
+        p_.block_section([&] { mpfqn_station(); });
+        p_.block_section([&] {
             int k = chain_of_line();
             std::shared_ptr<Expr> count = p_.expr();
             p_.expect_eol();
             q_->chains[static_cast<size_t>(k)].sym_customers = std::move(count);
-        }
+        });
+        check_stations_declared();
         for (const QueueChain& c : q_->chains)
             if (!c.sym_customers) in_.err.error(194, kInputError, c.name, true);
     }
@@ -254,9 +260,28 @@ private:
     // station type [arguments] eol, then per-chain rate lines, then end.
     void mpfqn_station() {
         Station st;
+        std::shared_ptr<RateList> common;
+        // A dropped station line takes its per-chain lines with it.
+        p_.construct_header([&] { mpfqn_station_header(st, common); });
+        st.sym_rates.assign(q_->chains.size(), common);
+        p_.block_section([&] {
+            int k = chain_of_line();
+            if (st.type == kStationFcfs) in_.err.error(198, kInputError, "", true);
+            std::shared_ptr<RateList> own = st.type == kStationLds ? rate_list() : single_rate();
+            p_.expect_eol();
+            st.sym_rates[static_cast<size_t>(k)] = std::move(own);
+        });
+        const std::string& station = sys_.names[st.name];
+        for (size_t k = 0; k < q_->chains.size(); ++k) {
+            if (st.sym_rates[k] || !q_->chains[k].visits_station(st.name)) continue;
+            in_.err.error(195, kInputError, "chain " + q_->chains[k].name + " at station " + station, true);
+        }
+        add_station(std::move(st));
+    }
+
+    void mpfqn_station_header(Station& st, std::shared_ptr<RateList>& common) {
         st.name = station_name(193);
         st.type = server_type();
-        std::shared_ptr<RateList> common;
         switch (st.type) {
             case kStationFcfs:
                 common = single_rate();
@@ -274,20 +299,6 @@ private:
                 break;
         }
         p_.expect_eol();
-        st.sym_rates.assign(q_->chains.size(), common);
-        while (!section_end(p_)) {
-            int k = chain_of_line();
-            if (st.type == kStationFcfs) in_.err.error(198, kInputError, "", true);
-            std::shared_ptr<RateList> own = st.type == kStationLds ? rate_list() : single_rate();
-            p_.expect_eol();
-            st.sym_rates[static_cast<size_t>(k)] = std::move(own);
-        }
-        const std::string& station = sys_.names[st.name];
-        for (size_t k = 0; k < q_->chains.size(); ++k) {
-            if (st.sym_rates[k] || !q_->chains[k].visits_station(st.name)) continue;
-            in_.err.error(195, kInputError, "chain " + q_->chains[k].name + " at station " + station, true);
-        }
-        add_station(std::move(st));
     }
 
     // Every routed station needs a station line.
