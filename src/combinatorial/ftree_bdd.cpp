@@ -373,6 +373,8 @@ std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord&
     read_tree(in, sys, *info);
     fix_tree(*info);
     fbdd_ordering(*info);
+    if (in.settings.work_limit >= 0 && (node_limit <= 0 || node_limit > in.settings.work_limit))
+        node_limit = std::max(1L, in.settings.work_limit);
     bdd_node_limit(info->m, node_limit);
     fbdd_generate(in, *info);
     if (in.settings.debug[kDebugFtree]) {

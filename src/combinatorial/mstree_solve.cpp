@@ -219,6 +219,7 @@ MstreeAnalysis& analyze_mstree_with_bdd(Interpreter& in, SystemRecord& sys) {
     TreeModel& tm = tree_model(sys);
     tm.mstree = std::make_shared<MstreeAnalysis>();
     MstreeAnalysis& a = *tm.mstree;
+    if (in.settings.work_limit >= 0) bdd_node_limit(a.m, std::max(1L, in.settings.work_limit));
     count_components(in, sys, a);
     for (long v = 0; v < static_cast<long>(a.state_record.size()); ++v) bdd_new_var_last(a.m);
     a.gate_bdd.assign(sys.nodes.size(), kBddNull);

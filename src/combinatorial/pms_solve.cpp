@@ -157,6 +157,7 @@ void map_components(Interpreter& in, PmsModel& pms, PmsAnalysis& a) {
 
 std::unique_ptr<PmsAnalysis> build_mission(Interpreter& in, SystemRecord& sys, PmsModel& pms, int nphase) {
     auto a = std::make_unique<PmsAnalysis>();
+    if (in.settings.work_limit >= 0) bdd_node_limit(a->m, std::max(1L, in.settings.work_limit));
     a->nphase = nphase;
     map_components(in, pms, *a);
     const long vars = static_cast<long>(a->ncomp()) * nphase;

@@ -119,6 +119,7 @@ std::unique_ptr<RgBddInfo> rgbdd_generate(Interpreter& in, SystemRecord& sys, co
         in.err.error(150, kInternal,
                      format_string("s_rgbdd for BDD (%ld edges, at most %ld)", distinct, kMaxRelgraphVariables), false);
     auto info = std::make_unique<RgBddInfo>();
+    if (in.settings.work_limit >= 0) bdd_node_limit(info->m, std::max(1L, in.settings.work_limit));
     BddManager* m = info->m;
     info->edge.assign(sys.edges.size(), kBddNull);
     info->root = bdd_identity(m, bdd_zero(m));

@@ -60,14 +60,15 @@ long uniform_step_budget(const ChainArcsView& chain);
 // error bound of each: uniformization within the step budget; a chain of at
 // most kDenseTransientStates states that would exceed it (stiff rates over
 // a long time) is solved by a dense matrix exponential instead. A bound is
-// infinite when neither route finished.
+// infinite when neither route finished. A work cap (not negative) bounds the
+// steps further.
 struct TransientResult {
     std::vector<double> prob, cum;
     double error = 0.0, cum_error = 0.0;
 };
 inline constexpr int kDenseTransientStates = 200;
 TransientResult transient_solution(const ChainArcsView& chain, const std::vector<double>& start, double time,
-                                   double precision, double epsilon, Output* trace);
+                                   double precision, double epsilon, Output* trace, long work_limit = -1);
 
 // Transient probabilities and their integrals at `time` into tprob/tcumprob
 // (error 211 for a negative time); their error bound into terror.

@@ -110,7 +110,7 @@ void build(Interpreter& in, SystemRecord& sys, PetriModel& model) {
     {
         SrnContext ctx(in, model, *a);
         a->graph = generate_reach_graph(a->net, model.srn ? &ctx : nullptr, in.err,
-                                        in.settings.verbose ? &in.out : nullptr);
+                                        in.settings.verbose ? &in.out : nullptr, in.settings.work_limit);
     }
     a->generate_seconds = seconds_since(start);
     const ReachGraph& g = a->graph;

@@ -201,7 +201,7 @@ double transition_rate(const BoundTransition& t, const std::int32_t* m, MarkingE
 }
 
 ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, ErrorReporter& err,
-                                Output* progress) {
+                                Output* progress, long max_markings) {
     ReachGraph g;
     g.num_places = static_cast<int>(net.place_names.size());
     const std::vector<int> order = priority_order(net);
@@ -219,6 +219,7 @@ ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, Err
         store.find_or_add(cur.data(), added);
         g.arc_start.push_back(0);
         for (std::uint32_t i = 0; i < g.size(); ++i) {
+            if (max_markings >= 0 && g.size() > static_cast<std::uint64_t>(max_markings)) throw std::bad_alloc();
             g.decode(i, cur.data());
             if (eval) eval->enter(cur.data());
             std::uint8_t type = kMarkAbsorbing;

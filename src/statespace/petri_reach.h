@@ -84,9 +84,10 @@ std::vector<int> priority_order(const BoundNet& net);
 // 170 and 171 for a timed and an immediate transition enabled together at the
 // same priority, 172 for a rate or weight not above 0, 177 for a negative
 // token count, 178 for a negative arc multiplicity. `progress`, when given,
-// receives a line every 2^20 markings explored.
+// receives a line every 2^20 markings explored. More than `max_markings`
+// markings (when not negative) end the run like exhausted memory (error 7).
 ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, ErrorReporter& err,
-                                Output* progress);
+                                Output* progress, long max_markings = -1);
 
 // Whether transition t is enabled in `marking` (used by the measures).
 bool transition_enabled(const BoundTransition& t, const std::int32_t* marking, MarkingEvaluator* eval,

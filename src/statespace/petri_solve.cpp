@@ -263,7 +263,7 @@ void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double 
     view.pred_off = pred_off;
     view.pred = pred;
     TransientResult r = transient_solution(view, start_vector(c), t, in.settings.tol.u_epsilon, in.settings.tol.epsilon,
-                                           in.settings.verbose ? &in.out : nullptr);
+                                           in.settings.verbose ? &in.out : nullptr, in.settings.work_limit);
     a.tprob = std::move(r.prob);
     a.tcumprob = std::move(r.cum);
     a.terror = r.error;

@@ -183,7 +183,8 @@ void analyze_queue_system(Interpreter& in, SystemRecord& sys, bool unchanged) {
     QueueBinder binder(in, sys, *q);
     binder.run();
     double entries = mva_table_entries(q->stations, binder.customers());
-    if (entries < 0.0 || entries > kMaxTableEntries) in.err.error(162, kFatal, ": system " + sys.name, true);
+    if (entries < 0.0 || entries > kMaxTableEntries || beyond_work_limit(in.settings, entries))
+        in.err.error(162, kFatal, ": system " + sys.name, true);
 
     MvaOptions opt;
     opt.single_chain = sys.type == kSysPfqn;

@@ -244,11 +244,11 @@ bool dense_transient(const ChainArcsView& chain, const std::vector<double>& star
 }  // namespace
 
 TransientResult transient_solution(const ChainArcsView& chain, const std::vector<double>& start, double time,
-                                   double precision, double epsilon, Output* trace) {
+                                   double precision, double epsilon, Output* trace, long work_limit) {
     TransientResult r;
     r.prob = start;
     r.prob.resize(static_cast<size_t>(chain.num_states), 0.0);
-    const long budget = uniform_step_budget(chain);
+    const long budget = work_limit >= 0 ? std::min(work_limit, uniform_step_budget(chain)) : uniform_step_budget(chain);
     // Chains small enough for the dense route take it at once when the
     // Poisson range alone would exceed the budget.
     double dmax = 0.0;
@@ -262,7 +262,7 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
     // A chain that settles early is still cheapest by uniformization (its
     // steady-state check stops the stepping), so a short attempt comes first.
     if (chain.num_states <= kDenseTransientStates && std::isfinite(lt) && lt + 10.0 * std::sqrt(lt) > budget) {
-        UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, 200000);
+        UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, std::min(budget, 200000L));
         if (!st.incomplete) {
             r.error = precision + 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1);
             r.cum_error = r.error * time;
@@ -292,7 +292,8 @@ void m_transient(Interpreter& in, SystemRecord& sys, double time) {
     ChainModel& m = chain_of(sys);
     if (time < 0.0) in.err.error(211, kFatal, sys.name, true);
     TransientResult r = transient_solution(arcs_view(m), m.start_prob, time, in.settings.tol.u_epsilon,
-                                           in.settings.tol.epsilon, in.settings.verbose ? &in.out : nullptr);
+                                           in.settings.tol.epsilon, in.settings.verbose ? &in.out : nullptr,
+                                           in.settings.work_limit);
     m.tprob = std::move(r.prob);
     m.tcumprob = std::move(r.cum);
     m.terror = r.error;

@@ -150,9 +150,9 @@ double Evaluator::call_function(const Expr& call) {
 }
 
 void Evaluator::count_pass() {
-    if (pass_budget < 0) return;
-    if (pass_budget == 0) err_.exit_program(0);
-    --pass_budget;
+    // Under a work cap the passes of the whole run count: an endless while
+    // loop ends like a run that exhausts its memory.
+    if (beyond_work_limit(settings_, static_cast<double>(++passes_))) err_.error(169, kFatal, "", true);
 }
 
 double Evaluator::sum(const Expr& e) {

@@ -104,10 +104,8 @@ public:
     bool bind_parameters(ParamList& params, const std::vector<std::unique_ptr<Expr>>& args);
     double do_operation(int kind, double right, double left);
 
-    // Passes of loops, while statements and sums still allowed in this run;
-    // negative means no limit. Used to bound the work of fuzzed inputs.
-    long pass_budget = -1;
-    // Counts one pass; ends the run normally when the budget is spent.
+    // Counts one pass of a loop, while statement or sum; beyond the work cap
+    // of the settings the run ends with error 169.
     void count_pass();
 
     // Limit of nested user-function calls.
@@ -122,6 +120,7 @@ private:
     ErrorReporter& err_;
     EvalHooks& hooks_;
     int call_depth_ = 0;
+    long passes_ = 0;
 };
 
 }  // namespace corvel

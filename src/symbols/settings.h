@@ -42,6 +42,17 @@ struct Settings {
     double beta = -1.0;
     long runtime = -1;
     int debug[kDebugAreaCount] = {};
+    // Cap on the work of one analysis (states explored, diagram nodes, solver
+    // steps and sweeps, exponomial terms) and on the loop passes of a run;
+    // negative: no cap. Set only where inputs must end quickly (fuzzing).
+    // A cap that is reached ends the analysis with the message of the limit
+    // it stands for.
+    long work_limit = -1;
 };
+
+// True when `work` is beyond the work cap.
+inline bool beyond_work_limit(const Settings& s, double work) {
+    return s.work_limit >= 0 && work > static_cast<double>(s.work_limit);
+}
 
 }  // namespace corvel
