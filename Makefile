@@ -3,17 +3,24 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all demo test sanitize bench fuzz clean
+.PHONY: configure all program demo test sanitize bench fuzz clean
 
-all:
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# The program, its tests and the test programs.
+all: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Builds the program and runs the shipped example model.
-demo: all
+# The program alone.
+program: configure
+	cmake --build $(BUILD) -j $(JOBS) --target corvel
+
+# Builds the program (not the tests) and runs the shipped example model.
+demo: program
 	cd examples && ../$(BUILD)/corvel demo.crv
 
-# Builds everything and runs the unit and golden tests.
+# Builds the tests too and runs the unit and golden tests.
 test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -28,12 +35,15 @@ bench:
 	cmake --build build-bench -j $(JOBS) --target corvel_bench
 	./build-bench/bench/corvel_bench
 
-# Fuzzes the scanner and parser for FUZZ_SECONDS (clang and libFuzzer).
+# Fuzzes the interpreter and every model-block reader (clang and libFuzzer)
+# for FUZZ_SECONDS in all, seeded from fuzz/corpus; faulty inputs are kept in
+# fuzz-out/. FUZZ_TARGETS picks some of the targets (names as in fuzz/).
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
 fuzz:
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVEL_FUZZ=ON
-	cmake --build build-fuzz -j $(JOBS) --target corvel_fuzz_parser
-	./fuzz/run_fuzz.sh build-fuzz/fuzz/corvel_fuzz_parser $(FUZZ_SECONDS)
+	cmake --build build-fuzz -j $(JOBS) --target corvel_fuzzers
+	./fuzz/run_fuzz.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) build-bench build-fuzz

@@ -1,13 +1,65 @@
 #!/usr/bin/env bash
-# Runs the parser fuzzer for a bounded time, seeded with every golden model.
-#   run_fuzz.sh FUZZER SECONDS
+# Runs every fuzz target for a share of a fixed time, each seeded from its
+# corpus in fuzz/corpus/<target>/ (see fuzz/make_corpus.py).
+#   run_fuzz.sh FUZZ_BUILD_DIR TOTAL_SECONDS [TARGET ...]
+# TARGET names a target without its corvel_fuzz_ prefix; without any, every
+# corvel_fuzz_* program in FUZZ_BUILD_DIR/fuzz runs.
+#
+# libFuzzer runs in fork mode: a crash, sanitizer report, leak, timeout or
+# memory blow-up in one input is recorded and the search goes on, so one slow
+# or faulty seed does not end the run before any mutation. Every such input
+# is left in fuzz-out/<target>/ (crash-*, leak-*, timeout-*, oom-*), listed
+# at the end, and makes the script exit 1. New interesting inputs go to a
+# scratch folder; the corpus in the tree is only read.
 set -eu
-fuzzer=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-seconds=${2:-60}
+build=$(cd "$1" && pwd)
+total=${2:-60}
+shift 2 || shift $#
 top=$(cd "$(dirname "$0")/.." && pwd)
-corpus=$(mktemp -d)
-trap 'rm -rf "$corpus"' EXIT
-find "$top/tests/golden" "$top/examples" -name '*.crv' -exec cp {} "$corpus"/ \;
-mkdir -p "$top/fuzz-out"
-cd "$top/fuzz-out"
-"$fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 "$corpus"
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for f in "$build"/fuzz/corvel_fuzz_*; do
+    [ -x "$f" ] && targets+=("${f##*/corvel_fuzz_}")
+  done
+fi
+[ ${#targets[@]} -gt 0 ] || { echo "run_fuzz.sh: no fuzz targets in $build/fuzz" >&2; exit 2; }
+share=$(( total / ${#targets[@]} ))
+[ "$share" -ge 5 ] || share=5
+
+# Every input ends within a second under the work cap of the harness; the
+# timeout leaves room for the sanitizers and a loaded machine.
+per_input_timeout=${FUZZ_TIMEOUT:-10}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+out="$top/fuzz-out"
+mkdir -p "$out"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+start=$(date +%s)
+for t in "${targets[@]}"; do
+  fuzzer="$build/fuzz/corvel_fuzz_$t"
+  seeds="$top/fuzz/corpus/$t"
+  [ -d "$seeds" ] || seeds="$top/fuzz/corpus/parser"
+  rm -rf "${out:?}/$t"
+  mkdir -p "$scratch/$t" "$out/$t"
+  echo "== fuzz $t: ${share}s, seeds $(ls "$seeds" | wc -l) from ${seeds#$top/}"
+  # Fork mode with one job: the parent keeps going past a faulty input.
+  "$fuzzer" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+    -max_total_time="$share" -timeout="$per_input_timeout" -rss_limit_mb=2048 -malloc_limit_mb=2048 \
+    -max_len=8192 -artifact_prefix="$out/$t/" -print_final_stats=1 \
+    "$scratch/$t" "$seeds" > "$out/$t/log.txt" 2>&1 || true
+  grep -E "^(#[0-9]+: cov|INFO: fuzzed|stat::number_of_executed_units|stat::new_units_added|INFO: exiting)" \
+    "$out/$t/log.txt" | tail -3 || true
+done
+echo "fuzzing took $(( $(date +%s) - start ))s for ${#targets[@]} targets"
+
+found=$(find "$out" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \
+        \) | sort)
+if [ -n "$found" ]; then
+  echo "fuzzing found faults; the inputs are kept in ${out#$top/}/:"
+  echo "$found" | sed "s|^$top/||"
+  exit 1
+fi
+echo "no faults found"
