@@ -45,11 +45,31 @@ for t in "${targets[@]}"; do
   rm -rf "${out:?}/$t"
   mkdir -p "$scratch/$t" "$out/$t"
   echo "== fuzz $t: ${share}s, seeds $(ls "$seeds" | wc -l) from ${seeds#$top/}"
+  # Every seed once first, without fork mode: the fork mode's start-up merge
+  # would drop a seed that crashes or hangs without a word. A faulty seed is
+  # recorded and set aside, and the rest are run again.
+  clean="$scratch/$t-seeds"
+  cp -R "$seeds" "$clean"
+  for attempt in $(seq 1 20); do
+    before=$(ls "$out/$t" | wc -l)
+    if "$fuzzer" -runs=0 -timeout="$per_input_timeout" -rss_limit_mb=2048 -malloc_limit_mb=2048 -max_len=8192 \
+         -artifact_prefix="$out/$t/" "$clean" > "$out/$t/seeds-$attempt.txt" 2>&1; then
+      rm -f "$out/$t/seeds-$attempt.txt"
+      break
+    fi
+    found_now=$(ls -t "$out/$t" | grep -E '^(crash|leak|timeout|oom)-' | head -1)
+    [ -n "$found_now" ] && [ "$(ls "$out/$t" | wc -l)" -gt "$before" ] || break
+    echo "   seed fault: $found_now"
+    sum=$(sha1sum < "$out/$t/$found_now" | cut -d' ' -f1)
+    for f in "$clean"/*; do
+      [ "$(sha1sum < "$f" | cut -d' ' -f1)" = "$sum" ] && rm -f "$f"
+    done
+  done
   # Fork mode with one job: the parent keeps going past a faulty input.
   "$fuzzer" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
     -max_total_time="$share" -timeout="$per_input_timeout" -rss_limit_mb=2048 -malloc_limit_mb=2048 \
     -max_len=8192 -artifact_prefix="$out/$t/" -print_final_stats=1 \
-    "$scratch/$t" "$seeds" > "$out/$t/log.txt" 2>&1 || true
+    "$scratch/$t" "$clean" > "$out/$t/log.txt" 2>&1 || true
   grep -E "^(#[0-9]+: cov|INFO: fuzzed|stat::number_of_executed_units|stat::new_units_added|INFO: exiting)" \
     "$out/$t/log.txt" | tail -3 || true
 done
