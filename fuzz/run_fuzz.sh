@@ -20,7 +20,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for f in "$build"/fuzz/corvel_fuzz_*; do
-    [ -x "$f" ] && targets+=("${f##*/corvel_fuzz_}")
+    [ -f "$f" ] && [ -x "$f" ] && targets+=("${f##*/corvel_fuzz_}")
   done
 fi
 [ ${#targets[@]} -gt 0 ] || { echo "run_fuzz.sh: no fuzz targets in $build/fuzz" >&2; exit 2; }
