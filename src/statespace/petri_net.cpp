@@ -235,7 +235,10 @@ BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model) {
             b.rate = in.eval.bind_expression(*t.sym_rate);
         }
         if (!model.srn) {
-            if (t.kind == kTransTimed && !(b.rate > 0.0)) in.err.error(52, kFatal, trans_text(model, ti), true);
+            // A zero rate is refused only where the transition is enabled
+            // (172 during generation); a negative one is wrong at once.
+            if (t.kind == kTransTimed && !(b.rate >= -in.settings.tol.epsilon))
+                in.err.error(52, kFatal, trans_text(model, ti), true);
             if (t.kind == kTransImmediate && b.rate < 0.0) in.err.error(117, kFatal, trans_text(model, ti), true);
         }
         if (model.srn && t.sym_guard) b.guard = t.sym_guard.get();
