@@ -109,8 +109,11 @@ void build(Interpreter& in, SystemRecord& sys, PetriModel& model) {
     auto start = Clock::now();
     {
         SrnContext ctx(in, model, *a);
+        ReachLimits limits;
+        limits.system = sys.name;
+        limits.allocation_report = [&in]() { in.print_allocations(); };
         a->graph = generate_reach_graph(a->net, model.srn ? &ctx : nullptr, in.err,
-                                        in.settings.verbose ? &in.out : nullptr);
+                                        in.settings.verbose ? &in.out : nullptr, limits);
     }
     a->generate_seconds = seconds_since(start);
     const ReachGraph& g = a->graph;
