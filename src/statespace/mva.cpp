@@ -54,19 +54,6 @@ size_t population_address(const std::vector<int>& n, const std::vector<int>& bou
     return a;
 }
 
-double mva_table_entries(const std::vector<Station>& stations, const std::vector<int>& customers) {
-    double vectors = 1.0, below = 1.0, level = 0.0;
-    for (int c : customers) {
-        vectors *= c + 1.0;
-        below *= (c + 1.0) * (c + 2.0) / 2.0;
-        level += c;
-    }
-    double entries = vectors * static_cast<double>(stations.size());
-    for (const Station& st : stations)
-        if (st.type == kStationMs || st.type == kStationLds) entries += vectors * (level + 1.0) + below;
-    return std::isfinite(entries) ? entries : -1.0;
-}
-
 namespace {
 
 bool load_dependent(const Station& st) { return st.type == kStationMs || st.type == kStationLds; }
@@ -320,9 +307,223 @@ private:
     std::vector<char> reported_;
 };
 
+// One chain of N customers in memory O(N) and time O(N·J) per station, J
+// the number of leading probabilities a station needs explicitly: its
+// servers (ms) or the first population from which its rate stays constant
+// (lds). Beyond J every rate is the same, so the probabilities of J or more
+// customers enter the recursion only through two sums carried from level to
+// level, each built from non-negative terms:
+//   T(n) = sum_{j>=J} P(j|n)   = X/mu_J (P(J-1|n-1) + T(n-1)),
+//   W(n) = sum_{j>=J} j P(j|n) = X/mu_J (J P(J-1|n-1) + W(n-1) + T(n-1)).
+// The lds response time is then
+//   R(n) = sum_{j<J} j P(j-1|n-1)/mu(j) + (J P(J-1|n-1) + W(n-1) + T(n-1))/mu_J,
+// and P(0|n) = 1 - sum_{j=1}^{J-1} P(j|n) - T(n), as in the full recursion.
+class LinearMva {
+public:
+    LinearMva(std::vector<Station>& stations, int customers, const MvaOptions& opt)
+        : st_(stations), N_(customers), opt_(opt), M_(stations.size()) {
+        ld_.resize(M_);
+        for (size_t m = 0; m < M_; ++m) {
+            Station& s = st_[m];
+            s.tput.assign(1, 0.0);
+            s.qlength.assign(1, 0.0);
+            s.rtime.assign(1, 0.0);
+            s.util.assign(1, 0.0);
+            s.aqlength.assign(1, 0.0);
+            s.prblty.clear();
+            if (!load_dependent(s)) continue;
+            Ld& d = ld_[m];
+            d.J = explicit_count(s);
+            d.p.assign(static_cast<size_t>(d.J), 0.0);
+            d.p[0] = 1.0;
+            d.inv_rate.resize(static_cast<size_t>(d.J) + 1);
+            for (int j = 1; j <= d.J; ++j) d.inv_rate[static_cast<size_t>(j)] = 1.0 / rate(s, j);
+            d.x_history.reserve(static_cast<size_t>(N_));
+            d.empty_history.reserve(static_cast<size_t>(N_) + 1);
+            d.empty_history.push_back(1.0);
+        }
+        R_.assign(M_, 0.0);
+        Q_.assign(M_, 0.0);
+    }
+
+    void run() {
+        for (int n = 1; n <= N_; ++n) {
+            if (opt_.debug) opt_.debug->printf("customers: %d\n", n);
+            double C = 0.0;
+            for (size_t m = 0; m < M_; ++m) {
+                const Station& s = st_[m];
+                R_[m] = 0.0;
+                if (s.visit_count[0] == 0.0) continue;
+                R_[m] = response(m, n);
+                C += s.visit_count[0] * R_[m];
+            }
+            if (opt_.debug) opt_.debug->printf("  overall rtime: %20.14e\n", C);
+            for (size_t m = 0; m < M_; ++m) {
+                Station& s = st_[m];
+                const double X = C != 0.0 ? n * s.visit_count[0] / C : 0.0;
+                s.tput[0] = X;
+                s.rtime[0] = X != 0.0 ? R_[m] : 0.0;
+                s.qlength[0] = X * s.rtime[0];
+                Q_[m] = s.qlength[0];
+                if (load_dependent(s)) {
+                    advance(m, X, n);
+                } else {
+                    s.util[0] = X == 0.0 ? 0.0 : X / station_rate(s, 0, 1);
+                }
+            }
+        }
+        for (size_t m = 0; m < M_; ++m)
+            if (load_dependent(st_[m])) fill_marginals(m);
+    }
+
+private:
+    struct Ld {
+        int J = 1;
+        std::vector<double> p;         // P(j | n) for j < J
+        double tail = 0.0, moment = 0.0;  // T(n), W(n)
+        std::vector<double> inv_rate;  // 1/mu(j), j = 1 .. J
+        std::vector<double> x_history, empty_history;  // X(n) and P(0|n) per level
+        bool reported = false;
+    };
+
+    double rate(const Station& s, int j) const {
+        return s.type == kStationLds ? station_rate(s, 0, j) : std::min(j, s.servers) * station_rate(s, 0, 1);
+    }
+
+    int explicit_count(const Station& s) const {
+        if (s.type == kStationMs) return std::max(1, std::min(s.servers, N_));
+        const std::vector<double>& r = s.rates[0];
+        int J = std::min(N_, static_cast<int>(r.size()) - 1);
+        const double last = station_rate(s, 0, N_);
+        while (J > 1 && station_rate(s, 0, J - 1) == last) --J;
+        return std::max(J, 1);
+    }
+
+    double response(size_t m, int n) const {
+        const Station& s = st_[m];
+        const double mu = station_rate(s, 0, 1);
+        switch (s.type) {
+            case kStationIs: return 1.0 / mu;
+            case kStationMs: {
+                const Ld& d = ld_[m];
+                const int S = s.servers;
+                if (S >= n) return 1.0 / mu;
+                double waiting = Q_[m] + 1.0;
+                for (int j = 0; j < S && j < d.J; ++j) waiting += (S - j - 1) * d.p[static_cast<size_t>(j)];
+                return waiting / (S * mu);
+            }
+            case kStationLds: {
+                const Ld& d = ld_[m];
+                double R = 0.0;
+                for (int j = 1; j < d.J; ++j) R += j * d.p[static_cast<size_t>(j - 1)] * d.inv_rate[static_cast<size_t>(j)];
+                R += (d.J * d.p[static_cast<size_t>(d.J - 1)] + d.moment + d.tail) * d.inv_rate[static_cast<size_t>(d.J)];
+                return R;
+            }
+            default: return (Q_[m] + 1.0) / mu;
+        }
+    }
+
+    // The marginal probabilities at level n from those at n - 1.
+    void advance(size_t m, double X, int n) {
+        Station& s = st_[m];
+        Ld& d = ld_[m];
+        const size_t J = static_cast<size_t>(d.J);
+        const double f = X * d.inv_rate[J];
+        const double last = d.p[J - 1];
+        d.moment = f * (d.J * last + d.moment + d.tail);
+        d.tail = f * (last + d.tail);
+        double busy = d.tail;
+        for (size_t j = J - 1; j >= 1; --j) {
+            d.p[j] = X * d.p[j - 1] * d.inv_rate[j];
+            busy += d.p[j];
+        }
+        double empty = 1.0 - busy;
+        bool out_of_range = empty < -opt_.tolerance || d.tail > 1.0 + opt_.tolerance;
+        for (size_t j = 1; j < J; ++j) out_of_range = out_of_range || d.p[j] > 1.0 + opt_.tolerance;
+        if (out_of_range && !d.reported && opt_.lost_precision) {
+            d.reported = true;
+            opt_.lost_precision(s, empty, n);
+        }
+        if (empty < 0.0) {
+            if (opt_.debug) opt_.debug->printf("  adjusting prblty, total %20.14e\n", busy);
+            const double scale = 1.0 / busy;
+            for (size_t j = 1; j < J; ++j) d.p[j] *= scale;
+            d.tail *= scale;
+            d.moment *= scale;
+            empty = 0.0;
+        }
+        d.p[0] = empty;
+        s.util[0] = 1.0 - empty;
+        d.x_history.push_back(X);
+        d.empty_history.push_back(empty);
+    }
+
+    // P(j | N) for j = 0 .. N: the leading ones as carried, the others from
+    // the product form of the recursion,
+    //   P(j|N) = P(0|N-j) prod_{i<j} X(N-i) / prod_{k<=j} mu(k),
+    // summed in logarithms so that no partial product over- or underflows.
+    void fill_marginals(size_t m) {
+        Station& s = st_[m];
+        const Ld& d = ld_[m];
+        s.prblty.assign(static_cast<size_t>(N_) + 1, 0.0);
+        for (int j = 0; j < d.J && j <= N_; ++j) s.prblty[static_cast<size_t>(j)] = d.p[static_cast<size_t>(j)];
+        double log_ratio = 0.0;
+        for (int j = 1; j <= N_; ++j) {
+            log_ratio += std::log(d.x_history[static_cast<size_t>(N_ - j)]) - std::log(rate(s, j));
+            if (j < d.J) continue;
+            const double empty = d.empty_history[static_cast<size_t>(N_ - j)];
+            if (empty > 0.0) s.prblty[static_cast<size_t>(j)] = std::exp(std::log(empty) + log_ratio);
+        }
+    }
+
+    std::vector<Station>& st_;
+    int N_;
+    const MvaOptions& opt_;
+    size_t M_;
+    std::vector<Ld> ld_;
+    std::vector<double> R_, Q_;  // per station: response time at this level, queue length at the last
+};
+
+// Full population tables beyond this many doubles: a single chain takes the
+// linear route instead.
+constexpr double kFullTableLimit = 4e6;
+
+double full_table_entries(const std::vector<Station>& stations, const std::vector<int>& customers) {
+    double vectors = 1.0, below = 1.0, level = 0.0;
+    for (int c : customers) {
+        vectors *= c + 1.0;
+        below *= (c + 1.0) * (c + 2.0) / 2.0;
+        level += c;
+    }
+    double entries = vectors * static_cast<double>(stations.size());
+    for (const Station& st : stations)
+        if (load_dependent(st)) entries += vectors * (level + 1.0) + below;
+    return std::isfinite(entries) ? entries : -1.0;
+}
+
+bool linear_route(const std::vector<Station>& stations, const std::vector<int>& customers) {
+    if (customers.size() != 1) return false;
+    const double full = full_table_entries(stations, customers);
+    return full < 0.0 || full > kFullTableLimit;
+}
+
 }  // namespace
 
+double mva_table_entries(const std::vector<Station>& stations, const std::vector<int>& customers) {
+    if (!linear_route(stations, customers)) return full_table_entries(stations, customers);
+    // Per load-dependent station: the rates, the carried probabilities and
+    // two histories of N + 1 values each, and the final marginals.
+    double entries = static_cast<double>(stations.size());
+    for (const Station& st : stations)
+        if (load_dependent(st)) entries += 4.0 * (customers[0] + 1.0);
+    return entries;
+}
+
 void solve_mva(std::vector<Station>& stations, const std::vector<int>& customers, const MvaOptions& opt) {
+    if (linear_route(stations, customers)) {
+        LinearMva(stations, customers[0], opt).run();
+        return;
+    }
     Mva(stations, customers, opt).run();
 }
 
