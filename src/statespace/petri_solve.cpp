@@ -259,11 +259,14 @@ void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
         return;
     }
     if (!a.has_times) solve_mean_times(in, sys, a);
+    // The limit lives on the absorbing states: what flows into each of them
+    // over the time spent in the tangible ones. A tangible state is left
+    // with probability 1, so its limit is 0.
     a.limit = start_vector(c);
     for (std::uint32_t s = 0; s < c.num_tangible; ++s) {
         a.limit[s] = 0.0;
         for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e)
-            a.limit[c.col[e]] += a.mean_time[s] * c.rate[e];
+            if (c.col[e] >= c.num_tangible) a.limit[c.col[e]] += a.mean_time[s] * c.rate[e];
     }
 }
 
