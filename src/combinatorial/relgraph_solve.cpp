@@ -47,12 +47,14 @@ bool exponential_rate(const Exponomial& F, double& rate) {
 void bind_edges(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) {
     for (size_t i = 0; i < sys.edges.size(); ++i) {
         EdgeRecord& e = sys.edges[i];
-        const std::string where = sys.names[e.from] + "->" + sys.names[e.to];
-        in.dist_binder.bind_distribution(*e.udist, e.dist, kFatal, where, "");
+        // Errors name the edge as ": edge A to B".
+        const std::string& from = sys.names[e.from];
+        const std::string& to = sys.names[e.to];
+        in.dist_binder.bind_distribution(*e.udist, e.dist, kFatal, from, to);
         const bool steady = req.measure == Kw::Sysprob || req.measure == Kw::Ss_unavail;
         if (e.rudist) {
             // A repaired edge is down with its unavailability l/(l+m)(1 - e^(-(l+m)t)).
-            in.dist_binder.bind_distribution(*e.rudist, e.rdist, kFatal, where, "");
+            in.dist_binder.bind_distribution(*e.rudist, e.rdist, kFatal, from, to);
             double l = 0.0, m = 0.0;
             if (!exponential_rate(e.dist, l) || !exponential_rate(e.rdist, m)) {
                 in.out.write("Currently only exponential distribution is accepted.\n");

@@ -54,19 +54,6 @@ size_t population_address(const std::vector<int>& n, const std::vector<int>& bou
     return a;
 }
 
-double mva_table_entries(const std::vector<Station>& stations, const std::vector<int>& customers) {
-    double vectors = 1.0, below = 1.0, level = 0.0;
-    for (int c : customers) {
-        vectors *= c + 1.0;
-        below *= (c + 1.0) * (c + 2.0) / 2.0;
-        level += c;
-    }
-    double entries = vectors * static_cast<double>(stations.size());
-    for (const Station& st : stations)
-        if (st.type == kStationMs || st.type == kStationLds) entries += vectors * (level + 1.0) + below;
-    return std::isfinite(entries) ? entries : -1.0;
-}
-
 namespace {
 
 bool load_dependent(const Station& st) { return st.type == kStationMs || st.type == kStationLds; }
@@ -320,9 +307,311 @@ private:
     std::vector<char> reported_;
 };
 
+// One chain of N customers in memory O(N) and time O(N·J) per station, J
+// the number of leading probabilities a station needs explicitly: its
+// servers (ms) or the first population from which its rate stays constant
+// (lds). Beyond J every rate is the same, so the probabilities of J or more
+// customers enter the recursion only through two sums carried from level to
+// level, each built from non-negative terms:
+//   T(n) = sum_{j>=J} P(j|n)   = X/mu_J (P(J-1|n-1) + T(n-1)),
+//   W(n) = sum_{j>=J} j P(j|n) = X/mu_J (J P(J-1|n-1) + W(n-1) + T(n-1)).
+// The lds response time is then
+//   R(n) = sum_{j<J} j P(j-1|n-1)/mu(j) + (J P(J-1|n-1) + W(n-1) + T(n-1))/mu_J.
+//
+// The probability of the empty station, 1 - sum_{j>=1} P(j|n) in the full
+// recursion, loses its digits once the station is rarely empty, and the
+// recursion feeds that error back with a gain of X/mu(1) per level: with a
+// slow first rate the results drift away within a few hundred customers.
+// Here it comes from the product form instead, without a subtraction:
+//   P_m(0|n) = G_{-m}(n)/G(n) = P_m(0|n-1) · Xc(n)/Xc_{-m}(n),
+// Xc the cycle throughput n/C of the network and Xc_{-m} that of the network
+// without station m. The networks without some of the load-dependent
+// stations are solved alongside, level by level, the smaller ones first
+// (2^L networks for L such stations; beyond kMaxSubsetStations the
+// subtraction is used and checked as in the full recursion).
+constexpr int kMaxSubsetStations = 10;
+
+class LinearMva {
+public:
+    LinearMva(std::vector<Station>& stations, int customers, const MvaOptions& opt)
+        : st_(stations), N_(customers), opt_(opt), M_(stations.size()) {
+        ld_index_.assign(M_, -1);
+        for (size_t m = 0; m < M_; ++m) {
+            Station& s = st_[m];
+            s.tput.assign(1, 0.0);
+            s.qlength.assign(1, 0.0);
+            s.rtime.assign(1, 0.0);
+            s.util.assign(1, 0.0);
+            s.aqlength.assign(1, 0.0);
+            s.prblty.clear();
+            if (!load_dependent(s) || s.visit_count[0] == 0.0) continue;
+            ld_index_[m] = static_cast<int>(ld_stations_.size());
+            ld_stations_.push_back(m);
+        }
+        const size_t L = ld_stations_.size();
+        subsets_ = L <= static_cast<size_t>(kMaxSubsetStations);
+        const size_t nets = subsets_ ? size_t{1} << L : 1;
+        full_ = (size_t{1} << L) - 1;
+        nets_.resize(nets);
+        for (size_t k = 0; k < nets; ++k) {
+            Net& net = nets_[k];
+            net.mask = subsets_ ? k : full_;
+            net.Q.assign(M_, 0.0);
+            net.R.assign(M_, 0.0);
+            net.ld.resize(L);
+            for (size_t i = 0; i < L; ++i) {
+                if (!(net.mask >> i & 1)) continue;
+                const Station& s = st_[ld_stations_[i]];
+                Ld& d = net.ld[i];
+                d.J = explicit_count(s);
+                d.p.assign(static_cast<size_t>(d.J), 0.0);
+                d.p[0] = 1.0;
+                d.inv_rate.resize(static_cast<size_t>(d.J) + 1);
+                for (int j = 1; j <= d.J; ++j) d.inv_rate[static_cast<size_t>(j)] = 1.0 / rate(s, j);
+            }
+            for (size_t m = 0; m < M_; ++m)
+                if (st_[m].visit_count[0] != 0.0 && in_net(net, m)) net.stations = true;
+        }
+        for (size_t i = 0; i < L; ++i) {
+            x_history_.emplace_back();
+            x_history_.back().reserve(static_cast<size_t>(N_));
+            empty_history_.emplace_back(1, 1.0);
+            empty_history_.back().reserve(static_cast<size_t>(N_) + 1);
+        }
+        reported_.assign(L, 0);
+    }
+
+    void run() {
+        // The traces of the full recursion: per level for a pfqn, the
+        // population alone for an mpfqn.
+        trace_ = opt_.single_chain ? opt_.debug : nullptr;
+        if (opt_.debug && !opt_.single_chain) opt_.debug->printf("multiprogram_level %d\n", N_);
+        for (int n = 1; n <= N_; ++n) {
+            if (trace_) trace_->printf("customers: %d\n", n);
+            for (Net& net : nets_) step(net, n);
+        }
+        Net& net = nets_.back();
+        for (size_t m = 0; m < M_; ++m) {
+            Station& s = st_[m];
+            const double X = s.visit_count[0] * net.cycle;
+            s.tput[0] = X;
+            s.rtime[0] = X != 0.0 ? net.R[m] : 0.0;
+            s.qlength[0] = net.Q[m];
+            if (ld_index_[m] >= 0) {
+                s.util[0] = 1.0 - net.ld[static_cast<size_t>(ld_index_[m])].p[0];
+                fill_marginals(m, net.ld[static_cast<size_t>(ld_index_[m])]);
+            } else {
+                s.util[0] = X == 0.0 ? 0.0 : X / station_rate(s, 0, 1);
+                if (load_dependent(s)) s.prblty.assign(static_cast<size_t>(N_) + 1, 0.0), s.prblty[0] = 1.0;
+            }
+        }
+    }
+
+private:
+    struct Ld {
+        int J = 1;
+        std::vector<double> p;            // P(j | n) for j < J
+        double tail = 0.0, moment = 0.0;  // T(n), W(n)
+        std::vector<double> inv_rate;     // 1/mu(j), j = 1 .. J
+    };
+    // The network with the load-dependent stations of `mask` (the others
+    // always), at the last level solved.
+    struct Net {
+        size_t mask = 0;
+        bool stations = false;        // holds any station the chain visits
+        double cycle = 0.0;           // Xc = n / C
+        std::vector<double> Q, R;     // per station
+        std::vector<Ld> ld;           // per load-dependent station (used when in mask)
+    };
+
+    bool in_net(const Net& net, size_t m) const {
+        return ld_index_[m] < 0 || (net.mask >> static_cast<size_t>(ld_index_[m]) & 1);
+    }
+
+    double rate(const Station& s, int j) const {
+        return s.type == kStationLds ? station_rate(s, 0, j) : std::min(j, s.servers) * station_rate(s, 0, 1);
+    }
+
+    int explicit_count(const Station& s) const {
+        if (s.type == kStationMs) return std::max(1, std::min(s.servers, N_));
+        const std::vector<double>& r = s.rates[0];
+        int J = std::min(N_, static_cast<int>(r.size()) - 1);
+        const double last = station_rate(s, 0, N_);
+        while (J > 1 && station_rate(s, 0, J - 1) == last) --J;
+        return std::max(J, 1);
+    }
+
+    double response(const Net& net, size_t m, int n) const {
+        const Station& s = st_[m];
+        const double mu = station_rate(s, 0, 1);
+        const int li = ld_index_[m];
+        switch (s.type) {
+            case kStationIs: return 1.0 / mu;
+            case kStationMs: {
+                const int S = s.servers;
+                if (S >= n) return 1.0 / mu;
+                const Ld& d = net.ld[static_cast<size_t>(li)];
+                double waiting = net.Q[m] + 1.0;
+                for (int j = 0; j < S && j < d.J; ++j) waiting += (S - j - 1) * d.p[static_cast<size_t>(j)];
+                return waiting / (S * mu);
+            }
+            case kStationLds: {
+                const Ld& d = net.ld[static_cast<size_t>(li)];
+                double R = 0.0;
+                for (int j = 1; j < d.J; ++j)
+                    R += j * d.p[static_cast<size_t>(j - 1)] * d.inv_rate[static_cast<size_t>(j)];
+                R += (d.J * d.p[static_cast<size_t>(d.J - 1)] + d.moment + d.tail) * d.inv_rate[static_cast<size_t>(d.J)];
+                return R;
+            }
+            default: return (net.Q[m] + 1.0) / mu;
+        }
+    }
+
+    void step(Net& net, int n) {
+        const bool full = net.mask == full_;
+        double C = 0.0;
+        for (size_t m = 0; m < M_; ++m) {
+            net.R[m] = 0.0;
+            if (st_[m].visit_count[0] == 0.0 || !in_net(net, m)) continue;
+            net.R[m] = response(net, m, n);
+            C += st_[m].visit_count[0] * net.R[m];
+        }
+        if (full && trace_) trace_->printf("  overall rtime: %20.14e\n", C);
+        net.cycle = C != 0.0 ? n / C : 0.0;
+        for (size_t m = 0; m < M_; ++m) {
+            if (!in_net(net, m)) continue;
+            const double X = st_[m].visit_count[0] * net.cycle;
+            net.Q[m] = X * net.R[m];
+            if (ld_index_[m] >= 0) advance(net, static_cast<size_t>(ld_index_[m]), X, n);
+        }
+    }
+
+    // The marginal probabilities of load-dependent station i at level n
+    // from those at n - 1.
+    void advance(Net& net, size_t i, double X, int n) {
+        Ld& d = net.ld[i];
+        const size_t J = static_cast<size_t>(d.J);
+        const double f = X * d.inv_rate[J];
+        const double last = d.p[J - 1];
+        const double empty_before = d.p[0];
+        d.moment = f * (d.J * last + d.moment + d.tail);
+        d.tail = f * (last + d.tail);
+        double busy = d.tail;
+        for (size_t j = J - 1; j >= 1; --j) {
+            d.p[j] = X * d.p[j - 1] * d.inv_rate[j];
+            busy += d.p[j];
+        }
+        const bool full = net.mask == full_;
+        double empty;
+        if (subsets_) {
+            // The network without the station: the one whose mask lacks it.
+            const Net& rest = nets_[net.mask & ~(size_t{1} << i)];
+            empty = rest.stations && rest.cycle > 0.0 ? empty_before * net.cycle / rest.cycle : 0.0;
+            // Rounding only: the parts sum to 1 in the product form.
+            const double total = empty + busy;
+            if (total > 0.0 && total != 1.0) {
+                const double scale = 1.0 / total;
+                for (size_t j = 1; j < J; ++j) d.p[j] *= scale;
+                d.tail *= scale;
+                d.moment *= scale;
+                empty *= scale;
+            }
+            if (full && std::fabs(total - 1.0) > 1e-8) report(i, empty, n);
+        } else {
+            empty = 1.0 - busy;
+            bool out_of_range = empty < -opt_.tolerance || d.tail > 1.0 + opt_.tolerance;
+            for (size_t j = 1; j < J; ++j) out_of_range = out_of_range || d.p[j] > 1.0 + opt_.tolerance;
+            if (out_of_range) report(i, empty, n);
+            if (empty < 0.0) {
+                if (full && trace_) trace_->printf("  adjusting prblty, total %20.14e\n", busy);
+                const double scale = 1.0 / busy;
+                for (size_t j = 1; j < J; ++j) d.p[j] *= scale;
+                d.tail *= scale;
+                d.moment *= scale;
+                empty = 0.0;
+            }
+        }
+        d.p[0] = empty;
+        if (full) {
+            x_history_[i].push_back(X);
+            empty_history_[i].push_back(empty);
+        }
+    }
+
+    void report(size_t i, double empty, int n) {
+        if (reported_[i] || !opt_.lost_precision) return;
+        reported_[i] = 1;
+        opt_.lost_precision(st_[ld_stations_[i]], empty, n);
+    }
+
+    // P(j | N) for j = 0 .. N: the leading ones as carried, the others from
+    // the product form of the recursion,
+    //   P(j|N) = P(0|N-j) prod_{i<j} X(N-i) / prod_{k<=j} mu(k),
+    // summed in logarithms so that no partial product over- or underflows.
+    void fill_marginals(size_t m, const Ld& d) {
+        Station& s = st_[m];
+        const size_t i = static_cast<size_t>(ld_index_[m]);
+        const std::vector<double>& xs = x_history_[i];
+        const std::vector<double>& es = empty_history_[i];
+        s.prblty.assign(static_cast<size_t>(N_) + 1, 0.0);
+        for (int j = 0; j < d.J && j <= N_; ++j) s.prblty[static_cast<size_t>(j)] = d.p[static_cast<size_t>(j)];
+        double log_ratio = 0.0;
+        for (int j = 1; j <= N_; ++j) {
+            log_ratio += std::log(xs[static_cast<size_t>(N_ - j)]) - std::log(rate(s, j));
+            if (j < d.J) continue;
+            const double empty = es[static_cast<size_t>(N_ - j)];
+            if (empty > 0.0) s.prblty[static_cast<size_t>(j)] = std::exp(std::log(empty) + log_ratio);
+        }
+    }
+
+    std::vector<Station>& st_;
+    int N_;
+    const MvaOptions& opt_;
+    size_t M_;
+    std::vector<int> ld_index_;          // station -> its load-dependent index, or -1
+    std::vector<size_t> ld_stations_;
+    bool subsets_ = true;
+    size_t full_ = 0;
+    std::vector<Net> nets_;              // by mask; the last one is the whole network
+    std::vector<std::vector<double>> x_history_, empty_history_;  // whole network, per level
+    std::vector<char> reported_;
+    Output* trace_ = nullptr;
+};
+
+double full_table_entries(const std::vector<Station>& stations, const std::vector<int>& customers) {
+    double vectors = 1.0, below = 1.0, level = 0.0;
+    for (int c : customers) {
+        vectors *= c + 1.0;
+        below *= (c + 1.0) * (c + 2.0) / 2.0;
+        level += c;
+    }
+    double entries = vectors * static_cast<double>(stations.size());
+    for (const Station& st : stations)
+        if (load_dependent(st)) entries += vectors * (level + 1.0) + below;
+    return std::isfinite(entries) ? entries : -1.0;
+}
+
+// Every single-chain network: its tables are linear in the population and
+// its empty-station probabilities keep their digits.
+bool linear_route(const std::vector<Station>&, const std::vector<int>& customers) { return customers.size() == 1; }
+
 }  // namespace
 
+double mva_table_entries(const std::vector<Station>& stations, const std::vector<int>& customers) {
+    if (!linear_route(stations, customers)) return full_table_entries(stations, customers);
+    // Per load-dependent station: the rates, the carried probabilities and
+    // two histories of N + 1 values each, and the final marginals.
+    double entries = static_cast<double>(stations.size());
+    for (const Station& st : stations)
+        if (load_dependent(st)) entries += 4.0 * (customers[0] + 1.0);
+    return entries;
+}
+
 void solve_mva(std::vector<Station>& stations, const std::vector<int>& customers, const MvaOptions& opt) {
+    if (linear_route(stations, customers)) {
+        LinearMva(stations, customers[0], opt).run();
+        return;
+    }
     Mva(stations, customers, opt).run();
 }
 

@@ -76,6 +76,7 @@ public:
         dist_start_.push_back(0);
         search_vanishing();
         build_rows();
+        absorb_self_returns();
         c_.index_of_marking.resize(n);
         for (std::uint32_t m = 0; m < n; ++m)
             c_.index_of_marking[m] = g_.type[m] == kMarkVanishing ? -static_cast<std::int32_t>(pos_[m]) - 1
@@ -284,6 +285,72 @@ private:
             drain(c_.col, c_.rate, st);
             c_.row_start.push_back(c_.col.size());
         }
+    }
+
+    // A tangible marking whose every firing leads back to itself (directly
+    // or through vanishing markings) has no arc left once returns are
+    // dropped: the chain stays there for ever, so it is absorbing. Such
+    // states join the absorbing block, which stays in discovery order.
+    void absorb_self_returns() {
+        const std::uint32_t n = c_.num_states();
+        std::vector<std::uint8_t> stuck(n, 0);
+        std::uint32_t count = 0;
+        for (std::uint32_t st = 0; st < c_.num_tangible; ++st)
+            if (c_.row_start[st + 1] == c_.row_start[st]) {
+                stuck[st] = 1;
+                ++count;
+            }
+        if (count == 0) return;
+        std::vector<std::uint32_t> order;  // old states in their new order
+        order.reserve(n);
+        for (std::uint32_t st = 0; st < c_.num_tangible; ++st)
+            if (!stuck[st]) order.push_back(st);
+        const std::size_t first_absorbing = order.size();
+        for (std::uint32_t st = 0; st < n; ++st)
+            if (st >= c_.num_tangible || stuck[st]) order.push_back(st);
+        std::sort(order.begin() + static_cast<std::ptrdiff_t>(first_absorbing), order.end(),
+                  [this](std::uint32_t a, std::uint32_t b) { return c_.marking_of_state[a] < c_.marking_of_state[b]; });
+        std::vector<std::uint32_t> renamed(n);
+        for (std::uint32_t k = 0; k < n; ++k) renamed[order[k]] = k;
+
+        TangibleChain& c = c_;
+        std::vector<std::uint64_t> row_start{0};
+        std::vector<std::uint32_t> col, marking(n);
+        std::vector<double> rate;
+        row_start.reserve(n + 1);
+        col.reserve(c.col.size());
+        rate.reserve(c.rate.size());
+        for (std::uint32_t k = 0; k < n; ++k) {
+            const std::uint32_t old = order[k];
+            marking[k] = c.marking_of_state[old];
+            const std::size_t begin = col.size();
+            for (std::uint64_t e = c.row_start[old]; e < c.row_start[old + 1]; ++e) {
+                col.push_back(renamed[c.col[e]]);
+                rate.push_back(c.rate[e]);
+            }
+            // Rows stay ordered by target.
+            std::vector<std::size_t> idx(col.size() - begin);
+            for (std::size_t i = 0; i < idx.size(); ++i) idx[i] = begin + i;
+            std::sort(idx.begin(), idx.end(), [&col](std::size_t a, std::size_t b) { return col[a] < col[b]; });
+            std::vector<std::uint32_t> sc;
+            std::vector<double> sr;
+            for (std::size_t i : idx) {
+                sc.push_back(col[i]);
+                sr.push_back(rate[i]);
+            }
+            std::copy(sc.begin(), sc.end(), col.begin() + static_cast<std::ptrdiff_t>(begin));
+            std::copy(sr.begin(), sr.end(), rate.begin() + static_cast<std::ptrdiff_t>(begin));
+            row_start.push_back(col.size());
+        }
+        c.row_start.swap(row_start);
+        c.col.swap(col);
+        c.rate.swap(rate);
+        c.marking_of_state.swap(marking);
+        c.num_tangible -= count;
+        c.num_absorbing += count;
+        for (std::uint32_t m = 0; m < g_.size(); ++m)
+            if (!vanishing(m)) pos_[m] = renamed[pos_[m]];
+        for (std::uint32_t& st : dist_state_) st = renamed[st];
     }
 
     const ReachGraph& g_;

@@ -109,8 +109,12 @@ void build(Interpreter& in, SystemRecord& sys, PetriModel& model) {
     auto start = Clock::now();
     {
         SrnContext ctx(in, model, *a);
+        ReachLimits limits;
+        limits.system = sys.name;
+        limits.max_markings = in.settings.work_limit;
+        limits.allocation_report = [&in]() { in.print_allocations(); };
         a->graph = generate_reach_graph(a->net, model.srn ? &ctx : nullptr, in.err,
-                                        in.settings.verbose ? &in.out : nullptr, in.settings.work_limit);
+                                        in.settings.verbose ? &in.out : nullptr, limits);
     }
     a->generate_seconds = seconds_since(start);
     const ReachGraph& g = a->graph;
@@ -235,7 +239,10 @@ BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model) {
             b.rate = in.eval.bind_expression(*t.sym_rate);
         }
         if (!model.srn) {
-            if (t.kind == kTransTimed && !(b.rate > 0.0)) in.err.error(52, kFatal, trans_text(model, ti), true);
+            // A zero rate is refused only where the transition is enabled
+            // (172 during generation); a negative one is wrong at once.
+            if (t.kind == kTransTimed && !(b.rate >= -in.settings.tol.epsilon))
+                in.err.error(52, kFatal, trans_text(model, ti), true);
             if (t.kind == kTransImmediate && b.rate < 0.0) in.err.error(117, kFatal, trans_text(model, ti), true);
         }
         if (model.srn && t.sym_guard) b.guard = t.sym_guard.get();

@@ -52,7 +52,8 @@ struct NetAnalysis {
 };
 
 // Binds the net's parameters: initial tokens (rounded; 177 when negative),
-// and for a gspn rates (52 when not positive), weights (117 when negative),
+// and for a gspn rates (52 when negative; 0 is refused with 172 where the
+// transition is enabled), weights (117 when negative),
 // arc multiplicities (truncated; 178 when negative); for an srn the
 // marking-independent parts, the rest stays an expression.
 BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model);

@@ -5,9 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "symbols/errors.h"
 #include "symbols/output.h"
@@ -90,6 +95,8 @@ public:
         added = true;
         return idx;
     }
+
+    std::size_t bytes() const { return slots_.capacity() * sizeof(slots_[0]) + scratch_.capacity(); }
 
 private:
     std::int32_t limit() const { return g_.width == 1 ? 0xff : g_.width == 2 ? 0xffff : 0x7fffffff; }
@@ -180,7 +187,65 @@ private:
     std::vector<std::uint8_t> scratch_;
 };
 
+// Bytes the system reports available now, or 0 when it does not say.
+std::size_t available_memory() {
+    std::size_t avail = 0;
+    if (std::FILE* f = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) {
+            unsigned long long kb = 0;
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) {
+                avail = static_cast<std::size_t>(kb) * 1024;
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+#if defined(_SC_AVPHYS_PAGES) && defined(_SC_PAGESIZE)
+    if (avail == 0) {
+        long pages = sysconf(_SC_AVPHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+        if (pages > 0 && size > 0) avail = static_cast<std::size_t>(pages) * static_cast<std::size_t>(size);
+    }
+#endif
+    struct rlimit lim;
+    if (getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
+        std::size_t cap = static_cast<std::size_t>(lim.rlim_cur);
+        avail = avail == 0 ? cap : std::min(avail, cap);
+    }
+    return avail;
+}
+
+std::size_t graph_bytes(const ReachGraph& g) {
+    auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
+    return bytes(g.packed) + bytes(g.type) + bytes(g.arc_start) + bytes(g.arc_to) + bytes(g.arc_trans) +
+           bytes(g.arc_rate);
+}
+
+constexpr std::uint32_t kNoParent = std::numeric_limits<std::uint32_t>::max();
+
 }  // namespace
+
+std::size_t reach_memory_budget(const ReachLimits& limits) {
+    if (limits.max_bytes != 0) return limits.max_bytes;
+    std::size_t avail = available_memory();
+    // The chain, the elimination and the solvers need the other half.
+    return avail == 0 ? std::numeric_limits<std::size_t>::max() : avail / 2;
+}
+
+bool net_is_monotone(const BoundNet& net) {
+    if (net.transitions.empty()) return true;
+    const int priority = net.transitions.front().priority;
+    for (const BoundTransition& t : net.transitions) {
+        if (t.priority != priority || t.guard) return false;
+        for (const BoundArc& a : t.inhibitor)
+            if (a.expr || a.multiplicity > 0) return false;
+        for (const BoundArc& a : t.input)
+            if (a.expr) return false;
+        for (const BoundArc& a : t.output)
+            if (a.expr) return false;
+    }
+    return true;
+}
 
 bool transition_enabled(const BoundTransition& t, const std::int32_t* m, MarkingEvaluator* eval,
                         ErrorReporter& err) {
@@ -200,14 +265,70 @@ double transition_rate(const BoundTransition& t, const std::int32_t* m, MarkingE
     return r;
 }
 
+namespace {
+
+// Unboundedness of a monotone net, found during exploration: when a new
+// marking reached from `from` covers one of the markings on its discovery
+// path strictly, the firings between them can be repeated for ever and the
+// places where it is larger grow without limit. The path is walked when a
+// place reaches a new largest count (the first few times, then at each
+// doubling), which keeps the walks few in bounded nets.
+class CoverCheck {
+public:
+    CoverCheck(const ReachGraph& g, const std::vector<std::int32_t>& initial)
+        : g_(g), largest_(initial), checked_(initial.size(), 0), anc_(initial.size()) {
+        parent_.push_back(kNoParent);
+    }
+
+    // Records marking `m` (just added, reached from `from`) and returns a
+    // place that grows, or -1.
+    int added(const std::vector<std::int32_t>& m, std::uint32_t from) {
+        parent_.push_back(from);
+        bool walk = false;
+        for (std::size_t p = 0; p < m.size(); ++p) {
+            if (m[p] <= largest_[p]) continue;
+            largest_[p] = m[p];
+            if (m[p] <= 16 || m[p] >= 2 * static_cast<std::int64_t>(checked_[p])) {
+                checked_[p] = m[p];
+                walk = true;
+            }
+        }
+        if (!walk) return -1;
+        for (std::uint32_t a = from; a != kNoParent; a = parent_[a]) {
+            g_.decode(a, anc_.data());
+            bool covers = true;
+            int grows = -1;
+            for (std::size_t p = 0; p < m.size() && covers; ++p) {
+                if (m[p] < anc_[p]) covers = false;
+                else if (m[p] > anc_[p] && grows < 0) grows = static_cast<int>(p);
+            }
+            if (covers && grows >= 0) return grows;
+        }
+        return -1;
+    }
+
+    std::size_t bytes() const { return parent_.capacity() * sizeof(parent_[0]); }
+
+private:
+    const ReachGraph& g_;
+    std::vector<std::uint32_t> parent_;  // discovery parent of each marking
+    std::vector<std::int32_t> largest_, checked_, anc_;
+};
+
+}  // namespace
+
 ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, ErrorReporter& err,
-                                Output* progress, long max_markings) {
+                                Output* progress, const ReachLimits& limits) {
     ReachGraph g;
     g.num_places = static_cast<int>(net.place_names.size());
     const std::vector<int> order = priority_order(net);
     const std::size_t np = net.place_names.size();
     std::vector<std::int32_t> cur(np), next(np);
     auto start = std::chrono::steady_clock::now();
+    const std::size_t budget = reach_memory_budget(limits);
+    const std::string of_system = limits.system.empty() ? "" : " in system " + limits.system;
+    std::unique_ptr<CoverCheck> cover;
+    std::uint32_t since_check = 0;
     try {
         MarkingStore store(g);
         for (std::size_t p = 0; p < np; ++p) {
@@ -217,9 +338,9 @@ ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, Err
         }
         bool added;
         store.find_or_add(cur.data(), added);
+        if (net_is_monotone(net)) cover = std::make_unique<CoverCheck>(g, cur);
         g.arc_start.push_back(0);
         for (std::uint32_t i = 0; i < g.size(); ++i) {
-            if (max_markings >= 0 && g.size() > static_cast<std::uint64_t>(max_markings)) throw std::bad_alloc();
             g.decode(i, cur.data());
             if (eval) eval->enter(cur.data());
             std::uint8_t type = kMarkAbsorbing;
@@ -251,6 +372,27 @@ ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, Err
                 for (std::size_t p = 0; p < np; ++p)
                     if (next[p] < 0) err.error(177, kFatal, ": place " + net.place_names[p], true);
                 std::uint32_t j = store.find_or_add(next.data(), added);
+                if (added && cover) {
+                    int p = cover->added(next, i);
+                    if (p >= 0)
+                        err.error(224, kFatal,
+                                  "place " + net.place_names[static_cast<std::size_t>(p)] + of_system +
+                                      " grows without limit",
+                                  true);
+                }
+                if (added && (++since_check >= 4096 || limits.max_markings >= 0)) {
+                    since_check = 0;
+                    std::size_t held = graph_bytes(g) + store.bytes() + (cover ? cover->bytes() : 0);
+                    const bool over_cap = limits.max_markings >= 0 &&
+                                          g.size() > static_cast<std::uint64_t>(limits.max_markings);
+                    if (held > budget || over_cap) {
+                        if (limits.allocation_report) limits.allocation_report();
+                        err.error(169, kFatal,
+                                  ": reachability graph" + of_system + " stopped at " + std::to_string(g.size()) +
+                                      " markings",
+                                  true);
+                    }
+                }
                 g.arc_to.push_back(j);
                 g.arc_trans.push_back(static_cast<std::uint32_t>(ti));
                 g.arc_rate.push_back(r);
@@ -266,6 +408,7 @@ ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, Err
             }
         }
     } catch (const std::bad_alloc&) {
+        if (limits.allocation_report) limits.allocation_report();
         err.error(7, kInternal, "markings", false);
     }
     for (std::uint8_t t : g.type) {

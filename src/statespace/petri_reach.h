@@ -10,7 +10,9 @@
 // expanded in discovery order, so the arcs of marking i are the range
 // arc_start[i] .. arc_start[i+1].
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,14 +82,38 @@ struct ReachGraph {
 // first, equal priorities in index order.
 std::vector<int> priority_order(const BoundNet& net);
 
+// How far an exploration may go. `max_bytes` 0: half of the memory the
+// system reports available (and within the address-space limit of the
+// process) when the exploration starts. `allocation_report` runs just
+// before an out-of-memory stop.
+struct ReachLimits {
+    std::string system;
+    std::size_t max_bytes = 0;
+    // Markings explored before the exploration stops as if memory had run out
+    // (the work cap of fuzzing runs); negative for no cap.
+    long max_markings = -1;
+    std::function<void()> allocation_report;
+};
+
+// The bytes an exploration may hold under `limits`.
+std::size_t reach_memory_budget(const ReachLimits& limits);
+
+// Whether every transition is enabled in a marking whenever it is enabled in
+// one the marking covers: no inhibitor arcs, guards or marking-dependent
+// multiplicities, and one priority for all transitions. In such a net a
+// marking reachable from one it strictly covers proves the net unbounded.
+bool net_is_monotone(const BoundNet& net);
+
 // Explores the markings reachable from the initial marking. Errors (fatal):
 // 170 and 171 for a timed and an immediate transition enabled together at the
 // same priority, 172 for a rate or weight not above 0, 177 for a negative
-// token count, 178 for a negative arc multiplicity. `progress`, when given,
-// receives a line every 2^20 markings explored. More than `max_markings`
-// markings (when not negative) end the run like exhausted memory (error 7).
+// token count, 178 for a negative arc multiplicity, 224 when a monotone net
+// is found unbounded (naming a place that grows), 169 when the graph
+// outgrows the memory budget (after the allocation report, with the number
+// of markings reached). `progress`,
+// when given, receives a line every 2^20 markings explored.
 ReachGraph generate_reach_graph(const BoundNet& net, MarkingEvaluator* eval, ErrorReporter& err,
-                                Output* progress, long max_markings = -1);
+                                Output* progress, const ReachLimits& limits = {});
 
 // Whether transition t is enabled in `marking` (used by the measures).
 bool transition_enabled(const BoundTransition& t, const std::int32_t* marking, MarkingEvaluator* eval,

@@ -1,11 +1,13 @@
 // Solutions of the tangible chain: steady state by SOR, mean times before
-// absorption by GenSor (or one exact pass in topological order for acyclic
-// chains), absorption probabilities from the mean times.
+// absorption from the fundamental matrix of the tangible states (or one
+// exact pass in topological order for acyclic chains), absorption
+// probabilities from the mean times.
 
 #include "statespace/petri_solve.h"
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "interp/chain_measures.h"
 #include "interp/interpreter.h"
@@ -157,6 +159,31 @@ std::vector<double> sor_times(Interpreter& in, const TangibleChain& c, bool rema
     return std::move(s.x);
 }
 
+// The fundamental matrix N = (-Q_TT)^-1 of the tangible block, applied by
+// elimination: the expected times spent in each state from the starting
+// vector (p N), or (`remaining`) the expected times to absorption from each
+// state (N 1). Blocks too large for the elimination are left to the sweeps
+// of GenSor; a result that is not finite there is refused (139), never
+// passed on to a measure.
+std::vector<double> block_times(Interpreter& in, SystemRecord& sys, const TangibleChain& c, bool remaining) {
+    const int nt = static_cast<int>(c.num_tangible);
+    const SparseChain t = transposed(c, in.err);
+    std::vector<double> b = remaining ? std::vector<double>(static_cast<std::size_t>(nt), 1.0) : start_vector(c);
+    b.resize(static_cast<std::size_t>(nt));
+    std::vector<double> x;
+    if (nt <= kGthLimit) {
+        const BlockElimination lu(t, nt);
+        x = remaining ? lu.solve(std::move(b)) : lu.solve_transposed(std::move(b));
+    } else if (std::optional<SparseBlockElimination> lu = SparseBlockElimination::build(t, nt, kSparseGthFill)) {
+        x = remaining ? lu->solve(std::move(b)) : lu->solve_transposed(std::move(b));
+    } else {
+        x = sor_times(in, c, remaining);
+    }
+    for (double v : x)
+        if (!std::isfinite(v) || v < 0.0) in.err.error(139, kFatal, ": system " + sys.name, true);
+    return x;
+}
+
 }  // namespace
 
 bool chain_is_irreducible(const TangibleChain& c) {
@@ -200,7 +227,7 @@ void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
         in.err.exit_program(kExitAssert);
     }
     check_transient_states(in, sys, c);
-    a.mean_time = a.klass == kSysGspnAcyclic ? acyclic_times(c) : sor_times(in, c, false);
+    a.mean_time = a.klass == kSysGspnAcyclic ? acyclic_times(c) : block_times(in, sys, c, false);
     a.mean_time.resize(c.num_states(), 0.0);
     a.has_times = true;
 }
@@ -208,7 +235,7 @@ void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
 double absorption_time_variance(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
     if (!a.has_times) solve_mean_times(in, sys, a);
     const TangibleChain& c = a.chain;
-    std::vector<double> h = a.klass == kSysGspnAcyclic ? acyclic_remaining(c) : sor_times(in, c, true);
+    std::vector<double> h = a.klass == kSysGspnAcyclic ? acyclic_remaining(c) : block_times(in, sys, c, true);
     // E[T^2] = 2 sum_i tau_i h_i: each moment spent in i is followed by h_i.
     double mean = 0.0, second = 0.0;
     for (std::uint32_t s = 0; s < c.num_tangible; ++s) {
@@ -232,11 +259,14 @@ void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
         return;
     }
     if (!a.has_times) solve_mean_times(in, sys, a);
+    // The limit lives on the absorbing states: what flows into each of them
+    // over the time spent in the tangible ones. A tangible state is left
+    // with probability 1, so its limit is 0.
     a.limit = start_vector(c);
     for (std::uint32_t s = 0; s < c.num_tangible; ++s) {
         a.limit[s] = 0.0;
         for (std::uint64_t e = c.row_start[s]; e < c.row_start[s + 1]; ++e)
-            a.limit[c.col[e]] += a.mean_time[s] * c.rate[e];
+            if (c.col[e] >= c.num_tangible) a.limit[c.col[e]] += a.mean_time[s] * c.rate[e];
     }
 }
 

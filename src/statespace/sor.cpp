@@ -724,6 +724,20 @@ std::vector<double> BlockElimination::solve(std::vector<double> b) const {
     return b;
 }
 
+std::vector<double> BlockElimination::solve_transposed(std::vector<double> b) const {
+    // A = L U with L_ik = -multiplier, U_kk = pivot, U_kj = -rate: solve
+    // U^T w = b upwards, then L^T x = w downwards.
+    const auto n = static_cast<size_t>(nt_);
+    b.resize(n, 0.0);
+    for (size_t k = 0; k < n; ++k) {
+        b[k] = pivot_[k] > 0.0 ? b[k] / pivot_[k] : 0.0;
+        for (size_t j = k + 1; j < n; ++j) b[j] += g_[k * n + j] * b[k];
+    }
+    for (size_t k = n; k-- > 0;)
+        for (size_t i = k + 1; i < n; ++i) b[k] += g_[i * n + k] * b[i];
+    return b;
+}
+
 std::optional<SparseBlockElimination> SparseBlockElimination::build(const SparseChain& t, int nt,
                                                                     std::int64_t budget) {
     SparseBlockElimination e;
@@ -800,6 +814,18 @@ std::vector<double> SparseBlockElimination::solve(std::vector<double> b) const {
         for (auto [j, v] : upper_[k]) s += v * b[static_cast<size_t>(j)];
         b[k] = pivot_[k] > 0.0 ? s / pivot_[k] : 0.0;
     }
+    return b;
+}
+
+std::vector<double> SparseBlockElimination::solve_transposed(std::vector<double> b) const {
+    const auto n = static_cast<size_t>(nt_);
+    b.resize(n, 0.0);
+    for (size_t k = 0; k < n; ++k) {
+        b[k] = pivot_[k] > 0.0 ? b[k] / pivot_[k] : 0.0;
+        for (auto [j, v] : upper_[k]) b[static_cast<size_t>(j)] += v * b[k];
+    }
+    for (size_t k = n; k-- > 0;)
+        for (auto [i, f] : lower_[k]) b[k] += f * b[static_cast<size_t>(i)];
     return b;
 }
 

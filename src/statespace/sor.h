@@ -226,6 +226,9 @@ class BlockElimination {
 public:
     BlockElimination(const SparseChain& t, int nt);
     std::vector<double> solve(std::vector<double> b) const;
+    // The forward system x A = b from the same factors; with b >= 0 it adds
+    // non-negative terms only, as `solve` does.
+    std::vector<double> solve_transposed(std::vector<double> b) const;
 
 private:
     int nt_;
@@ -240,6 +243,7 @@ class SparseBlockElimination {
 public:
     static std::optional<SparseBlockElimination> build(const SparseChain& t, int nt, std::int64_t budget);
     std::vector<double> solve(std::vector<double> b) const;
+    std::vector<double> solve_transposed(std::vector<double> b) const;  // x A = b
 
 private:
     int nt_ = 0;

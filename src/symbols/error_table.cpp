@@ -229,6 +229,7 @@ const char* const brisk_errlist[max_error_index + 1] = {
     /* 221 */ "dependence function not allowed here: ",
     /* 222 */ "dependence function needed after ",
     /* 223 */ "unknown error",
+    /* 224 */ "net is unbounded: ",
 };
 
 }  // namespace corvel

@@ -29,7 +29,7 @@ void ErrorReporter::error(int number, int level, std::string_view text_view, boo
     std::string suffix = location_suffix(with_location);
     if (number < 0 || number > max_error_index) {
         out_.printf("unknown error number: %d\n", number);
-        number = max_error_index;
+        number = unknown_error_index;
     }
     const char* message = brisk_errlist[number];
     std::string text(text_view);

@@ -185,11 +185,11 @@ TEST(MeanValueAnalysis, OneChainIsTheClosedFormOfTwoStations) {
 }
 
 TEST(MeanValueAnalysis, LostDigitsAreReportedOnce) {
-    // A four-server station against a nearly balanced fcfs station: the
-    // probability of the empty ms station is found by subtraction and goes
-    // negative.
-    std::vector<Station> st{make_station(kStationMs, 4, {{1.0}}, {0.5}),
-                            make_station(kStationFcfs, 1, {{3.9}}, {0.5})};
+    // A four-server station against a nearly balanced fcfs station, as two
+    // identical chains of 50: the probability of the empty ms station is
+    // found by subtraction and goes negative.
+    std::vector<Station> st{make_station(kStationMs, 4, {{1.0}, {1.0}}, {0.5, 0.5}),
+                            make_station(kStationFcfs, 1, {{3.9}, {3.9}}, {0.5, 0.5})};
     int reports = 0;
     double worst = 0.0;
     MvaOptions opt;
@@ -197,7 +197,7 @@ TEST(MeanValueAnalysis, LostDigitsAreReportedOnce) {
         ++reports;
         worst = empty;
     };
-    solve_mva(st, {100}, opt);
+    solve_mva(st, {50, 50}, opt);
     EXPECT_EQ(reports, 1);
     EXPECT_LT(worst, -opt.tolerance);
     // What the run still prints is the adjusted, normalised distribution.
@@ -210,9 +210,45 @@ TEST(MeanValueAnalysis, LostDigitsAreReportedOnce) {
 
     // Light load: nothing to report.
     reports = 0;
-    st[1].rates[0][0] = 0.5;
-    solve_mva(st, {30}, opt);
+    st[1].rates = {{0.5}, {0.5}};
+    solve_mva(st, {15, 15}, opt);
     EXPECT_EQ(reports, 0);
+}
+
+TEST(MeanValueAnalysis, OneChainKeepsTheDigitsOfTheEmptyStation) {
+    // The same network as one chain of 100: the empty-station probability
+    // comes from the product form, so nothing is lost. Expected values from
+    // the two station functions, f_ms(j) = prod_{i<=j} 0.5/min(i, 4) and
+    // f_fcfs(k) = (0.5/3.9)^k, in logarithms.
+    std::vector<Station> st{make_station(kStationMs, 4, {{1.0}}, {0.5}),
+                            make_station(kStationFcfs, 1, {{3.9}}, {0.5})};
+    int reports = 0;
+    MvaOptions opt;
+    opt.lost_precision = [&](const Station&, double, int) { ++reports; };
+    const int N = 100;
+    solve_mva(st, {N}, opt);
+    EXPECT_EQ(reports, 0);
+    std::vector<double> lw(N + 1);
+    double lf = 0.0, top = -INFINITY;
+    for (int j = 0; j <= N; ++j) {
+        if (j > 0) lf += std::log(0.5 / std::min(j, 4));
+        lw[j] = lf + (N - j) * std::log(0.5 / 3.9);
+        top = std::max(top, lw[j]);
+    }
+    double G = 0.0, Q = 0.0;
+    for (int j = 0; j <= N; ++j) {
+        G += std::exp(lw[j] - top);
+        Q += j * std::exp(lw[j] - top);
+    }
+    EXPECT_NEAR(st[0].util[0], 1.0 - std::exp(lw[0] - top) / G, 1e-12);
+    EXPECT_NEAR(st[0].qlength[0], Q / G, 1e-9 * Q / G);
+    ASSERT_EQ(st[0].prblty.size(), static_cast<size_t>(N) + 1);
+    double total = 0.0;
+    for (int j = 0; j <= N; ++j) {
+        EXPECT_NEAR(st[0].prblty[j], std::exp(lw[j] - top) / G, 1e-9) << j;
+        total += st[0].prblty[j];
+    }
+    EXPECT_NEAR(total, 1.0, 1e-9);
 }
 
 const char* kNet =
@@ -271,9 +307,19 @@ TEST(QueueAnalysis, MeasuresOfAllChainsTogether) {
 }
 
 TEST(QueueAnalysis, TablesThatDoNotFitAreRefused) {
-    RunText r(std::string(kNet) + "expr tput(q, a; 20000, 2)\n");
+    // One chain needs tables linear in its population: 20000 customers at
+    // an ms and an lds station solve. The two servers of rate 1 are the
+    // bottleneck (the lds station serves at 3 from three customers on), so
+    // the throughput is 2.
+    RunText one(std::string(kNet) + "expr tput(q, a; 20000, 2)\n");
+    EXPECT_EQ(one.status, 0) << one.out;
+    EXPECT_NE(one.out.find("tput(q, a; 20000, 2):   2.0000e+00"), std::string::npos) << one.out;
+    // Several chains need the whole population lattice.
+    RunText r(
+        "mpfqn m\nchain x\na b 1\nb a 1\nend\nchain y\na b 1\nb a 1\nend\nend\n"
+        "a ms 2, 1\nend\nb fcfs 1\nend\nend\nx 5000\ny 5000\nend\nexpr mtput(m, a)\n");
     EXPECT_EQ(r.status, kExitFailure);
-    EXPECT_NE(r.out.find("error: too many customers: system q"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("error: too many customers: system m"), std::string::npos) << r.out;
     RunText huge(std::string(kNet) + "expr tput(q, a; 1e300, 2)\n");
     EXPECT_NE(huge.out.find("error: too many customers: system q"), std::string::npos) << huge.out;
 }

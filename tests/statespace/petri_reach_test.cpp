@@ -42,9 +42,10 @@ struct NetRun {
     ReachGraph g;
     TangibleChain c;
     NetRun() { err.interactive = false; }
+    ReachLimits limits;
     bool go(const BoundNet& net) {
         try {
-            g = generate_reach_graph(net, nullptr, err, nullptr);
+            g = generate_reach_graph(net, nullptr, err, nullptr, limits);
             c = eliminate_vanishing(g, err);
             return true;
         } catch (const ProgramExit& e) {
@@ -273,6 +274,145 @@ TEST(PetriReach, CountsBeyondOneByteWidenTheStore) {
     auto rates = r.rates();
     EXPECT_DOUBLE_EQ((rates[{{299}, {300}}]), 1.0);
     EXPECT_DOUBLE_EQ((rates[{{300}, {298}}]), 1.0);
+}
+
+TEST(PetriReach, MarkingsThatOnlyReturnToThemselvesAreAbsorbing) {
+    // From a, tx leads to x, which t1 and the vanishing v return to x, and
+    // ty to y, where nothing is enabled. x is found before y; both end in
+    // the absorbing block in that order, after the one tangible marking a.
+    NetBuilder b;
+    int a = b.place("a", 1), x = b.place("x", 0), v = b.place("v", 0), y = b.place("y", 0);
+    auto& tx = b.trans("tx", false, 2.0);
+    arc(tx.input, a);
+    arc(tx.output, x);
+    auto& ty = b.trans("ty", false, 3.0);
+    arc(ty.input, a);
+    arc(ty.output, y);
+    auto& t1 = b.trans("t1", false, 1.0);
+    arc(t1.input, x);
+    arc(t1.output, v);
+    auto& t2 = b.trans("t2", true, 1.0);
+    arc(t2.input, v);
+    arc(t2.output, x);
+    NetRun r;
+    ASSERT_TRUE(r.go(b.net)) << r.text;
+    EXPECT_EQ(r.c.num_tangible, 1u);
+    ASSERT_EQ(r.c.num_absorbing, 2u);
+    EXPECT_EQ(r.tokens(r.c.marking_of_state[0]), (std::vector<int>{1, 0, 0, 0}));
+    EXPECT_EQ(r.tokens(r.c.marking_of_state[1]), (std::vector<int>{0, 1, 0, 0}));
+    EXPECT_EQ(r.tokens(r.c.marking_of_state[2]), (std::vector<int>{0, 0, 0, 1}));
+    // The absorbing states have no arcs; the rates out of a keep their targets.
+    EXPECT_EQ(r.c.row_start[1], r.c.row_start[3]);
+    auto rates = r.rates();
+    EXPECT_EQ(rates.size(), 2u);
+    EXPECT_DOUBLE_EQ((rates[{{1, 0, 0, 0}, {0, 1, 0, 0}}]), 2.0);
+    EXPECT_DOUBLE_EQ((rates[{{1, 0, 0, 0}, {0, 0, 0, 1}}]), 3.0);
+    // The index of each marking follows its state.
+    EXPECT_EQ(r.c.index_of_marking[r.c.marking_of_state[1]], 2);
+    EXPECT_EQ(r.c.index_of_marking[r.c.marking_of_state[2]], 3);
+    ASSERT_EQ(r.c.initial.size(), 1u);
+    EXPECT_EQ(r.c.initial[0].first, 0u);
+}
+
+TEST(PetriReach, UnboundedNetsNameAPlaceThatGrows) {
+    {
+        // A transition without inputs.
+        NetBuilder b;
+        int p = b.place("p", 0);
+        arc(b.trans("t", false, 1.0).output, p);
+        NetRun r;
+        EXPECT_FALSE(r.go(b.net));
+        EXPECT_EQ(r.status, kExitFailure);
+        EXPECT_NE(r.text.find("error: net is unbounded: place p grows without limit"), std::string::npos) << r.text;
+    }
+    {
+        // A producer cycling between idle and busy, leaving an item in the
+        // buffer each time; the other places stay bounded. Found while the
+        // graph is still small.
+        NetBuilder b;
+        int idle = b.place("idle", 1), busy = b.place("busy", 0), buf = b.place("buf", 0), ci = b.place("ci", 1);
+        auto& make = b.trans("make", false, 1.0);
+        arc(make.input, idle);
+        arc(make.output, busy);
+        auto& put = b.trans("put", false, 2.0);
+        arc(put.input, busy);
+        arc(put.output, idle);
+        arc(put.output, buf);
+        auto& take = b.trans("take", false, 3.0);
+        arc(take.input, buf);
+        arc(take.input, ci);
+        arc(take.output, ci);
+        NetRun r;
+        r.limits.system = "pc";
+        EXPECT_FALSE(r.go(b.net));
+        EXPECT_NE(r.text.find("error: net is unbounded: place buf in system pc grows without limit"),
+                  std::string::npos)
+            << r.text;
+    }
+    {
+        // Many tokens exchanged between two places: large counts, bounded.
+        NetBuilder b;
+        int x = b.place("x", 2000), y = b.place("y", 0);
+        auto& xy = b.trans("xy", false, 1.0);
+        arc(xy.input, x);
+        arc(xy.output, y);
+        auto& yx = b.trans("yx", false, 1.0);
+        arc(yx.input, y, 2);
+        arc(yx.output, x, 2);
+        NetRun r;
+        ASSERT_TRUE(r.go(b.net)) << r.text;
+        EXPECT_EQ(r.g.size(), 2001u);
+    }
+}
+
+TEST(PetriReach, NetsThatCannotBeJudgedStopAtTheMemoryBudget) {
+    // Unbounded, but the inhibitor arc makes growth from a covered marking
+    // no proof: the exploration runs until the budget is spent.
+    NetBuilder b;
+    int p = b.place("p", 0), q = b.place("q", 1);
+    auto& t = b.trans("t", false, 1.0);
+    arc(t.input, q);
+    arc(t.output, p);
+    arc(t.output, q);
+    arc(t.inhibitor, p, 1 << 30);
+    EXPECT_FALSE(net_is_monotone(b.net));
+    NetRun r;
+    r.limits.system = "grow";
+    r.limits.max_bytes = 1 << 20;
+    int reports = 0;
+    r.limits.allocation_report = [&]() {
+        ++reports;
+        r.out.write("report\n");
+    };
+    EXPECT_FALSE(r.go(b.net));
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(reports, 1);
+    const std::string head = "error: out of memory: reachability graph in system grow stopped at ";
+    const std::size_t at = r.text.find(head);
+    ASSERT_NE(at, std::string::npos) << r.text;
+    EXPECT_LT(r.text.find("report\n"), at);
+    // The count is the number of markings held, a multiple of the check
+    // interval past the first one, and within the budget's reach.
+    unsigned long reached = std::stoul(r.text.substr(at + head.size()));
+    EXPECT_GT(reached, 4096u);
+    EXPECT_LT(reached, (1u << 20) / 8);
+    EXPECT_EQ(reached % 4096, 1u);
+}
+
+TEST(PetriReach, MonotoneNets) {
+    NetBuilder b;
+    int p = b.place("p", 1);
+    auto& t = b.trans("t", false, 1.0);
+    arc(t.input, p);
+    EXPECT_TRUE(net_is_monotone(b.net));
+    b.trans("i", true, 1.0);  // immediate: a second priority
+    EXPECT_FALSE(net_is_monotone(b.net));
+    b.net.transitions[1].priority = 0;
+    EXPECT_TRUE(net_is_monotone(b.net));
+    b.net.transitions[1].inhibitor.push_back({p, 0, nullptr});  // multiplicity 0 inhibits nothing
+    EXPECT_TRUE(net_is_monotone(b.net));
+    b.net.transitions[1].inhibitor[0].multiplicity = 2;
+    EXPECT_FALSE(net_is_monotone(b.net));
 }
 
 }  // namespace

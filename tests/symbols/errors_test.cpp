@@ -37,7 +37,7 @@ TEST(MessageTable, HasEveryEntryInOrder) {
     EXPECT_STREQ(brisk_errlist[203], "expect keyword \"chain\"");
     EXPECT_STREQ(brisk_errlist[210], "can't use not, nor, nand or nkofn without a repeated event\nand bdd: system ");
     EXPECT_STREQ(brisk_errlist[220], "name too long, truncated ");
-    EXPECT_STREQ(brisk_errlist[max_error_index], "unknown error");
+    EXPECT_STREQ(brisk_errlist[unknown_error_index], "unknown error");
     for (int i = 0; i <= max_error_index; ++i) EXPECT_GT(std::strlen(brisk_errlist[i]), 0u) << i;
 }
 
