@@ -25,16 +25,6 @@ long long checked_count(ErrorReporter& err, double value, CountRounding how, std
     return static_cast<long long>(r);
 }
 
-long long checked_count_at_least(ErrorReporter& err, double value, CountRounding how, long long low,
-                                 std::string_view place, int level, long long limit) {
-    long long n = checked_count(err, value, how, place, level, limit);
-    if (n < low) {
-        err.error(19, level, count_fault_text(place, value), true);
-        return low;
-    }
-    return n;
-}
-
 long long checked_loop_passes(ErrorReporter& err, double low, double high, double step, std::string_view place,
                               int level, long long limit) {
     for (double v : {low, high, step})

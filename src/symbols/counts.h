@@ -40,11 +40,6 @@ enum class CountBeyond {
 long long checked_count(ErrorReporter& err, double value, CountRounding how, std::string_view place, int level,
                         long long limit = kMaxCount, CountBeyond beyond = CountBeyond::Refuse);
 
-// The same for a count that must lie in [low, limit]: a value below `low` is
-// reported as error 19 with the same text.
-long long checked_count_at_least(ErrorReporter& err, double value, CountRounding how, long long low,
-                                 std::string_view place, int level, long long limit = kMaxCount);
-
 // How many index values low, low + step, ... up to high (within a small
 // allowance) the loop named `place` runs through; refused like a count when
 // the bounds or the step are not finite ("bound of <place>") or the passes
