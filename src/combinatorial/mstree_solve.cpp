@@ -303,12 +303,45 @@ Exponomial mstbdd_form_exponomial(Interpreter& in, SystemRecord& sys, int rec) {
     return value_of(f);
 }
 
+namespace {
+
+// A component is in at most one of its states at a time: the probabilities of
+// its states may not add up to more than one, at time zero, at the requested
+// time or in the limit. The value is still computed, after the warning.
+// Each component is reported once per analysis of the tree.
+void check_state_sums(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) {
+    TreeModel& tm = tree_model(sys);
+    if (!tm.mstree) return;
+    MstreeAnalysis& a = *tm.mstree;
+    a.sum_warned.resize(static_cast<size_t>(a.num_comp()), 0);
+    const Tolerances& tol = in.settings.tol;
+    std::vector<Exponomial> sums(static_cast<size_t>(a.num_comp()), Exponomial::constant(0.0));
+    for (size_t pos = 0; pos < a.state_record.size(); ++pos) {
+        const int srec = a.state_record[pos];
+        const size_t comp = pos / static_cast<size_t>(a.ncpstate);
+        if (srec < 0 || comp >= sums.size()) continue;
+        add_expos(sys.nodes[static_cast<size_t>(srec)].dist, sums[comp], tol);
+    }
+    for (size_t c = 0; c < sums.size(); ++c) {
+        double worst = std::max(evaluate_expo(sums[c], 0.0, tol), lim_at_inf(sums[c], tol));
+        if (req.transient && req.time > 0.0) worst = std::max(worst, evaluate_expo(sums[c], req.time, tol));
+        if (worst > 1.0 + tol.epsilon && !a.sum_warned[c]) {
+            a.sum_warned[c] = 1;
+            in.err.error(50, kWarning, format_string("for the states of component %s (%.6f)", a.comp_names[c].c_str(), worst),
+                         true);
+        }
+    }
+}
+
+}  // namespace
+
 void analyze_mstree_system(Interpreter& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req) {
     const int rec = sys.names.find(call.node);
     if (rec < 0) in.err.error(35, kFatal, call.node, true);
     TreeModel& tm = tree_model(sys);
     if (needs_rebuild(sys, tm)) analyze_mstree_with_bdd(in, sys);
     bind_tree_components(in, sys, req);
+    check_state_sums(in, sys, req);
     sys.s_dist = mstbdd_form_exponomial(in, sys, rec);
     sys.has_dist = true;
     sys.s_stable.reset();

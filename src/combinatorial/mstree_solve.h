@@ -31,6 +31,7 @@ struct MstreeAnalysis {
     std::vector<int> tops;                   // top events, in declaration order
     std::vector<bdd> gate_bdd;               // per node record: the gate's function
     bool built = false;
+    std::vector<char> sum_warned;            // per component: its state sums were reported
 
     MstreeAnalysis();
     ~MstreeAnalysis();

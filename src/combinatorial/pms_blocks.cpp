@@ -9,6 +9,7 @@
 #include "interp/blocks.h"
 #include "interp/interpreter.h"
 #include "interp/parser.h"
+#include "symbols/counts.h"
 #include "statespace/block_lines.h"
 
 namespace corvel {
@@ -57,9 +58,11 @@ void read_pms_block(Parser& p, SystemRecord& sys) {
     std::vector<char> given(kMaxPhases + 1, 0);
     p.block_section([&] {
         auto number_expr = p.expr();
-        double number = std::trunc(constant_value(p, *number_expr));
-        if (!(number >= 1.0)) in.err.error(219, kInputError, "", true);
-        if (number > kMaxPhases) in.err.error(218, kFatal, format_string("%.0f", number), true);
+        const double written = constant_value(p, *number_expr);
+        const long long number = checked_count(in.err, written, CountRounding::Truncate, "phase number", kInputError,
+                                               kMaxPhases, CountBeyond::Clamp);
+        if (number < 1) in.err.error(219, kInputError, "", true);
+        if (number > kMaxPhases) in.err.error(218, kFatal, format_string("%.15g", std::trunc(written)), true);
         int order = static_cast<int>(number);
         if (given[static_cast<size_t>(order)]) in.err.error(217, kInputError, std::to_string(order), true);
         PmsPhase phase;

@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "combinatorial/tree.h"
+#include "symbols/counts.h"
 #include "interp/blocks.h"
 #include "interp/interpreter.h"
 #include "interp/parser.h"
@@ -486,13 +487,13 @@ private:
         target.n_sym.reset();
         bool symbolic = false;
         if (k->is_constant()) {
-            target.k = static_cast<int>(std::clamp(in_.eval.bind_expression(*k), -1e9, 1e9));
+            target.k = kofn_count(in_, in_.eval.bind_expression(*k), "k", name, kFatal);
         } else {
             target.k_sym = std::move(k);
             symbolic = true;
         }
         if (n->is_constant()) {
-            target.n = static_cast<int>(std::clamp(in_.eval.bind_expression(*n), -1e9, 1e9));
+            target.n = kofn_count(in_, in_.eval.bind_expression(*n), "n", name, kFatal);
         } else {
             target.n_sym = std::move(n);
             symbolic = true;
@@ -523,6 +524,7 @@ private:
         }
         if (e->is_constant()) {
             double value = in_.eval.bind_expression(*e);
+            check_finite(in_.err, value, format_string("probability (%s to %s)", a.c_str(), b.c_str()), kFatal);
             if (value < 0.0) in_.err.error(117, kFatal, "", true);
             if (value > 1.0) in_.err.error(118, kFatal, "", true);
             node.prob = value;

@@ -3,6 +3,7 @@
 // once. All walks use explicit stacks.
 
 #include "combinatorial/tree.h"
+#include "symbols/counts.h"
 
 #include <algorithm>
 #include <climits>
@@ -22,12 +23,14 @@ namespace {
 constexpr double kMaxKofNProducts = 1e8;     // products of one k-out-of-n combination
 constexpr double kMaxFormulaBytes = 2e8;     // text held while a p-q formula is built
 
-int clamp_to_int(double v) {
-    if (!(v == v)) return 0;  // NaN
-    if (v > INT_MAX / 2) return INT_MAX / 2;
-    if (v < INT_MIN / 2) return INT_MIN / 2;
-    return static_cast<int>(v);  // truncation toward zero
+}  // namespace
+
+int kofn_count(Interpreter& in, double value, const char* which, const std::string& node, int level) {
+    return static_cast<int>(checked_count(in.err, value, CountRounding::Truncate,
+                                          std::string(which) + " of node " + node, level));
 }
+
+namespace {
 
 bool tracing(const Interpreter& in, int ttype) {
     const int* d = in.settings.debug;
@@ -352,11 +355,11 @@ void bind_k_n(Interpreter& in, SystemRecord& sys, int root, int level) {
                 NodeInfo& rec = sys.nodes[static_cast<size_t>(node->first_node)];
                 bool symbolic = false;
                 if (rec.k_sym) {
-                    rec.k = clamp_to_int(in.eval.bind_expression(*rec.k_sym));
+                    rec.k = kofn_count(in, in.eval.bind_expression(*rec.k_sym), "k", sys.names[node->first_node], level);
                     symbolic = true;
                 }
                 if (rec.n_sym) {
-                    rec.n = clamp_to_int(in.eval.bind_expression(*rec.n_sym));
+                    rec.n = kofn_count(in, in.eval.bind_expression(*rec.n_sym), "n", sys.names[node->first_node], level);
                     symbolic = true;
                 }
                 const std::string& name = sys.names[node->first_node];

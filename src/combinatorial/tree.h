@@ -131,6 +131,10 @@ int copy_tree(Interpreter& in, TreeModel& tm, int node);
 // AND/OR-type gates from their child counts.
 void bind_k_n(Interpreter& in, SystemRecord& sys, int root, int level);
 
+// k or n of the k-of-n gate or exit `node` as an integer (truncated), refused
+// at `level` when it is not finite or too large to count; `which` is "k" or "n".
+int kofn_count(Interpreter& in, double value, const char* which, const std::string& node, int level);
+
 // Rewrites every k-of-n gate below `root` into OR/AND structure (nkofn
 // becomes not over the rewritten gate). Shorthand gates are refused (205).
 void rewrite_kofn(Interpreter& in, SystemRecord& sys, int root);

@@ -227,8 +227,8 @@ private:
         if (kids.empty()) in_.err.error(40, kInputError, "", true);
         int kv = 0, nv = 0;
         const bool k_const = k->is_constant(), n_const = n->is_constant();
-        if (k_const) kv = static_cast<int>(std::clamp(in_.eval.bind_expression(*k), -1e9, 1e9));
-        if (n_const) nv = static_cast<int>(std::clamp(in_.eval.bind_expression(*n), -1e9, 1e9));
+        if (k_const) kv = kofn_count(in_, in_.eval.bind_expression(*k), "k", name, kInputError);
+        if (n_const) nv = kofn_count(in_, in_.eval.bind_expression(*n), "n", name, kInputError);
         if (k_const && kv < 1) in_.err.ERR(46, kInputError, name, "");
         if (k_const && n_const && kv > nv) in_.err.ERR(47, kInputError, name, "");
         p_.expect_eol();

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "combinatorial/tree.h"
+#include "symbols/counts.h"
 #include "combinatorial/tree_stable.h"
 #include "interp/dispatch.h"
 #include "interp/interpreter.h"
@@ -120,8 +121,9 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
         bound.dist = Exponomial::constant(lim_at_inf(bound.dist, in.settings.tol));
     }
     if (req.measure == Kw::Tvalue || req.measure == Kw::Bimpt || req.measure == Kw::Cimpt) {
-        // Every component at the call's time, as a one-term constant.
-        double value = evaluate_expo(bound.dist, req.time, in.settings.tol);
+        // Every component at the call's time, as a one-term constant; before
+        // time zero nothing has failed yet.
+        double value = req.time < 0.0 ? 0.0 : evaluate_expo(bound.dist, req.time, in.settings.tol);
         bound.dist = Exponomial::constant(value);
     }
 }
@@ -153,6 +155,7 @@ void check_probabilities(Interpreter& in, SystemRecord& sys) {
             std::string arc = format_string("(%s to %s)", from.c_str(), sys.names[s].c_str());
             if (!branch.has_prob) in.err.error(42, kFatal, arc, true);
             if (branch.prob_sym) branch.prob = in.eval.bind_expression(*branch.prob_sym);
+            check_finite(in.err, branch.prob, "probability " + arc, kFatal);
             if (branch.prob < -eps) in.err.error(117, kFatal, " " + arc, true);
             if (branch.prob > 1.0 + eps) in.err.error(118, kFatal, " " + arc, true);
             sum += branch.prob;

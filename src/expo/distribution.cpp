@@ -3,6 +3,7 @@
 // the built-in library and the help texts live here too.
 
 #include "expo/distribution.h"
+#include "symbols/counts.h"
 
 #include <climits>
 #include <cmath>
@@ -116,22 +117,26 @@ bool DistributionBinder::bind_sym_expo(TermMode mode, const std::vector<SymTerm>
     // Every field of every term, in the order the terms were written.
     std::vector<TermValues> values;
     values.reserve(terms.size());
+    // A field that is not a number (sqrt(-1), an overflow) has no meaning in
+    // any term; it is refused before the term is used.
+    const std::string where = make_msg(first, second);
+    auto finite = [&](double x, const char* field) { return check_finite(err_, x, field, level, where); };
     for (const SymTerm& term : terms) {
         TermValues v;
         v.a = value_of(term.a);
         if (mode == TermMode::Cgen) v.a_c = value_of(term.a_c);
-        double k = std::trunc(value_of(term.k));
+        const long long k = checked_count(err_, value_of(term.k), CountRounding::Truncate, "power of t of a term",
+                                          level, INT_MAX);
         v.b = value_of(term.b);
         if (mode == TermMode::Cgen) v.b_c = value_of(term.b_c);
         if (mode == TermMode::Tgen) {
             v.trig = term.trig;
             if (v.trig != TrigKind::None) v.a_c = value_of(term.a_c);
         }
-        if (!(k >= 0.0)) return fail(60);
-        if (k > static_cast<double>(INT_MAX)) {
-            err_.error(150, kInternal, "exponomial power", false);
+        if (!finite(v.a, "coefficient of a term") || !finite(v.a_c, "imaginary part or frequency of a term") ||
+            !finite(v.b, "exponent of a term") || !finite(v.b_c, "imaginary exponent of a term"))
             return false;
-        }
+        if (k < 0) return fail(60);
         v.k = static_cast<int>(k);
         values.push_back(v);
     }

@@ -304,11 +304,26 @@ void analyze_system_unguarded(Interpreter& in, MeasureCall& call, AnalysisReques
     sys.s_reward = req.computing_reward;
 }
 
+// Analyses in progress: a system whose parameters or components refer to
+// another system analyses that one first, one level deeper.
+int analysis_depth = 0;
+constexpr int kMaxAnalysisDepth = 200;
+
 }  // namespace
 
 // A model too large for the memory of the machine (a dense block of a huge
 // chain, for instance) stops with "out of memory" instead of aborting.
+
 void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
+    if (analysis_depth >= kMaxAnalysisDepth)
+        in.err.error(6, kFatal,
+                     format_string(": systems nested more than %d deep at %s", kMaxAnalysisDepth,
+                                   in.systems[call.system].name.c_str()),
+                     true);
+    ++analysis_depth;
+    struct DepthGuard {
+        ~DepthGuard() { --analysis_depth; }
+    } guard;
     try {
         analyze_system_unguarded(in, call, req);
     } catch (const std::bad_alloc&) {

@@ -8,6 +8,7 @@
 #include "interp/help_text.h"
 #include "interp/interpreter.h"
 #include "interp/runner.h"
+#include "symbols/counts.h"
 
 namespace corvel {
 
@@ -203,7 +204,8 @@ void Parser::statement() {
             if (!at(Tok::Integer) && !at(Tok::Real)) syntax_error();
             double v = std::strtod(take().text.c_str(), nullptr);
             expect_eol();
-            in_.settings.factorlimit = static_cast<int>(std::min(v, 2147483647.0));
+            in_.settings.factorlimit = static_cast<int>(
+                checked_count(in_.err, v, CountRounding::Truncate, "factorlimit", kInputError));
             in_.systems.invalidate_all();
             return;
         }
@@ -531,14 +533,21 @@ void Parser::stmt_truncate() {
     expect_eol();
     double v = in_.eval.bind_expression(*e);
     Settings& s = in_.settings;
-    // The counts are integers: a value beyond their range cannot be held.
-    if (which != Kw::Alpha && which != Kw::Beta && !(std::fabs(v) < 9.2e18)) in_.err.error(116, kFatal, "", false);
-    switch (which) {
-        case Kw::Pathnum: s.pathnum = static_cast<long>(v); break;
-        case Kw::Cutsetnum: s.cutnum = static_cast<long>(v); break;
-        case Kw::Alpha: s.alpha = v; break;
-        case Kw::Beta: s.beta = v; break;
-        default: s.runtime = static_cast<long>(v); break;
+    // The limits are counts (negative: the default applies); alpha and beta
+    // are fractions that must at least be numbers.
+    const std::string place = std::string("truncate ") +
+                              (which == Kw::Pathnum     ? "pathnum"
+                               : which == Kw::Cutsetnum ? "cutsetnum"
+                               : which == Kw::Alpha     ? "alpha"
+                               : which == Kw::Beta      ? "beta"
+                                                        : "runtime");
+    if (which == Kw::Alpha || which == Kw::Beta) {
+        if (!std::isfinite(v)) in_.err.error(116, kInputError, count_fault_text(place, v), true);
+        (which == Kw::Alpha ? s.alpha : s.beta) = v;
+    } else {
+        const long n =
+            static_cast<long>(checked_count(in_.err, v, CountRounding::Truncate, place, kInputError, kMaxExactCount));
+        (which == Kw::Pathnum ? s.pathnum : which == Kw::Cutsetnum ? s.cutnum : s.runtime) = n;
     }
     in_.systems.invalidate_all();
 }

@@ -5,6 +5,7 @@
 #include "interp/interpreter.h"
 #include "interp/parser.h"
 #include "interp/help_text.h"
+#include "symbols/counts.h"
 
 namespace corvel {
 
@@ -88,9 +89,7 @@ std::string Parser::word() {
         auto e = primary();
         accept(Tok::RBrace);
         double v = in_.eval.bind_expression(*e);
-        // Only values an integer holds can name an index.
-        if (!(std::fabs(v) < 9.2e18)) in_.err.error(116, kFatal, "", false);
-        return std::to_string(static_cast<long>(v));
+        return substitution_text(in_.err, v);
     }
     syntax_error();
 }

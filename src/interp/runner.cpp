@@ -4,6 +4,7 @@
 
 #include "expo/results.h"
 #include "interp/interpreter.h"
+#include "symbols/counts.h"
 
 namespace corvel {
 
@@ -54,6 +55,11 @@ void Runner::assign_epsilon(Stmt& st, int indent) {
     epsilon_by_index(in_.settings.tol, st.epsilon_which) = v;
     in_.out.printf("\n%*sepsilon %s <- %e\n\n", indent, "", st.epsilon_name.c_str(), v);
     if (!(v > 0.0)) in_.err.error(19, kFatal, "", true);
+    // A tolerance of 1 or more (or none at all) leaves the solvers nothing to
+    // converge to: uniformization would never find its truncation points.
+    const std::string place = "epsilon " + st.epsilon_name;
+    check_finite(in_.err, v, place, kFatal);
+    if (v >= 1.0) in_.err.error(19, kFatal, count_fault_text(place, v) + ", a tolerance must be below 1", true);
 }
 
 void Runner::run_loop(Stmt& loop, int indent, bool top_level) {
@@ -62,9 +68,12 @@ void Runner::run_loop(Stmt& loop, int indent, bool top_level) {
     double increment = in_.eval.bind_expression(*loop.exprs[2]);
     // Bounds the loop cannot count through: not finite, or more passes than
     // a double counts exactly.
-    if (!std::isfinite(low) || !std::isfinite(high) || !std::isfinite(increment) ||
-        (std::fabs(increment) >= in_.settings.tol.epsilon && std::fabs((high - low) / increment) > 9.0e15))
-        in_.err.error(116, kFatal, "", false);
+    const std::string place = "loop " + loop.index->name;
+    check_finite(in_.err, low, "bound of " + place, kFatal);
+    check_finite(in_.err, high, "bound of " + place, kFatal);
+    check_finite(in_.err, increment, "increment of " + place, kFatal);
+    if (std::fabs(increment) >= in_.settings.tol.epsilon && std::fabs((high - low) / increment) > 9.0e15)
+        in_.err.error(116, kFatal, count_fault_text("passes of " + place, std::fabs((high - low) / increment)), true);
     if ((low < high && increment < 0) || (low > high && increment > 0)) {
         in_.out.write("warning: empty loop.\n");
         return;

@@ -82,12 +82,34 @@ int Scanner::GetCurrentLineNo() const { return inputs_.empty() ? 1 : top().linen
 
 int Scanner::include_level() const { return inputs_.empty() ? 0 : static_cast<int>(inputs_.size()) - 1; }
 
+// One physical line without its newline; false at the end of the input. A
+// line longer than kMaxLineBytes ends the run at once (an endless line, such
+// as an included device, would otherwise take all memory), and so does a read
+// that fails for another reason than the end of the input.
+bool Scanner::read_line(Input& input) {
+    std::string& line = input.line;
+    line.clear();
+    std::streambuf* sb = input.in->rdbuf();
+    bool any = false;
+    for (;;) {
+        int c = sb ? sb->sbumpc() : std::char_traits<char>::eof();
+        if (c == std::char_traits<char>::eof()) return any;
+        any = true;
+        if (c == '\n') return true;
+        if (line.size() >= kMaxLineBytes) {
+            input.last_line = input.lineno;
+            err_.error(26, kFatal, "", true);
+        }
+        line.push_back(static_cast<char>(c));
+    }
+}
+
 bool Scanner::fill(Input& input) {
     if (input.pos < input.line.size()) return true;
     if (input.ended) return false;
     // A last line without a newline still gets one, so its final token is
     // followed by an end of line like every other line.
-    if (!std::getline(*input.in, input.line)) {
+    if (!read_line(input)) {
         input.ended = true;
         input.line.clear();
         input.pos = 0;

@@ -23,6 +23,8 @@ class Scanner {
 public:
     // Inputs that may be open at once, the main input included.
     static constexpr int kMaxInputs = 20;
+    // The longest physical line read (error 26 beyond).
+    static constexpr std::size_t kMaxLineBytes = 16u << 20;
     // Longest name kept; longer names are cut with a warning.
     static constexpr std::size_t kMaxNameLength = 29;
 
@@ -80,6 +82,7 @@ private:
     // Makes sure unread text is buffered, reading the next line if needed.
     // False when the current input has nothing left.
     bool fill(Input& input);
+    bool read_line(Input& input);
     // Reads the include file name (or copies a newline that precedes it);
     // returns after consuming one piece so the caller re-checks the buffer.
     void scan_include_name(Input& input);

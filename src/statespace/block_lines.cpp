@@ -22,21 +22,6 @@ bool section_end(Parser& p) {
 
 double constant_value(Parser& p, const Expr& e) { return p.interp().eval.bind_expression(e); }
 
-namespace {
-
-int clamp_int(double v) {
-    if (std::isnan(v)) return 0;
-    if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
-    if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
-    return static_cast<int>(v);
-}
-
-}  // namespace
-
-int round_to_int(double v) { return clamp_int(std::floor(v + 0.5)); }
-
-int truncate_to_int(double v) { return clamp_int(std::trunc(v)); }
-
 std::string element_name(Parser& p, int error_number) {
     if (!p.at_word()) p.interp().err.error(error_number, kInputError, "", true);
     return significant_name(p.word());

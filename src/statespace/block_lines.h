@@ -16,11 +16,6 @@ bool section_end(Parser& p);
 // The value of a constant expression, evaluated at once.
 double constant_value(Parser& p, const Expr& e);
 
-// A bound value as an int: rounded to nearest (floor(x + 0.5)) or truncated,
-// clamped to the int range; NaN gives 0.
-int round_to_int(double v);
-int truncate_to_int(double v);
-
 // Reads the name of a line's element: a word, or the numbered input error
 // `error_number` when none stands there.
 std::string element_name(Parser& p, int error_number);

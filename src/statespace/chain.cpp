@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "interp/interpreter.h"
+#include "symbols/counts.h"
 
 namespace corvel {
 
@@ -168,19 +169,11 @@ int find_chain_state(const SystemRecord& sys, std::string_view name) {
     return m->names.find(name.size() > kNameLimit ? name.substr(0, kNameLimit) : name);
 }
 
-std::string substitution_text(double v) {
-    double t = std::trunc(v);
-    if (std::isnan(t)) return "0";
-    // Within this range the integer conversion is exact and defined.
-    if (std::fabs(t) < 9.0e18) return std::to_string(static_cast<long long>(t));
-    return format_string("%.0f", t);
-}
-
 std::string spell_chain_word(Interpreter& in, const ChainWord& word) {
     if (word.pieces.size() == 1 && !word.pieces[0].subst) return word.pieces[0].text;
     std::string name;
     for (const ChainWord::Piece& p : word.pieces)
-        name += p.subst ? substitution_text(in.eval.bind_expression(*p.subst)) : p.text;
+        name += p.subst ? substitution_text(in.err, in.eval.bind_expression(*p.subst)) : p.text;
     if (word.pieces.size() > 1 && name.size() > kNameLimit) {
         in.err.error(220, kWarning, name, true);
         name.resize(kNameLimit);
@@ -327,13 +320,21 @@ namespace {
 
 // Runs the lines of a loop group for every index value low, low + step, ...
 // up to high (included within a small allowance), nested groups included.
+// The lines that the loop groups of one chain section may produce: every line
+// becomes an arc, a state or a value held in memory.
+constexpr long long kMaxLoopLines = 50'000'000;
+
 template <class Item>
-void run_group(Interpreter& in, ChainLoop& loop, Item& item) {
+void run_group(Interpreter& in, ChainLoop& loop, Item& item, long long& lines_left) {
     double low = in.eval.bind_expression(*loop.low);
     double high = in.eval.bind_expression(*loop.high);
     double step = in.eval.bind_expression(*loop.step);
-    if (!(low <= high) || !std::isfinite(low) || !std::isfinite(high)) in.err.error(53, kFatal, "", true);
-    if (!(step >= in.settings.tol.epsilon)) in.err.error(151, kFatal, "", true);
+    const std::string place = "loop " + loop.index->name;
+    if (!std::isnan(low) && !std::isnan(high) && !(low <= high)) in.err.error(53, kFatal, "", true);
+    if (!std::isnan(step) && !(step >= in.settings.tol.epsilon)) in.err.error(151, kFatal, "", true);
+    // Refused before the first pass when the bounds are not numbers or the
+    // passes cannot all be held.
+    const long long passes = checked_loop_passes(in.err, low, high, step, place, kFatal, lines_left);
     const double allowance = 1e-9 * step;
     for (long k = 0;; ++k) {
         double x = low + static_cast<double>(k) * step;
@@ -341,12 +342,21 @@ void run_group(Interpreter& in, ChainLoop& loop, Item& item) {
         in.eval.count_pass();
         loop.index->value = x;
         for (ChainLoopLine& line : loop.lines) {
-            if (line.loop)
-                run_group(in, *line.loop, item);
-            else
+            if (line.loop) {
+                run_group(in, *line.loop, item, lines_left);
+            } else {
+                if (--lines_left < 0)
+                    in.err.error(169, kFatal, count_fault_text("passes of " + place, static_cast<double>(passes)), true);
                 item(line);
+            }
         }
     }
+}
+
+template <class Item>
+void run_groups(Interpreter& in, std::vector<std::unique_ptr<ChainLoop>>& groups, Item& item) {
+    long long lines_left = kMaxLoopLines;
+    for (auto& loop : groups) run_group(in, *loop, item, lines_left);
 }
 
 // Direct arcs first, in the order written, then the arcs of the loop groups.
@@ -371,7 +381,7 @@ void rebuild_arcs(Interpreter& in, SystemRecord& sys, ChainModel& m) {
         to = spell_chain_word(in, line.to);
         add_arc_names(in, sys, m, from, to, in.eval.bind_expression(*line.value));
     };
-    for (auto& loop : m.loop_arcs) run_group(in, *loop, arc);
+    run_groups(in, m.loop_arcs, arc);
     if (in.settings.debug[kDebugMarkov]) {
         for (size_t i = 0; i < m.arcs.size(); ++i) {
             const ChainArc& e = m.arcs[i];
@@ -398,7 +408,7 @@ void expand_start_probs(Interpreter& in, SystemRecord& sys, ChainModel& m) {
         p = v;
     };
     auto item = [&](ChainLoopLine& line) { set(spell_chain_word(in, line.from), *line.value); };
-    for (auto& loop : m.loop_probs) run_group(in, *loop, item);
+    run_groups(in, m.loop_probs, item);
     for (const StateValue& p : m.start_probs) set(p.state, *p.value);
 }
 
@@ -410,7 +420,7 @@ void expand_rewards(Interpreter& in, SystemRecord& sys, ChainModel& m) {
         m.reward[static_cast<size_t>(k)] = in.eval.bind_expression(value);
     };
     auto item = [&](ChainLoopLine& line) { set(spell_chain_word(in, line.from), *line.value); };
-    for (auto& loop : m.loop_rewards) run_group(in, *loop, item);
+    run_groups(in, m.loop_rewards, item);
     for (const StateValue& r : m.rewards) set(r.state, *r.value);
 }
 
@@ -450,6 +460,7 @@ void rebind_markov(Interpreter& in, SystemRecord& sys, bool computing_reward) {
         double sum = 0.0;
         for (std::uint32_t e : m.out_arcs(s)) {
             const ChainArc& a = m.arcs[e];
+            if (std::isinf(a.rate)) check_finite(in.err, a.rate, "rate", kFatal, make_msg(m.names[a.from], m.names[a.to]));
             if (!(a.rate >= -eps))
                 in.err.ERR(52, kFatal, m.names[a.from], m.names[a.to]);
             sum += a.rate;
@@ -474,6 +485,7 @@ int check_starting_probs(Interpreter& in, SystemRecord& sys) {
     for (int s = n - 1; s >= 0; --s) {
         double p = m.start_prob[static_cast<size_t>(s)];
         std::string who = format_string(" (%17.15f for node %s)", p, std::string(m.names[s]).c_str());
+        check_finite(in.err, p, "initial probability of state " + std::string(m.names[s]), kFatal);
         if (p < -eps) in.err.error(117, kWarning, who, true);
         if (p > 1.0) in.err.error(118, kWarning, who, true);
         sum += p;

@@ -184,8 +184,6 @@ int find_chain_state(const SystemRecord& sys, std::string_view name);
 // The name a chain word stands for with the current index values; names
 // longer than 29 characters are cut with warning 220.
 std::string spell_chain_word(Interpreter& in, const ChainWord& word);
-// The text of an index substitution of value v: its integer part.
-std::string substitution_text(double v);
 
 // Classification. Numbers the states topologically (acyclic chains) or with
 // the absorbing states at the end (cyclic chains), renumbers the arcs and

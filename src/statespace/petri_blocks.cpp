@@ -10,6 +10,7 @@
 #include "interp/interpreter.h"
 #include "interp/parser.h"
 #include "statespace/block_lines.h"
+#include "symbols/counts.h"
 
 namespace corvel {
 
@@ -142,12 +143,7 @@ private:
         forbid_marking(*tokens);
         if (net_->place_names.find(name) >= 0) in_.err.error(27, kInputError, name, true);
         PetriPlace place;
-        if (tokens->is_constant()) {
-            double n = std::floor(constant_value(p_, *tokens) + 0.5);
-            if (n < 0) in_.err.error(177, kFatal, ": place " + name, true);
-            if (!(n <= static_cast<double>(kMaxPlaceTokens))) in_.err.error(200, kInputError, name, true);
-            place.init_tokens = static_cast<long>(n);
-        }
+        if (tokens->is_constant()) place.init_tokens = checked_tokens(in_.err, constant_value(p_, *tokens), name, kInputError);
         place.sym_tokens = std::move(tokens);
         net_->place_names.find(name, NameTable::kAdd);
         net_->places.push_back(std::move(place));
@@ -182,7 +178,9 @@ private:
         if (t.sym_priority) forbid_marking(*t.sym_priority);
         if (t.sym_rate->is_constant()) t.rate = constant_value(p_, *t.sym_rate);
         if (t.sym_priority && t.sym_priority->is_constant())
-            t.priority = round_to_int(constant_value(p_, *t.sym_priority));
+            t.priority = static_cast<int>(checked_count(in_.err, constant_value(p_, *t.sym_priority),
+                                                        CountRounding::Nearest, "priority of transition " + name,
+                                                        kInputError));
         net_->transition_names.find(name, NameTable::kAdd);
         net_->transitions.push_back(std::move(t));
     }
@@ -203,9 +201,9 @@ private:
         p_.expect_eol();
         if (!net_->srn) forbid_marking(*arc.sym_multiplicity);
         if (arc.sym_multiplicity->is_constant()) {
-            double m = constant_value(p_, *arc.sym_multiplicity);
-            // A gspn truncates its multiplicities, an srn rounds them.
-            arc.multiplicity = net_->srn ? round_to_int(m) : truncate_to_int(m);
+            arc.multiplicity = checked_multiplicity(in_.err, constant_value(p_, *arc.sym_multiplicity), net_->srn,
+                                                    "multiplicity of an arc of transition " +
+                                                        std::string(net_->transition_names[trans]));
         }
         (net_->transitions[static_cast<size_t>(trans)].*list).push_back(std::move(arc));
     }
@@ -259,5 +257,18 @@ std::vector<int> marking_dependent_symbols(const SymbolTable& symbols) {
 void read_gspn_block(Parser& parser, SystemRecord& sys) { PetriReader(parser, sys, false).read(); }
 
 void read_srn_block(Parser& parser, SystemRecord& sys) { PetriReader(parser, sys, true).read(); }
+
+long checked_tokens(ErrorReporter& err, double value, const std::string& place, int level) {
+    long long n = checked_count(err, value, CountRounding::Nearest, "initial tokens of place " + place, level,
+                                kMaxPlaceTokens, CountBeyond::Clamp);
+    if (n < 0) err.error(177, kFatal, ": place " + place, true);
+    if (n > kMaxPlaceTokens) err.error(200, level, place, true);
+    return static_cast<long>(n);
+}
+
+int checked_multiplicity(ErrorReporter& err, double value, bool srn, const std::string& arc) {
+    return static_cast<int>(
+        checked_count(err, value, srn ? CountRounding::Nearest : CountRounding::Truncate, arc, kFatal));
+}
 
 }  // namespace corvel

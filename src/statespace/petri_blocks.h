@@ -33,6 +33,15 @@ constexpr int kTimedPriority = 0;
 // Largest initial marking of one place.
 constexpr long kMaxPlaceTokens = 2147483647L;
 
+// Initial tokens of `place` (rounded to nearest): error 177 below zero (level
+// 2), 200 beyond kMaxPlaceTokens and the count checks at `level`.
+long checked_tokens(ErrorReporter& err, double value, const std::string& place, int level);
+
+// An arc multiplicity, rounded to nearest in an srn and truncated in a gspn,
+// after the count checks (level 2; `arc` names it). Negative values come back
+// for the caller's error 178.
+int checked_multiplicity(ErrorReporter& err, double value, bool srn, const std::string& arc);
+
 struct PetriArc {
     int place = -1;                          // place index
     std::shared_ptr<Expr> sym_multiplicity;  // as written

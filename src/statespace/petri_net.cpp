@@ -1,6 +1,7 @@
 // The analysis driver of gspn and srn systems and their measures.
 
 #include "statespace/petri_net.h"
+#include "symbols/counts.h"
 
 #include <chrono>
 #include <cmath>
@@ -78,7 +79,6 @@ private:
     static inline SrnContext* active_ = nullptr;
 };
 
-std::string place_text(const PetriModel& m, int p) { return ": place " + m.place_names[p]; }
 std::string trans_text(const PetriModel& m, int t) { return ": transition " + m.transition_names[t]; }
 
 void print_tokens(Output& out, const BoundNet& net, const ReachGraph& g, std::uint32_t m) {
@@ -193,10 +193,7 @@ BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model) {
     for (std::size_t p = 0; p < model.places.size(); ++p) {
         PetriPlace& pl = model.places[p];
         if (pl.sym_tokens && !pl.sym_tokens->is_constant()) {
-            double v = std::floor(in.eval.bind_expression(*pl.sym_tokens) + 0.5);
-            if (v < 0) in.err.error(177, kFatal, place_text(model, static_cast<int>(p)), true);
-            if (!(v <= static_cast<double>(kMaxPlaceTokens))) in.err.error(200, kFatal, net.place_names[p], true);
-            pl.init_tokens = static_cast<long>(v);
+            pl.init_tokens = checked_tokens(in.err, in.eval.bind_expression(*pl.sym_tokens), net.place_names[p], kFatal);
         }
         net.init_tokens.push_back(pl.init_tokens);
     }
@@ -209,9 +206,9 @@ BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model) {
                 if (model.srn) {
                     b.expr = a.sym_multiplicity.get();
                 } else {
-                    double v = std::trunc(in.eval.bind_expression(*a.sym_multiplicity));
-                    if (v < 0) in.err.error(178, kFatal, ": arc " + model.transition_names[t], true);
-                    b.multiplicity = static_cast<int>(std::min(v, 2147483647.0));
+                    b.multiplicity = checked_multiplicity(in.err, in.eval.bind_expression(*a.sym_multiplicity), false,
+                                                          "multiplicity of an arc of transition " +
+                                                              std::string(model.transition_names[t]));
                 }
             }
             if (b.multiplicity < 0) in.err.error(178, kFatal, ": arc " + model.transition_names[t], true);
@@ -228,8 +225,9 @@ BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model) {
         b.place_index = t.place_index;
         b.priority = t.priority;
         if (t.sym_priority && !t.sym_priority->is_constant()) {
-            double v = std::floor(in.eval.bind_expression(*t.sym_priority) + 0.5);
-            b.priority = static_cast<int>(std::max(-2147483647.0, std::min(v, 2147483647.0)));
+            b.priority = static_cast<int>(checked_count(in.err, in.eval.bind_expression(*t.sym_priority),
+                                                        CountRounding::Nearest, "priority of transition " + b.name,
+                                                        kFatal));
         }
         b.rate = t.rate;
         bool constant = !t.sym_rate || t.sym_rate->is_constant();
@@ -238,6 +236,7 @@ BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model) {
         } else if (!constant) {
             b.rate = in.eval.bind_expression(*t.sym_rate);
         }
+        check_finite(in.err, b.rate, "rate or weight", kFatal, trans_text(model, ti));
         if (!model.srn) {
             // A zero rate is refused only where the transition is enabled
             // (172 during generation); a negative one is wrong at once.

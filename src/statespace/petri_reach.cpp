@@ -14,6 +14,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "statespace/petri_blocks.h"
+#include "symbols/counts.h"
 #include "symbols/errors.h"
 #include "symbols/output.h"
 #include "symbols/progress.h"
@@ -55,10 +57,9 @@ namespace {
 
 int arc_multiplicity(const BoundArc& a, MarkingEvaluator* eval, ErrorReporter& err) {
     if (!a.expr || !eval) return a.multiplicity;
-    double v = std::floor(eval->value(*a.expr) + 0.5);
+    int v = checked_multiplicity(err, eval->value(*a.expr), true, "arc multiplicity");
     if (v < 0) err.error(178, kFatal, "", true);
-    if (!(v <= static_cast<double>(std::numeric_limits<std::int32_t>::max()))) err.error(178, kFatal, "", true);
-    return static_cast<int>(v);
+    return v;
 }
 
 // The packed marking store with hashed lookup.
@@ -255,7 +256,12 @@ bool transition_enabled(const BoundTransition& t, const std::int32_t* m, Marking
         int k = arc_multiplicity(a, eval, err);
         if (k > 0 && m[a.place] >= k) return false;
     }
-    if (t.guard && eval && eval->value(*t.guard) == 0.0) return false;
+    if (t.guard && eval) {
+        const double g = eval->value(*t.guard);
+        // An undefined guard neither enables nor disables the transition.
+        if (std::isnan(g)) check_finite(err, g, "guard of transition " + t.name, kFatal);
+        if (g == 0.0) return false;
+    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "statespace/mva.h"
 #include "statespace/queue_blocks.h"
 #include "statespace/routing_chain.h"
+#include "symbols/counts.h"
 
 namespace corvel {
 
@@ -18,7 +19,7 @@ namespace {
 // Tables beyond this many doubles are refused rather than allocated.
 constexpr double kMaxTableEntries = 5e7;
 // Customer and server counts are read as doubles and kept as int.
-constexpr double kMaxCount = 1e7;
+constexpr double kMaxCustomers = 1e7;
 
 class QueueBinder {
 public:
@@ -84,16 +85,20 @@ private:
         for (size_t i = 0; i < c.stations.size(); ++i) q_.station_at(c.stations[i])->visit_count[k] = v[i];
     }
 
-    // A count written as an expression: rounded to the nearest integer.
-    static double rounded(double x) { return std::floor(x + 0.5); }
+    // A count written as an expression: rounded to the nearest integer once it
+    // is known to be a finite number.
+    double rounded(double x, const std::string& place) const {
+        return static_cast<double>(
+            checked_count(in_.err, x, CountRounding::Nearest, place, kFatal, kMaxExactCount, CountBeyond::Clamp));
+    }
 
     void bind_customers() {
         customers_.clear();
         total_ = 0;
         for (QueueChain& c : q_.chains) {
-            double n = rounded(in_.eval.bind_expression(*c.sym_customers));
+            double n = rounded(in_.eval.bind_expression(*c.sym_customers), c.name.empty() ? "customers of " + sys_.name : "customers of chain " + c.name);
             if (!(n > 0.0)) in_.err.error(160, kFatal, ": system " + sys_.name, true);
-            if (n > kMaxCount || total_ + n > kMaxCount) in_.err.error(162, kFatal, ": system " + sys_.name, true);
+            if (n > kMaxCustomers || total_ + n > kMaxCustomers) in_.err.error(162, kFatal, ": system " + sys_.name, true);
             c.customers = static_cast<int>(n);
             customers_.push_back(c.customers);
             total_ += c.customers;
@@ -104,12 +109,13 @@ private:
         const std::string& name = sys_.names[st.name];
         st.servers = 1;
         if (st.type == kStationMs) {
-            double s = rounded(in_.eval.bind_expression(*st.sym_servers));
+            const double written = in_.eval.bind_expression(*st.sym_servers);
+            double s = rounded(written, "servers of station " + name);
             if (!(s > 0.0)) in_.err.error(163, kFatal, ": station " + name, true);
             if (s > total_) {
                 in_.err.error(199, kWarning, "", true);
                 in_.out.printf("changing number of servers for station %s\n", name.c_str());
-                in_.out.printf("   from %.0f to number of customers (%d)\n", s, total_);
+                in_.out.printf("   from %.0f to number of customers (%d)\n", std::floor(written + 0.5), total_);
                 s = total_;
             }
             st.servers = static_cast<int>(s);

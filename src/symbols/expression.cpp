@@ -1,4 +1,5 @@
 #include "symbols/expression.h"
+#include "symbols/counts.h"
 
 #include <cmath>
 
@@ -86,7 +87,18 @@ double Evaluator::check_binding(int index) {
         err_.error(38, kInputError, s.name, true);
         return 0.0;
     }
+    // Each unbound definition met while evaluating another one nests a level
+    // deeper; a chain of definitions longer than the limit is refused rather
+    // than allowed to overflow the stack.
+    if (binding_depth_ >= kMaxBindingDepth)
+        err_.error(6, kFatal, format_string(": definitions nested more than %d deep at %s", kMaxBindingDepth, s.name.c_str()),
+                   true);
     std::shared_ptr<Expr> keep = s.exp;
+    ++binding_depth_;
+    struct DepthGuard {
+        int& depth;
+        ~DepthGuard() { --depth; }
+    } guard{binding_depth_};
     double v = bind_expression(*keep);
     Symbol& again = symbols_[index];
     again.value = v;
@@ -161,7 +173,9 @@ double Evaluator::sum(const Expr& e) {
     double high = bind_expression(*e.args[1]);
     if (low > high) std::swap(low, high);
     // A range that cannot be counted through one by one.
-    if (!std::isfinite(low) || !std::isfinite(high) || high - low > 9.0e15) err_.error(116, kFatal, "", false);
+    for (double v : {low, high})
+        if (!std::isfinite(v)) err_.error(116, kFatal, count_fault_text("bound of sum", v), true);
+    if (high - low > 9.0e15) err_.error(116, kFatal, count_fault_text("passes of sum", high - low), true);
     double total = 0.0;
     Param* index = e.index.get();
     // The k-th point is low + k; the bound is compared with a small allowance

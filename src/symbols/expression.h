@@ -110,6 +110,8 @@ public:
 
     // Limit of nested user-function calls.
     static constexpr int kMaxCallDepth = 299;
+    // Limit of nested evaluations of unbound variable definitions.
+    static constexpr int kMaxBindingDepth = 4000;
 
 private:
     double call_function(const Expr& call);
@@ -121,6 +123,7 @@ private:
     EvalHooks& hooks_;
     int call_depth_ = 0;
     long passes_ = 0;
+    int binding_depth_ = 0;
 };
 
 }  // namespace corvel

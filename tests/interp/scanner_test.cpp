@@ -207,5 +207,26 @@ TEST(Scanner, HostileInputEndsCleanly) {
     }
 }
 
+TEST(Scanner, LineLongerThanTheLimitEndsTheRunAtOnce) {
+    const std::size_t limit = Scanner::kMaxLineBytes;
+    // A line of exactly the limit is read whole; one byte more is error 26
+    // before anything of the line is scanned.
+    Scan fits(std::string(limit, 'a') + "\nb\n", "m.crv");
+    fits.err.interactive = false;
+    EXPECT_EQ(exit_status(fits), 0);
+
+    Scan longer("x\n" + std::string(limit + 1, 'a') + "\nb\n", "m.crv");
+    longer.err.interactive = false;
+    longer.err.location_source = [&longer] { return longer.scanner.location(); };
+    EXPECT_EQ(longer.scanner.next().text, "x");
+    EXPECT_EQ(exit_status(longer), 255);
+    EXPECT_EQ(longer.captured, "error: line too long (m.crv: line    2).\n");
+
+    // Without any newline (an endless device reads like this) the same.
+    Scan endless(std::string(limit + 10, '\0'));
+    endless.err.interactive = false;
+    EXPECT_EQ(exit_status(endless), 255);
+}
+
 }  // namespace
 }  // namespace corvel
