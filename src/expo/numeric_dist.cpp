@@ -245,6 +245,96 @@ std::optional<GuardedMoments> PhaseSumDist::known_moments() const {
     return m;
 }
 
+
+namespace {
+
+// Uniformized steps after which a sum of phases is not followed further: the
+// rest of the Poisson mass is counted as error.
+constexpr double kMaxPhaseSteps = 5e7;
+
+}  // namespace
+
+GuardedProb PhaseSumDist::distinct_phases_at(double t) const {
+    const double x = max_rate_ * t;
+    const size_t n = rates_.size();
+    // Where uniformization would take many steps, the survival function as
+    // a sum of exponentials, R(t) = Σ c_i e^(−λ_i t), is tried first: at
+    // large t it is a sum of small terms and its rounding bound tells whether
+    // it may be used.
+    if (x > 1e4) {
+        if (std::optional<GuardedProb> p = exponential_sum_at(t)) return *p;
+    }
+    // Uniformization at the largest rate: the chain of phases after k
+    // steps of the uniformized chain, weighted by Poisson(Λt).
+    std::vector<double> v(n, 0.0);
+    v[0] = 1.0;
+    const double limit = x + 12.0 * std::sqrt(x) + 40.0;
+    double finished = 0.0, waiting = 0.0, weights = 0.0;
+    size_t reach = 1;  // phases that can hold mass
+    double absorbed = 0.0;
+    double k = 0.0;
+    const double log_x = std::log(x > 0 ? x : 1.0);
+    for (; k <= limit && k * static_cast<double>(n) <= kMaxPhaseSteps; k += 1.0) {
+        const double w = (x > 0 || k == 0.0) ? std::exp(-x + k * log_x - std::lgamma(k + 1.0)) : 0.0;
+        double transient = 0.0;
+        for (size_t i = 0; i < reach; ++i) transient += v[i];
+        finished += w * absorbed;
+        waiting += w * transient;
+        weights += w;
+        if (transient < 1e-300) {
+            // Everything has finished: the rest of the Poisson mass finishes too.
+            finished += std::max(0.0, 1.0 - weights);
+            weights = 1.0;
+            break;
+        }
+        // One step: phase i moves on with probability λ_i/Λ.
+        for (size_t i = reach; i-- > 0;) {
+            const double move = v[i] * (rates_[i] / max_rate_);
+            v[i] -= move;
+            if (i + 1 < n) v[i + 1] += move;
+            else absorbed += move;
+        }
+        if (reach < n) ++reach;
+    }
+    const double lost = std::max(0.0, 1.0 - weights);
+    const double rel = u * (k + 20.0);
+    GuardedProb p;
+    p.f = {finished, rel * finished + lost, Route::Uniformization};
+    p.r = {waiting, rel * waiting + lost, Route::Uniformization};
+    return p;
+}
+
+std::optional<GuardedProb> PhaseSumDist::exponential_sum_at(double t) const {
+    const size_t n = rates_.size();
+    // c_i = Π_{j≠i} λ_j / (λ_j − λ_i), in logs with its sign; rates too close
+    // for the sum to be meaningful are left to uniformization.
+    double sum = 0.0, magnitude = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        double log_c = 0.0;
+        bool negative = false;
+        for (size_t j = 0; j < n; ++j) {
+            if (j == i) continue;
+            const double gap = rates_[j] - rates_[i];
+            if (std::fabs(gap) <= 1e-6 * std::max(rates_[i], rates_[j])) return std::nullopt;
+            log_c += std::log(rates_[j]) - std::log(std::fabs(gap));
+            if (gap < 0) negative = !negative;
+        }
+        const double term = std::exp(log_c - rates_[i] * t);
+        sum += negative ? -term : term;
+        magnitude += term;
+    }
+    const double error = u * (4.0 * static_cast<double>(n) + 4.0) * magnitude;
+    if (!std::isfinite(sum) || !std::isfinite(error)) return std::nullopt;
+    // A survival function known to about 1e-10 of itself, or one that is
+    // below anything a double holds.
+    if (!(error <= 1e-10 * std::fabs(sum) || error < 1e-300)) return std::nullopt;
+    const double r = std::clamp(sum, 0.0, 1.0);
+    GuardedProb p;
+    p.r = {r, error, Route::ClosedForm};
+    p.f = {1.0 - r, error + u, Route::ClosedForm};
+    return p;
+}
+
 GuardedProb PhaseSumDist::at(double t) const {
     GuardedProb p;
     if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
@@ -253,43 +343,7 @@ GuardedProb PhaseSumDist::at(double t) const {
     } else if (equal_) {
         p = poisson_tail(static_cast<int>(rates_.size()), rates_[0] * t);
     } else {
-        // Uniformization at the largest rate: the chain of phases after k
-        // steps of the uniformized chain, weighted by Poisson(Λt).
-        const double x = max_rate_ * t;
-        const size_t n = rates_.size();
-        std::vector<double> v(n, 0.0);
-        v[0] = 1.0;
-        const double limit = x + 12.0 * std::sqrt(x) + 40.0;
-        double finished = 0.0, waiting = 0.0, weights = 0.0;
-        size_t reach = 1;  // phases that can hold mass
-        double absorbed = 0.0;
-        for (long long k = 0; k <= static_cast<long long>(limit); ++k) {
-            const double w = std::exp(-x + static_cast<double>(k) * std::log(x > 0 ? x : 1.0) -
-                                      std::lgamma(static_cast<double>(k) + 1.0)) * (x > 0 || k == 0 ? 1.0 : 0.0);
-            double transient = 0.0;
-            for (size_t i = 0; i < reach; ++i) transient += v[i];
-            finished += w * absorbed;
-            waiting += w * transient;
-            weights += w;
-            if (transient < 1e-300) {
-                // Everything has finished: the rest of the Poisson mass finishes too.
-                finished += std::max(0.0, 1.0 - weights);
-                weights = 1.0;
-                break;
-            }
-            // One step: phase i moves on with probability λ_i/Λ.
-            for (size_t i = reach; i-- > 0;) {
-                const double move = v[i] * (rates_[i] / max_rate_);
-                v[i] -= move;
-                if (i + 1 < n) v[i + 1] += move;
-                else absorbed += move;
-            }
-            if (reach < n) ++reach;
-        }
-        const double lost = std::max(0.0, 1.0 - weights);
-        const double rel = u * (limit + 20.0);
-        p.f = {finished, rel * finished + lost, Route::Uniformization};
-        p.r = {waiting, rel * waiting + lost, Route::Uniformization};
+        p = distinct_phases_at(t);
     }
     // Scaled by the probability of finishing at all.
     if (scale_ != 1.0) {

@@ -91,6 +91,9 @@ public:
     double phase_scale() const override { return scale_; }
 
 private:
+    GuardedProb distinct_phases_at(double t) const;
+    std::optional<GuardedProb> exponential_sum_at(double t) const;
+
     std::vector<double> rates_;
     double scale_;
     bool equal_ = true;
