@@ -162,11 +162,10 @@ void analyze_acyclic_markov(Interpreter& in, SystemRecord& sys, int start, bool 
     // groups until the rebuilt forms agree with the transient solution of
     // the chain at points spread over its time scale. Forms that no rebuild
     // makes agree are kept as they are: the numbers read from them then take
-    // the stable routes of the guard.
-    // The rebuilt forms must agree far below the printed digits; what
-    // difference remains is kept as the forms' coefficient error
-    // (form_error), so that the guard reads numbers beyond it from the
-    // stable routes.
+    // the stable routes of the guard. The rebuilt forms must agree far below
+    // the printed digits; what difference remains is kept as the forms'
+    // coefficient error (form_error), so that the guard reads numbers
+    // beyond it from the stable routes.
     ChainModel& m = chain_of(sys);
     const Tolerances& tol = in.settings.tol;
     m.form_error = 0.0;
@@ -177,6 +176,7 @@ void analyze_acyclic_markov(Interpreter& in, SystemRecord& sys, int start, bool 
     std::vector<double> original_prob = m.prob;
     for (double width : {1e-9, 1e-7, 1e-5}) {
         const std::vector<double> rates = merged_rates(m, width, tol.epsilon);
+        if (rates == m.rate_out) continue;  // nothing that close: the same forms again
         solve_acyclic(in, sys, start, computing_reward, rates);
         if (!(forms_bound(m, tol) <= policy.recompute_rel)) continue;
         const double off = forms_discrepancy(m, computing_reward, tol);
