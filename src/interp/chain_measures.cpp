@@ -349,7 +349,9 @@ void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const Measu
 void check_handed_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const Exponomial& F) {
     const Guarded worst = worst_evaluation(F, in.settings.tol, chain_of(sys).closed_form_error);
     if (assess(worst, trust_policy(in.settings)) != Trust::Warn) return;
-    print_trust_warning(in.out, "closed form of system " + sys.name + " node " + call.node, worst);
+    std::string what = "closed form of system " + sys.name;
+    if (call.has_node) what += " node " + call.node;
+    print_trust_warning(in.out, what, worst);
 }
 
 void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {

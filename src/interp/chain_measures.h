@@ -65,11 +65,11 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
 void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
                                  const AnalysisRequest& req, Exponomial& out,
                                  std::shared_ptr<const NumericDist>* stable = nullptr);
-// A chain state's closed form handed to another model (cdf(chain, state) as
-// a component): when its terms cancel beyond the printed digits the handover
-// says so. Models that take the state's stable route along (block diagrams,
-// fault trees and graphs) evaluate through it; the warning tells that the
-// closed form itself is not to be trusted.
+// A chain's closed form handed to another model (cdf(chain) or
+// cdf(chain, state) as a component): when its terms cancel beyond the
+// printed digits the handover says so. Models that take the stable route
+// along (block diagrams, fault trees and graphs) evaluate through it; the
+// warning tells that the closed form itself is not to be trusted.
 void check_handed_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const Exponomial& F);
 // Prints the result of an output statement on an analysed chain.
 void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);

@@ -134,7 +134,7 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
     }
     if (is_markov_system(sys)) {
         markov_measure_distribution(in, sys, call, req, out, &call.node_stable);
-        if (call.has_node) check_handed_form(in, sys, call, out);
+        check_handed_form(in, sys, call, out);
         return true;
     }
     if (petri_model(sys)) {
