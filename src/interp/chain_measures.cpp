@@ -392,6 +392,7 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     if (!is_absorbing(m, node, eps)) {
         in.out.write("transient state probability:\n\n");
         expo_print(in.out, s, d.dist, 't');
+        warn_if_terms_cancel(in, d.dist, m.closed_form_error);
         return;
     }
     const double p = m.prob[static_cast<size_t>(node)];

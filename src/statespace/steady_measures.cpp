@@ -176,6 +176,7 @@ void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const Measure
         // A state that is left again: the probability of being in it at t.
         print_transient_state_label(in.out);
         expo_print(in.out, in.settings, m.dists[static_cast<size_t>(req.node)].dist, 't');
+        warn_if_terms_cancel(in, m.dists[static_cast<size_t>(req.node)].dist);
         return;
     }
     print_absorbing_state(in.out, in.settings, p, true);
