@@ -7,6 +7,7 @@
 #include "combinatorial/tree.h"
 #include "symbols/counts.h"
 #include "combinatorial/tree_stable.h"
+#include "expo/guarded.h"
 #include "interp/dispatch.h"
 #include "interp/interpreter.h"
 
@@ -46,8 +47,10 @@ bool exponential_rate(const Exponomial& F, double& rate, const Tolerances& tol) 
 std::shared_ptr<const NumericDist> referenced_stable(Interpreter& in, const DistSpec& spec) {
     const DistSpec* s = &spec;
     for (int depth = 0; depth < 64 && s != nullptr; ++depth) {
-        if (s->type == kDistSystem) {
-            if (!s->subsystem || s->subsystem->has_node) return nullptr;
+        if (s->type == kDistSystem || s->type == kDistSystemState) {
+            if (!s->subsystem) return nullptr;
+            // A state of a chain: the route its distribution was handed over with.
+            if (s->subsystem->has_node) return s->subsystem->node_stable;
             const int sys = s->subsystem->system;
             if (sys < 0 || sys >= in.systems.size()) return nullptr;
             return in.systems[sys].s_stable;
@@ -110,7 +113,7 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
             info.dist.clear();
     } else {
         in.dist_binder.bind_distribution(*info.udist, info.dist, kFatal, name, "");
-        if (!info.rudist && req.measure != Kw::Tvalue) info.stable = referenced_stable(in, *info.udist);
+        if (!info.rudist) info.stable = referenced_stable(in, *info.udist);
     }
     NodeInfo& bound = info;
     if (bound.rudist) {
@@ -121,10 +124,18 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
         bound.dist = Exponomial::constant(lim_at_inf(bound.dist, in.settings.tol));
     }
     if (req.measure == Kw::Tvalue || req.measure == Kw::Bimpt || req.measure == Kw::Cimpt) {
-        // Every component at the call's time, as a one-term constant; before
-        // time zero nothing has failed yet.
-        double value = req.time < 0.0 ? 0.0 : evaluate_expo(bound.dist, req.time, in.settings.tol);
-        bound.dist = Exponomial::constant(value);
+        // Every component at the call's time, as a one-term constant; a
+        // closed form whose terms cancel is replaced by its stable route;
+        // before time zero nothing has failed yet (both routes give 0).
+        const Tolerances& tol = in.settings.tol;
+        const Guarded closed = guarded_evaluate(bound.dist, req.time, tol);
+        StableRoute route;
+        if (bound.stable) route = [&]() -> std::optional<Guarded> { return bound.stable->at(req.time).f; };
+        const std::string what = "component " + name + " of system " + sys.name;
+        const Guarded value = settle(closed, route, trust_policy(in.settings),
+                                     [&](const Guarded& w) { print_trust_warning(in.out, what, w); });
+        bound.dist = Exponomial::constant(value.value);
+        bound.stable.reset();
     }
 }
 

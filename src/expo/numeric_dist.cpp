@@ -66,18 +66,26 @@ void adapt(const Integrand& f, double a, double b, double tol, int depth, Pair& 
 
 // ∫_start^∞ of a non-negative, eventually decaying integrand, on intervals
 // that double in width from `first`; stops when an interval adds less than
-// rel of the total and the integrand at its end is negligible.
+// rel of the total and the integrand at its end is negligible, or when two
+// intervals in a row are no more than the integrand's own error bound: past
+// that point the integrand is lost in its noise (a complement computed as
+// 1 − F, say), and wider intervals would only integrate the noise (whose
+// bound the sum carries).
 Pair integrate_to_infinity(const Integrand& f, double start, double first, double rel, double scale_hint) {
     Pair sum;
     double a = start, w = first;
+    int noise = 0;
     for (int i = 0; i < 2000; ++i) {
         const double b = a + w;
         Pair part;
         adapt(f, a, b, std::max(rel * std::fabs(sum.v) * 1e-2, 1e-300) + rel * 1e-2 * scale_hint, 0, part);
         sum.v += part.v;
         sum.e += part.e;
-        const double end = std::fabs(f(b).v) * w;
+        const Pair at_end = f(b);
+        const double end = std::fabs(at_end.v) * w;
         if (std::fabs(part.v) <= rel * 1e-3 * std::fabs(sum.v) && end <= rel * 1e-3 * std::fabs(sum.v)) break;
+        noise = std::fabs(part.v) <= part.e && std::fabs(at_end.v) <= at_end.e ? noise + 1 : 0;
+        if (noise >= 2 && sum.v > 0.0) break;
         if (sum.v == 0.0 && end == 0.0 && i > 60) break;
         a = b;
         w *= 2.0;

@@ -1,7 +1,10 @@
 #include "interp/chain_measures.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 
+#include "expo/distribution.h"
 #include "expo/guarded.h"
 #include "expo/results.h"
 #include "interp/dispatch.h"
@@ -11,6 +14,7 @@
 #include "interp/trusted_numbers.h"
 #include "statespace/chain_moments.h"
 #include "statespace/markov_solve.h"
+#include "statespace/sor.h"
 
 namespace corvel {
 
@@ -52,12 +56,36 @@ const StateDists& state_dists(Interpreter& in, const ChainModel& m, int node) {
     return m.dists[static_cast<size_t>(node)];
 }
 
-// A transient number with the bound of its solution.
-double trusted_transient(Interpreter& in, const SystemRecord& sys, const char* what, double value, double error) {
-    const Guarded g{value, error, Route::Uniformization};
+// A transient number read from a transient solution (`read` takes the
+// probabilities, their integrals and their bounds). At time 0 the solution
+// is the start vector, exact. A bound that could change a printed digit is
+// tightened first by solving again with a truncation far below the printed
+// resolution: the bound of the default truncation is the requested
+// precision, not the error actually made, and a warning is due only when
+// the tighter solution still cannot vouch for the digits.
+using TransientRead = std::function<Guarded(const TransientResult&)>;
+
+double trusted_transient(Interpreter& in, const SystemRecord& sys, const char* what, double time,
+                         const TransientRead& read) {
+    const ChainModel& m = *find_chain(sys);
+    const Tolerances& tol = in.settings.tol;
+    TransientResult held;
+    held.prob = m.tprob;
+    held.cum = m.tcumprob;
+    held.error = m.terror;
+    held.cum_error = m.tcumerror;
+    if (std::fabs(time) < tol.epsilon) held.error = held.cum_error = 0.0;
+    const Guarded first = read(held);
+    const TrustPolicy policy = trust_policy(in.settings);
+    StableRoute again;
+    if (assess(first, policy) == Trust::Warn && std::isfinite(first.error)) {
+        again = [&]() -> std::optional<Guarded> {
+            const double tight = std::min(tol.u_epsilon, tol.results_epsilon) * 1e-3;
+            return read(transient_solution(arcs_view(m), m.start_prob, time, tight, tol.epsilon, nullptr));
+        };
+    }
     const std::string text = std::string(what) + " of system " + sys.name;
-    return settle(g, {}, trust_policy(in.settings), [&](const Guarded& w) { print_trust_warning(in.out, text, w); })
-        .value;
+    return settle(first, again, policy, [&](const Guarded& w) { print_trust_warning(in.out, text, w); }).value;
 }
 
 double max_abs_reward(const ChainModel& m) {
@@ -68,24 +96,61 @@ double max_abs_reward(const ChainModel& m) {
 
 // The closed form that a value measure with a node reads, with its stable
 // route: the state's own closed form (probability of being there, or of
-// having been absorbed there, by t).
+// having been absorbed there, by t) and the same probability by
+// uniformization. The route of a state that is left again answers values at
+// t only: its form is an occupancy probability, whose "moments" are not those
+// of a time to reach the state, so `values_only` requests nothing else.
 struct NodeForm {
     const Exponomial* F = nullptr;
     std::shared_ptr<const NumericDist> stable;
 };
 
-NodeForm node_form(Interpreter& in, SystemRecord& sys, int node) {
+NodeForm node_form(Interpreter& in, SystemRecord& sys, int node, bool values_only) {
     require_closed_forms(in, sys);
     ChainModel& m = chain_of(sys);
     NodeForm f;
     f.F = &state_dists(in, m, node).dist;
     const double eps = in.settings.tol.epsilon;
-    if (is_absorbing(m, node, eps)) {
-        const double p = m.prob[static_cast<size_t>(node)];
-        f.stable = make_chain_dist(m, solved_rates(m, sys.s_reward), {node}, 1.0, 1.0 - p, in.settings.tol.u_epsilon,
-                                   eps);
-    }
+    const bool absorbing = is_absorbing(m, node, eps);
+    if (!absorbing && !values_only) return f;
+    // The limit of the form: the absorption probability, the steady-state
+    // probability of an irreducible chain's state, 0 for a state that is
+    // always left.
+    double limit = 0.0;
+    if (absorbing || sys.type == kSysMarkovIrreducible) limit = m.prob[static_cast<size_t>(node)];
+    f.stable = make_chain_dist(m, solved_rates(m, sys.s_reward), {node}, 1.0, std::max(0.0, 1.0 - limit),
+                               in.settings.tol.u_epsilon, eps);
     return f;
+}
+
+// The probability of ending in an absorbing state, from the fundamental
+// matrix of the states that reach it (sparse solves, no closed form): the
+// starting mass already there plus the mass that gets there. A bound that
+// could change a printed digit is reported.
+double absorption_probability(Interpreter& in, SystemRecord& sys, int node) {
+    ChainModel& m = chain_of(sys);
+    const double eps = in.settings.tol.epsilon;
+    if (sys.type == kSysMarkovAcyclic) return m.prob[static_cast<size_t>(node)];
+    std::string dropped;
+    SolverIo io;
+    io.warn = &dropped;
+    io.epsilon = eps;
+    const int targets[] = {node};
+    const TargetMoments t = target_moments(m.num_states(), m.arcs, m.start_prob, targets, eps, io);
+    const Guarded p = g_add(Guarded::exact(m.start_prob[static_cast<size_t>(node)]), t.hit);
+    const std::string what = "prob of system " + sys.name;
+    const Guarded g = settle(p, {}, trust_policy(in.settings),
+                             [&](const Guarded& w) { print_trust_warning(in.out, what, w); });
+    return std::clamp(g.value, 0.0, 1.0);
+}
+
+// The limiting probability of a state of an acyclic or phase-type chain: its
+// absorption probability, or 0 for a state that is always left (all the
+// mass ends in absorbing states).
+double limiting_probability(Interpreter& in, SystemRecord& sys, int node) {
+    const ChainModel& m = chain_of(sys);
+    if (!is_absorbing(m, node, in.settings.tol.epsilon)) return 0.0;
+    return absorption_probability(in, sys, node);
 }
 
 }  // namespace
@@ -168,6 +233,9 @@ void check_closed_forms(Interpreter& in, SystemRecord& sys) {
             worst = INFINITY;
         }
     }
+    // An acyclic chain's forms rebuilt with nearly equal rates merged carry
+    // the difference found against the transient solution.
+    if (sys.type == kSysMarkovAcyclic) worst = std::max(worst, m.form_error);
     // Rounding-level differences leave the closed forms as they are.
     m.closed_form_error = worst > trust_policy(in.settings).recompute_rel ? worst : 0.0;
 }
@@ -181,34 +249,46 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
         case Kw::Tvalue:
         case Kw::Value:
             if (transient) {
-                double v = 0.0;
-                if (node >= 0) {
-                    v = m.tprob[static_cast<size_t>(node)];
-                } else {
+                const std::vector<int> absorbing = absorbing_states(m, eps);
+                auto read = [&](const TransientResult& r) {
+                    if (node >= 0) return Guarded{r.prob[static_cast<size_t>(node)], r.error, Route::Uniformization};
                     GuardedSum sum;
-                    for (int s : absorbing_states(m, eps)) sum.add(m.tprob[static_cast<size_t>(s)]);
-                    v = sum.sum();
-                }
-                return trusted_transient(in, sys, call.kw == Kw::Tvalue ? "tvalue" : "value", v, m.terror);
+                    for (int s : absorbing) sum.add(r.prob[static_cast<size_t>(s)]);
+                    Guarded g = sum.result(Route::Uniformization);
+                    g.error += r.error;
+                    return g;
+                };
+                return trusted_transient(in, sys, call.kw == Kw::Tvalue ? "tvalue" : "value", req.time, read);
             }
             break;
         case Kw::Exrt:
         case Kw::Cexrt: {
             // Expected reward rate at t and reward accumulated by t, from the
             // time-domain probabilities.
-            const std::vector<double>& p = call.kw == Kw::Exrt ? m.tprob : m.tcumprob;
-            GuardedSum sum;
-            for (size_t i = 0; i < p.size(); ++i) sum.add(m.reward[i] * p[i]);
-            const double err = (call.kw == Kw::Exrt ? m.terror : m.tcumerror) * max_abs_reward(m);
-            return trusted_transient(in, sys, call.kw == Kw::Exrt ? "exrt" : "cexrt", sum.sum(),
-                                     err + sum.result().error);
+            const bool rate = call.kw == Kw::Exrt;
+            const double rmax = max_abs_reward(m);
+            auto read = [&](const TransientResult& r) {
+                const std::vector<double>& p = rate ? r.prob : r.cum;
+                GuardedSum sum;
+                for (size_t i = 0; i < p.size() && i < m.reward.size(); ++i) sum.add(m.reward[i] * p[i]);
+                Guarded g = sum.result(Route::Uniformization);
+                g.error += (rate ? r.error : r.cum_error) * rmax;
+                return g;
+            };
+            return trusted_transient(in, sys, rate ? "exrt" : "cexrt", req.time, read);
         }
         case Kw::Prob:
-            if (sys.type != kSysMarkovAcyclic) in.err.error(94, kInternal, "", false);
-            return m.prob[static_cast<size_t>(node)];
-        case Kw::Sreward:
-            if (sys.type != kSysMarkovAcyclic) in.err.error(94, kInternal, "", false);
-            return m.reward[static_cast<size_t>(node)] * m.prob[static_cast<size_t>(node)];
+            // An acyclic chain's state: the probability of ever visiting it;
+            // a phase-type chain's: its limit (absorption probability, or 0).
+            if (node < 0) in.err.error(13, kFatal, "", true);
+            if (sys.type == kSysMarkovAcyclic) return m.prob[static_cast<size_t>(node)];
+            return limiting_probability(in, sys, node);
+        case Kw::Sreward: {
+            // The state's term of the expected reward rate in the limit.
+            if (node < 0) in.err.error(13, kFatal, "", true);
+            const double r = m.reward.empty() ? 0.0 : m.reward[static_cast<size_t>(node)];
+            return r == 0.0 ? 0.0 : r * limiting_probability(in, sys, node);
+        }
         case Kw::Rvalue:
             return trusted_value_of(in, sys.name, overall_form(sys), sys.s_stable.get(), Kw::Value, req.time,
                                     m.closed_form_error);
@@ -232,7 +312,7 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
     // Where the closed form cannot be trusted, the stable route gives the
     // moments from the fundamental matrix and the values by uniformization.
     if (node >= 0) {
-        NodeForm f = node_form(in, sys, node);
+        NodeForm f = node_form(in, sys, node, call.kw == Kw::Value || call.kw == Kw::Tvalue);
         return trusted_value_of(in, sys.name, f.F, f.stable.get(), call.kw, req.time, m.closed_form_error);
     }
     if (!sys.has_dist && !sys.s_stable) in.err.error(130, kInternal, "", false);
@@ -266,6 +346,14 @@ void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const Measu
     }
 }
 
+void check_handed_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const Exponomial& F) {
+    const Guarded worst = worst_evaluation(F, in.settings.tol, chain_of(sys).closed_form_error);
+    if (assess(worst, trust_policy(in.settings)) != Trust::Warn) return;
+    std::string what = "closed form of system " + sys.name;
+    if (call.has_node) what += " node " + call.node;
+    print_trust_warning(in.out, what, worst);
+}
+
 void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
     ChainModel& m = chain_of(sys);
     const Settings& s = in.settings;
@@ -295,16 +383,16 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     }
     const int node = req.node;
     const StateDists& d = state_dists(in, m, node);
-    in.out.printf("information about system %s node %5s\n", sys.name.c_str(), std::string(m.names[node]).c_str());
     if (call.kw == Kw::Lcdf) {
-        in.out.write("conditional CDF for time of leaving this node\n\n");
-        TrustedSummary trusted(in, sys.name, d.ldist, nullptr, chain_of(sys).closed_form_error);
-        print_distribution_info(in.out, s, in.err, d.ldist, 't', trusted.guard());
+        print_leaving_time(in, sys.name, m.state_name(node), m.prob[static_cast<size_t>(node)], d.ldist,
+                           !is_absorbing(m, node, eps), m.closed_form_error);
         return;
     }
+    in.out.printf("information about system %s node %5s\n", sys.name.c_str(), std::string(m.names[node]).c_str());
     if (!is_absorbing(m, node, eps)) {
         in.out.write("transient state probability:\n\n");
         expo_print(in.out, s, d.dist, 't');
+        warn_if_terms_cancel(in, d.dist, m.closed_form_error);
         return;
     }
     const double p = m.prob[static_cast<size_t>(node)];
@@ -318,6 +406,17 @@ void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& 
     print_distribution_info(in.out, s, in.err, conditional, 't', trusted.guard());
 }
 
+void print_leaving_time(Interpreter& in, const std::string& system, std::string_view state, double entered,
+                        const Exponomial& ldist, bool left, double coef_rel_error) {
+    print_state_header(in.out, system, state);
+    print_absorbing_state(in.out, in.settings, entered, true);
+    if (entered == 0.0) return;
+    Exponomial conditional;
+    if (left) conditional_absorption(ldist, entered, conditional, in.settings.tol);
+    TrustedSummary trusted(in, system, conditional, nullptr, coef_rel_error);
+    print_distribution_info(in.out, in.settings, in.err, conditional, 't', trusted.guard());
+}
+
 void print_markov_eval_table(Interpreter& in, OutputStatement& st, const EvalKind& kind) {
     MeasureCall& call = st.call;
     SystemRecord& sys = in.systems[call.system];
@@ -327,7 +426,7 @@ void print_markov_eval_table(Interpreter& in, OutputStatement& st, const EvalKin
     std::shared_ptr<const NumericDist> stable = sys.s_stable;
     NodeForm f;
     if (call.has_node) {
-        f = node_form(in, sys, req.node);
+        f = node_form(in, sys, req.node, true);
         F = f.F;
         stable = f.stable;
     }

@@ -6,6 +6,8 @@
 // guard, with uniformization of the chain as its stable route.
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "expo/exponomial.h"
 #include "expo/numeric_dist.h"
@@ -63,8 +65,21 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
 void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const MeasureCall& call,
                                  const AnalysisRequest& req, Exponomial& out,
                                  std::shared_ptr<const NumericDist>* stable = nullptr);
+// A chain's closed form handed to another model (cdf(chain) or
+// cdf(chain, state) as a component): when its terms cancel beyond the
+// printed digits the handover says so. Models that take the stable route
+// along (block diagrams, fault trees and graphs) evaluate through it; the
+// warning tells that the closed form itself is not to be trusted.
+void check_handed_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const Exponomial& F);
 // Prints the result of an output statement on an analysed chain.
 void print_markov_result(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+// The printout of lcdf(chain, state), for Markov and semi-Markov chains
+// alike: the state's heading, the probability of entering it and, when that
+// is not 0, the CDF of the time of leaving it given that it is entered
+// (`ldist`, the unconditional one, divided by that probability). A state
+// without outgoing arcs is never left: its leaving CDF is empty.
+void print_leaving_time(Interpreter& in, const std::string& system, std::string_view state, double entered,
+                        const Exponomial& ldist, bool left, double coef_rel_error = 0.0);
 // The distribution table (cdf or reward kind) of an eval statement on a chain.
 void print_markov_eval_table(Interpreter& in, OutputStatement& st, const EvalKind& kind);
 

@@ -11,6 +11,8 @@
 
 namespace corvel {
 
+class NumericDist;
+
 struct MeasureCall {
     Kw kw = Kw::Cdf;                 // the measure keyword
     std::string keyword;             // as written
@@ -25,6 +27,9 @@ struct MeasureCall {
     std::string reward;              // reward function of the srn reward measures
     std::vector<std::unique_ptr<Expr>> args;  // the system's parameters, matched from the back
     std::string text;                // the call's source text
+    // The stable route of the distribution last handed over for a chain
+    // state (cdf(chain, state) as a component), or null.
+    std::shared_ptr<const NumericDist> node_stable;
 };
 
 // What the measure needs from the analysis.

@@ -133,7 +133,8 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
         return true;
     }
     if (is_markov_system(sys)) {
-        markov_measure_distribution(in, sys, call, req, out);
+        markov_measure_distribution(in, sys, call, req, out, &call.node_stable);
+        check_handed_form(in, sys, call, out);
         return true;
     }
     if (petri_model(sys)) {

@@ -146,6 +146,14 @@ void TrustedEval::report_warnings() {
     if (worst_) print_trust_warning(in_.out, "eval table of system " + system_, *worst_);
 }
 
+void warn_if_terms_cancel(Interpreter& in, const Exponomial& F, double coef_rel_error) {
+    const Guarded worst = worst_evaluation(F, in.settings.tol, coef_rel_error);
+    if (!worst.finite() || worst.error > 1e-9 * std::max(1.0, std::fabs(worst.value)))
+        in.out.printf("warning: the terms of this distribution cancel beyond double precision "
+                      "(estimated error %.1e).\n",
+                      std::isfinite(worst.error) ? worst.error : INFINITY);
+}
+
 TrustedSummary::TrustedSummary(Interpreter& in, SystemRecord& sys)
     : TrustedSummary(in, sys.name, sys.s_dist, sys.s_stable) {}
 
@@ -177,12 +185,7 @@ TrustedSummary::TrustedSummary(Interpreter& in, std::string system, const Expono
         variance = settle(closed.variance, route(false), policy, later("variance")).value;
     };
     guard_.after_terms = [this]() {
-        const Guarded worst = worst_evaluation(F_, in_.settings.tol, coef_);
-        // Terms that cancel beyond what double precision carries.
-        if (!worst.finite() || worst.error > 1e-9 * std::max(1.0, std::fabs(worst.value)))
-            in_.out.printf("warning: the terms of this distribution cancel beyond double precision "
-                           "(estimated error %.1e).\n",
-                           std::isfinite(worst.error) ? worst.error : INFINITY);
+        warn_if_terms_cancel(in_, F_, coef_);
         for (auto& p : pending_) p();
         pending_.clear();
     };

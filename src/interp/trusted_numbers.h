@@ -56,6 +56,10 @@ private:
     std::optional<Guarded> worst_;
 };
 
+// The warning line after a printed exponomial whose terms cancel beyond
+// what double precision carries (over the points of worst_evaluation).
+void warn_if_terms_cancel(Interpreter& in, const Exponomial& F, double coef_rel_error = 0.0);
+
 // The guard of the distribution summary printed by cdf: stable moments when
 // the closed-form ones are not trusted, and the warning line after the
 // listing when its terms cancel beyond double precision.

@@ -7,6 +7,7 @@
 
 #include "expo/distribution.h"
 #include "expo/results.h"
+#include "interp/chain_measures.h"
 #include "interp/dispatch.h"
 #include "interp/eval_table.h"
 #include "interp/interpreter.h"
@@ -165,12 +166,17 @@ void print_steady_chain_result(Interpreter& in, SystemRecord& sys, const Measure
     }
     const ChainModel& m = chain_of(sys);
     const double p = m.prob[static_cast<size_t>(req.node)];
+    if (call.kw == Kw::Lcdf) {
+        print_leaving_time(in, sys.name, m.state_name(req.node), p, m.dists[static_cast<size_t>(req.node)].ldist,
+                           m.has_successors(req.node));
+        return;
+    }
     print_state_header(in.out, sys.name, m.state_name(req.node));
-    if (call.kw == Kw::Cdf && m.has_successors(req.node)) {
+    if (m.has_successors(req.node)) {
         // A state that is left again: the probability of being in it at t.
         print_transient_state_label(in.out);
         expo_print(in.out, in.settings, m.dists[static_cast<size_t>(req.node)].dist, 't');
-        in.out.write("\n");
+        warn_if_terms_cancel(in, m.dists[static_cast<size_t>(req.node)].dist);
         return;
     }
     print_absorbing_state(in.out, in.settings, p, true);

@@ -168,6 +168,34 @@ class Out:
         self.text += 'variance: %9.4e\n\n' % float(var)
 
 
+    def state(self, system, node):
+        self.text += 'information about system %s node %5s\n' % (system, node)
+
+    def leaving(self, system, node, entered, terms=None, mean=None, var=None):
+        """lcdf: heading, probability of entering, and the conditional leaving CDF
+        (terms None: a state that is never left, whose leaving CDF is empty)."""
+        self.result()
+        self.state(system, node)
+        self.text += '\nprobability of entering node: %s\n\n' % num(entered)
+        if entered == 0:
+            return
+        self.text += 'conditional CDF for time of leaving this node\n\n'
+        if terms is None:
+            # The empty distribution: all of its mass at infinity.
+            self.text += 'probability at infinity: %s\n' % num(1)
+            self.text += 'continuous probability:  %s\n\n' % num(0)
+        else:
+            self.summary(terms, 0, 0, mean, var)
+
+    def occupancy(self, system, node, terms):
+        """cdf of a state that is left again: its closed form as listed."""
+        self.result()
+        self.state(system, node)
+        self.text += 'transient state probability:\n\n'
+        for k, (a, power, b) in enumerate(sorted(terms, key=lambda x: (-x[1], -x[2]))):
+            self.text += '%s%11.4e t(%3d) exp(%11.4e t)\n' % ('   ' if k == 0 else ' + ', float(a), power, float(b))
+
+
 def write(folder, name, model, out, comment):
     with open(os.path.join(folder, name + '.crv'), 'w') as f:
         f.write(''.join('* ' + line + '\n' for line in comment.strip().split('\n')))
@@ -230,14 +258,12 @@ def acyclic_values(folder):
     out = Out()
     # Leaving a: 0.6 (1 - e^-3t). Leaving b: entered from a with 0.4 (1 - e^-3t),
     # then Exp(3), plus the start mass 0.3: 0.7 - 0.7 e^-3t - 1.2 t e^-3t.
-    out.result()
-    out.text += 'information about system m node     a\nconditional CDF for time of leaving this node\n\n'
-    out.summary([(Fr(6, 10), 0, 0), (Fr(-6, 10), 0, -3)], 0, Fr(4, 10), Fr(1, 3), Fr(1, 9))
+    # lcdf prints the probability of entering the state and the leaving CDF
+    # divided by it: a is entered with 0.6 and left after Exp(3); b with 0.7.
+    out.leaving('m', 'a', Fr(6, 10), [(Fr(1), 0, 0), (Fr(-1), 0, -3)], Fr(1, 3), Fr(1, 9))
     m1 = (Fr(4, 10) * Fr(2, 3) + Fr(3, 10) * Fr(1, 3)) / Fr(7, 10)
     m2 = (Fr(4, 10) * Fr(6, 9) + Fr(3, 10) * Fr(2, 9)) / Fr(7, 10)
-    out.result()
-    out.text += 'information about system m node     b\nconditional CDF for time of leaving this node\n\n'
-    out.summary([(Fr(-12, 10), 1, -3), (Fr(7, 10), 0, 0), (Fr(-7, 10), 0, -3)], 0, Fr(3, 10), m1, m2 - m1 * m1)
+    out.leaving('m', 'b', Fr(7, 10), [(Fr(-12, 7), 1, -3), (Fr(1), 0, 0), (Fr(-1), 0, -3)], m1, m2 - m1 * m1)
     for t in ('0.5', '2'):
         lines = []
         prob = transient(q, p0, Fr(t), False)[0]
@@ -533,8 +559,279 @@ states (pi_k = 2^-k / Z, mean level in closed form) and a 40 x 40 grid of two
 independent queues (product form); exact fractions (chain_reference.py).""")
 
 
+def absorption_probability(q, p0, transient, target):
+    """Starting mass on the target plus the mass that reaches it."""
+    return Fr(p0[target]) + absorption_moments(q, p0, transient, [target])[0]
+
+
+def ph_state_measures(folder):
+    # prob and sreward of phase-type chains: the limit of each state's
+    # probability (absorption probability, 0 for states always left) and
+    # the reward rate times it; also through a block diagram.
+    out = Out()
+    model = ''
+    st = ['s0', 's1', 'f', 'g']
+    arcs = [('s0', 's1', 1), ('s1', 's0', 2), ('s1', 'f', Fr(1, 2)), ('s1', 'g', Fr(1, 4))]
+    rw = {'s0': 1, 's1': 3, 'f': 5, 'g': 2}
+    q, idx = generator(st, arcs)
+    p0 = [Fr(1), 0, 0, 0]
+    pf = absorption_probability(q, p0, [0, 1], 2)
+    pg = absorption_probability(q, p0, [0, 1], 3)
+    # by hand: from s1 the chain ends in f with 0.5/2.75 per visit and returns
+    # to s0 (then surely to s1) with 2/2.75, so P(f) = (0.5/2.75)/(0.75/2.75).
+    assert pf == Fr(2, 3) and pg == Fr(1, 3)
+    lim = {'s0': 0, 's1': 0, 'f': pf, 'g': pg}
+    out.exprs([('prob(ph, %s)' % x, lim[x]) for x in st])
+    out.exprs([('sreward(ph, %s)' % x, rw[x] * lim[x]) for x in st])
+    # parallel block of the constant prob(ph, g) and prob(0.5): both must fail
+    out.exprs([('value(1; bl)', pg / 2), ('value(5; bl)', pg / 2)])
+    model += """
+markov ph
+s0 s1 1
+s1 s0 2
+s1 f 0.5
+s1 g 0.25
+reward
+s0 1
+s1 3
+f 5
+g 2
+end
+s0 1
+end
+expr prob(ph, s0), prob(ph, s1), prob(ph, f), prob(ph, g)
+expr sreward(ph, s0), sreward(ph, s1), sreward(ph, f), sreward(ph, g)
+block bl
+comp y prob(ph, g)
+comp z prob(0.5)
+parallel top y z
+end
+expr value(1; bl), value(5; bl)
+"""
+    # two cycles among three transient states, three absorbing states, mass
+    # started on two states
+    st = ['x0', 'x1', 'x2', 'ab', 'ac', 'ad']
+    arcs = [('x0', 'x1', 3), ('x1', 'x2', 2), ('x2', 'x0', 1), ('x1', 'x0', Fr(3, 2)), ('x2', 'x1', Fr(1, 2)),
+            ('x0', 'ab', Fr(1, 5)), ('x1', 'ac', Fr(7, 10)), ('x2', 'ad', Fr(2, 5)), ('x2', 'ab', Fr(1, 10))]
+    rw = {'x0': 0, 'x1': 9, 'x2': 0, 'ab': 2, 'ac': 3, 'ad': 4}
+    q, idx = generator(st, arcs)
+    p0 = [Fr(7, 10), 0, Fr(3, 10), 0, 0, 0]
+    lim = {x: 0 for x in st}
+    for x in ('ab', 'ac', 'ad'):
+        lim[x] = absorption_probability(q, p0, [0, 1, 2], idx[x])
+    assert sum(lim.values()) == 1
+    out.exprs([('prob(cy, %s)' % x, lim[x]) for x in st])
+    out.exprs([('sreward(cy, %s)' % x, rw[x] * lim[x]) for x in st])
+    model += """markov cy
+x0 x1 3
+x1 x2 2
+x2 x0 1
+x1 x0 1.5
+x2 x1 0.5
+x0 ab 0.2
+x1 ac 0.7
+x2 ad 0.4
+x2 ab 0.1
+reward
+x1 9
+ab 2
+ac 3
+ad 4
+end
+x0 0.7
+x2 0.3
+end
+expr prob(cy, x0), prob(cy, x1), prob(cy, x2), prob(cy, ab), prob(cy, ac), prob(cy, ad)
+expr sreward(cy, x0), sreward(cy, x1), sreward(cy, x2), sreward(cy, ab), sreward(cy, ac), sreward(cy, ad)
+"""
+    # gambler's ruin on r0..r60 (up 2, down 1) from r10: beyond the size of
+    # the closed forms; P(r60) = (1 - 2^-10) / (1 - 2^-60)
+    n = 60
+    st = ['r%d' % k for k in range(n + 1)]
+    arcs = [('r%d' % k, 'r%d' % (k + 1), 2) for k in range(1, n)] + [('r%d' % k, 'r%d' % (k - 1), 1) for k in range(1, n)]
+    q, idx = generator(st, arcs)
+    p0 = [Fr(0)] * (n + 1)
+    p0[10] = Fr(1)
+    top = absorption_probability(q, p0, list(range(1, n)), n)
+    assert top == (1 - Fr(1, 2 ** 10)) / (1 - Fr(1, 2 ** 60))
+    out.exprs([('prob(ga, r60)', top), ('prob(ga, r0)', 1 - top), ('prob(ga, r30)', 0),
+               ('sreward(ga, r60)', 7 * top), ('sreward(ga, r0)', 3 * (1 - top))])
+    model += """markov ga
+loop i, 1, 59
+r$(i) r$(i+1) 2
+r$(i) r$(i-1) 1
+end
+reward
+r0 3
+r60 7
+end
+r10 1
+end
+expr prob(ga, r60), prob(ga, r0), prob(ga, r30), sreward(ga, r60), sreward(ga, r0)
+"""
+    write(folder, 'ph_state_measures', model, out, """
+prob and sreward of phase-type chains: the limiting probability of each
+state (absorption probability, 0 for states that are always left) and the
+reward rate times it, directly and as a block component; the last chain has
+61 states. Expected: exact fundamental matrices (chain_reference.py).""")
+
+
+def acyclic_sreward(folder):
+    # sreward of an acyclic chain weighs each reward by the state's limiting
+    # probability: 0 for the states that are left, the absorption probability
+    # for the others; prob stays the probability of ever visiting the state.
+    # The same chain as a semi-Markov chain of competing exponential delays
+    # gives the same numbers.
+    st = ['a', 'b', 'c', 'd', 'e']
+    visit = {'a': Fr(1), 'b': Fr(2, 3), 'c': Fr(1, 3), 'd': Fr(2, 3) * Fr(3, 4), 'e': Fr(2, 3) * Fr(1, 4)}
+    limit = {'a': 0, 'b': 0, 'c': visit['c'], 'd': visit['d'], 'e': visit['e']}
+    rw = {'a': 3, 'b': 1, 'c': 4, 'd': 2, 'e': 0}
+    out = Out()
+    model = ''
+    for sys, arc in (('ac', ['a b 2', 'a c 1', 'b d 3', 'b e 1']),
+                     ('sm', ['a b exp(2)', 'a c exp(1)', 'b d exp(3)', 'b e exp(1)'])):
+        out.exprs([('sreward(%s, %s)' % (sys, x), rw[x] * limit[x]) for x in st])
+        out.exprs([('prob(%s, %s)' % (sys, x), visit[x]) for x in st])
+        model += ('markov %s\n' % sys if sys == 'ac' else 'semimark %s cond\n' % sys) + '\n'.join(arc) + '\n'
+        model += 'reward\na 3\nb 1\nc 4\nd 2\nend\na 1\nend\n'
+        model += 'expr ' + ', '.join('sreward(%s, %s)' % (sys, x) for x in st) + '\n'
+        model += 'expr ' + ', '.join('prob(%s, %s)' % (sys, x) for x in st) + '\n'
+    write(folder, 'acyclic_sreward', model, out, """
+sreward of acyclic Markov and semi-Markov chains: the reward rate times the
+limiting probability (absorption probability, 0 for the states that are
+left), beside prob, the probability of ever visiting the state. Branch
+probabilities by hand: a -> b 2/3, a -> c 1/3, b -> d 3/4, b -> e 1/4.""")
+
+
+def near_equal_states(folder):
+    # Three stages whose rates differ by 1e-9: every closed form of a state
+    # cancels to nine digits. Values at t of a state, its eval table and the
+    # chain's state distribution used as a component must all be those of the
+    # exact chain.
+    st = ['a', 'b', 'c', 'd']
+    rates = [Fr(1), 1 + Fr(1, 10 ** 9), 1 - Fr(1, 10 ** 9)]
+    arcs = [('a', 'b', rates[0]), ('b', 'c', rates[1]), ('c', 'd', rates[2])]
+    q, idx = generator(st, arcs)
+    p0 = [Fr(1), 0, 0, 0]
+    pt = {t: transient(q, p0, Fr(t), False)[0] for t in (1, 2)}
+    out = Out()
+    mean = sum(1 / r for r in rates)
+    out.exprs([('value(1; m, c)', pt[1][2]), ('value(1; m, b)', pt[1][1]), ('value(2; m, d)', pt[2][3]),
+               ('mean(m, d)', mean)])
+    out.table('m', 'c', 't', [(0, 0), (1, pt[1][2]), (2, pt[2][2])])
+    # u: the absorption time alone (in series with a component that never
+    # fails); w: in series with an Exp(2) component,
+    # so w fails at min(X, Y): F_w = 1 - (1 - F_X) e^(-2t) and
+    # E[min] = (1 - prod r/(r + 2)) / 2 (Laplace transform of X at 2).
+    lap = 1
+    for r in rates:
+        lap *= r / (r + 2)
+    fw2 = 1 - (1 - pt[2][3]) * D(-4).exp()
+    out.exprs([('value(2; u)', pt[2][3]), ('tvalue(2; u)', pt[2][3]), ('mean(u)', mean),
+               ('value(2; w)', fw2), ('mean(w)', (1 - lap) / 2)])
+    model = """
+markov m
+a b 1
+b c 1.000000001
+c d 0.999999999
+end
+a 1
+end
+expr value(1; m, c), value(1; m, b), value(2; m, d), mean(m, d)
+eval(m, c) 0 2 1
+block u
+comp x cdf(m, d)
+comp z prob(0)
+series top x z
+end
+block w
+comp x cdf(m, d)
+comp y exp(2)
+series top x y
+end
+expr value(2; u), tvalue(2; u), mean(u), value(2; w), mean(w)
+"""
+    write(folder, 'near_equal_states', model, out, """
+Three stages with rates 1, 1 + 1e-9 and 1 - 1e-9, whose closed forms cancel:
+values of single states, a state's eval table, and the absorbing state's
+distribution as a block component, against a 60-digit matrix exponential
+and exact Laplace transforms (chain_reference.py).""")
+
+
+def lcdf_layout(folder):
+    # lcdf of a Markov chain and of the same semi-Markov chain (competing
+    # exponential delays): the probability of entering the state, then the
+    # CDF of leaving it given that it is entered; a state without outgoing
+    # arcs has an empty leaving CDF, a state never entered only its
+    # probability. cdf of a state that is left lists its occupancy form.
+    out = Out()
+    model = ''
+    for sys, kind, arc in (('mk', 'markov mk', ['a b 2', 'a c 1', 'b d 3', 'e d 1']),
+                           ('sm', 'semimark sm cond', ['a b exp(2)', 'a c exp(1)', 'b d exp(3)', 'e d exp(1)'])):
+        # a: left after Exp(3); b entered with 2/3, left after Exp(3) + Exp(3);
+        # d entered with 2/3 (e is never entered).
+        out.leaving(sys, 'a', Fr(1), [(Fr(1), 0, 0), (Fr(-1), 0, -3)], Fr(1, 3), Fr(1, 9))
+        out.leaving(sys, 'b', Fr(2, 3), [(Fr(-3), 1, -3), (Fr(1), 0, 0), (Fr(-1), 0, -3)], Fr(2, 3), Fr(2, 9))
+        out.leaving(sys, 'd', Fr(2, 3))
+        out.leaving(sys, 'e', Fr(0))
+        # in b at t: entered by t minus left by t, (2/3)(3 t e^-3t)
+        out.occupancy(sys, 'b', [(Fr(2), 1, -3)])
+        model += kind + '\n' + '\n'.join(arc) + '\nend\na 1\nend\n'
+        model += ''.join('lcdf(%s, %s)\n' % (sys, x) for x in 'abde') + 'cdf(%s, b)\n' % sys
+    write(folder, 'lcdf_layout', model, out, """
+lcdf of Markov and semi-Markov chains in one layout: probability of entering
+the state, then the conditional CDF of leaving it (empty for a state without
+outgoing arcs, nothing for a state never entered); cdf of a state that is
+left lists its occupancy. Convolutions of exponentials by hand.""")
+
+
+def tvalue_exact(folder):
+    # Transient values that are exact (time 0 gives the start vector) or
+    # far below 1e-11 (short times): no warning, the digits of the exact chain.
+    st = ['a', 'b', 'c', 'd']
+    arcs = [('a', 'b', 2), ('b', 'c', 1), ('c', 'd', 1)]
+    q, idx = generator(st, arcs)
+    p0 = [Fr(1), 0, 0, 0]
+    r = [Fr(1)] * 4
+    out = Out()
+    out.exprs([('tvalue(0; m, a)', 1), ('tvalue(0; m, b)', 0), ('tvalue(0; m)', 0), ('exrt(0; m)', 1),
+               ('cexrt(0; m)', 0)])
+    lines = []
+    for t in ('2e-6', '3e-4', '1e-3'):
+        prob, cum = transient(q, p0, Fr(t))
+        lines += [('tvalue(%s; m, c)' % t, prob[2]), ('tvalue(%s; m)' % t, prob[3]),
+                  ('cexrt(%s; m)' % t, sum(x * y for x, y in zip(map(D, map(int, r)), cum)))]
+    out.exprs(lines)
+    qi, _ = generator(['up', 'dn'], [('up', 'dn', 2), ('dn', 'up', 3)])
+    pi = transient(qi, [Fr(1), 0], Fr('1e-6'), False)[0]
+    out.exprs([('tvalue(0; ir, up)', 1), ('tvalue(0; ir, dn)', 0), ('tvalue(1e-6; ir, dn)', pi[1])])
+    model = """
+markov m
+a b 2
+b c 1
+c d 1
+reward default 1
+end
+a 1
+end
+expr tvalue(0; m, a), tvalue(0; m, b), tvalue(0; m), exrt(0; m), cexrt(0; m)
+expr tvalue(2e-6; m, c), tvalue(2e-6; m), cexrt(2e-6; m), tvalue(3e-4; m, c), tvalue(3e-4; m), cexrt(3e-4; m), tvalue(1e-3; m, c), tvalue(1e-3; m), cexrt(1e-3; m)
+markov ir
+up dn 2
+dn up 3
+end
+up 1
+end
+expr tvalue(0; ir, up), tvalue(0; ir, dn), tvalue(1e-6; ir, dn)
+"""
+    write(folder, 'tvalue_exact', model, out, """
+Transient values that are exact (the start vector at time 0) or tiny (short
+times, values down to 1e-12) print without a warning and with the digits
+of a 60-digit matrix exponential (chain_reference.py).""")
+
+
 CASES = [cycle40, acyclic_values, reward_measures, near_repeated, stiff_cumulative, large_phase_chain,
-         long_steady_chains]
+         long_steady_chains, ph_state_measures, acyclic_sreward, near_equal_states, lcdf_layout, tvalue_exact]
 
 if __name__ == '__main__':
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
