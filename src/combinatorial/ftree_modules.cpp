@@ -313,6 +313,9 @@ private:
                     if (own(*k) && seen_[index_of(*k)] != stamp_) stack.push_back(index_of(*k));
             }
         }
+        if (g_fold_mode >= 10)
+            std::fprintf(stderr, "module %zu starts: own gates %zu vars %zu\n", t_.modules.size(), own_.size(),
+                         mod.vars.size());
         // Diagrams of the own gates, inputs first; a gate's diagram is
         // dropped once its last parent has used it.
         for (std::uint32_t gi : own_)
