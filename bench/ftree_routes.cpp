@@ -2,12 +2,14 @@
 // child process per route so that each peak memory is its own:
 //   ordered        the depth-first order of the listings, one diagram
 //   free/<order>   the order-free route: modules, each under a heuristic order
+//                  (df, weight, repeated; the solver uses df)
 // For every route: the top-event probability, diagram nodes (the top's
 // diagram, or all module diagrams), modules, time to build and to evaluate,
 // (processor seconds), and the peak resident memory of the process.
 //
 //   corvel_ftree_routes FILE.crv ...     the ftree block of each file (up to its "end")
 //   corvel_ftree_routes --generate N ... generated trees of N events with shared gates
+//                                        (--print N writes the tree's text instead)
 //   options: --routes ordered,free/df,free/weight,free/repeated   --timeout SECONDS
 
 #include <sys/resource.h>
@@ -16,7 +18,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,7 +28,6 @@
 #include "interp/dispatch.h"
 #include "interp/interpreter.h"
 
-namespace corvel { extern int g_fold_mode; }
 namespace {
 
 // Processor time of this process (user and system), in seconds: on a shared
@@ -50,36 +50,59 @@ std::string ftree_block(const std::string& path) {
     return text;
 }
 
-// n repeated events (probabilities 0.001 to 0.05) under gates of three to
-// five inputs; each gate takes an event or a gate made earlier with
-// probability 1/4, so events and gates are shared; and, or and 2-of-3
-// gates; the gates nobody took are joined under the top.
-std::string generated_tree(long n, unsigned seed) {
-    std::mt19937 rng(seed);
+// n repeated events (probabilities 0.001 to 0.009) in blocks of 1000. In a
+// block: gates over four neighbouring events, the event two windows on and,
+// for every third gate, one from the far half of the block; then layers of
+// gates each naming three consecutive gates of the layer below with a stride
+// of two, so every inner gate is shared by two parents; alternating or / and
+// / 2-of-3 gates. The blocks share nothing, and pairs of them are joined
+// under and gates below an or at the top.
+std::string generated_tree(long n) {
+    constexpr long kBlock = 1000;
     std::ostringstream m;
     m << "ftree gen" << n << "\n";
-    for (long i = 0; i < n; ++i) m << "repeat e" << i << " prob(" << 0.001 * static_cast<double>(1 + rng() % 50) << ")\n";
-    std::vector<std::string> open, made;
-    for (long i = 0; i < n; ++i) open.push_back("e" + std::to_string(i));
-    long g = 0;
-    while (open.size() > 1) {
-        const size_t take = std::min<size_t>(open.size(), 3 + rng() % 3);
-        std::vector<std::string> kids(open.begin(), open.begin() + static_cast<long>(take));
-        open.erase(open.begin(), open.begin() + static_cast<long>(take));
-        if (!made.empty() && rng() % 4 == 0) kids.push_back(made[rng() % made.size()]);
-        if (rng() % 4 == 0) kids.push_back("e" + std::to_string(rng() % static_cast<unsigned>(n)));
-        std::sort(kids.begin(), kids.end());
-        kids.erase(std::unique(kids.begin(), kids.end()), kids.end());
-        const std::string name = "g" + std::to_string(g++);
-        const unsigned kind = rng() % 5;
-        if (kind == 4 && kids.size() >= 3)
-            m << "kofn " << name << " 2, " << kids.size() << ",";
-        else
-            m << (kind % 2 ? "and " : "or ") << name;
-        for (const std::string& k : kids) m << " " << k;
+    for (long i = 0; i < n; ++i) m << "repeat e" << i << " prob(0.00" << 1 + i % 9 << ")\n";
+    std::vector<std::string> tops;
+    for (long base = 0; base < n; base += kBlock) {
+        const long size = std::min(kBlock, n - base);
+        const std::string tag = "b" + std::to_string(base / kBlock) + "_";
+        auto ev = [&](long k) { return " e" + std::to_string(base + k % size); };
+        std::vector<std::string> layer;
+        for (long j = 0; 4 * j < size; ++j) {
+            const std::string name = tag + "a" + std::to_string(j);
+            m << (j % 2 ? "or " : "and ") << name;
+            for (long k = 4 * j; k < 4 * j + 4; ++k) m << ev(k);
+            m << ev(4 * j + 6);
+            if (j % 3 == 0) m << ev(j * 37 + size / 2);
+            m << "\n";
+            layer.push_back(name);
+        }
+        for (int level = 1; layer.size() > 1; ++level) {
+            std::vector<std::string> next;
+            for (size_t j = 0; j + 1 < layer.size(); j += 2) {
+                const size_t take = std::min<size_t>(3, layer.size() - j);
+                const std::string name = tag + "l" + std::to_string(level) + "_" + std::to_string(j);
+                const int kind = take == 3 ? static_cast<int>((j / 2 + static_cast<size_t>(level)) % 3) : 0;
+                m << (kind == 0 ? "or " : kind == 1 ? "and " : "kofn ") << name << (kind == 2 ? " 2, 3," : "");
+                for (size_t k = j; k < j + take; ++k) m << " " << layer[k];
+                m << "\n";
+                next.push_back(name);
+            }
+            layer = std::move(next);
+        }
+        tops.push_back(layer[0]);
+    }
+    std::vector<std::string> pairs;
+    for (size_t i = 0; i + 1 < tops.size(); i += 2) {
+        const std::string name = "pair" + std::to_string(i / 2);
+        m << "and " << name << " " << tops[i] << " " << tops[i + 1] << "\n";
+        pairs.push_back(name);
+    }
+    if (tops.size() % 2) pairs.push_back(tops.back());
+    if (pairs.size() > 1) {
+        m << "or top";
+        for (const std::string& p : pairs) m << " " << p;
         m << "\n";
-        made.push_back(name);
-        open.push_back(name);
     }
     m << "end\n";
     return m.str();
@@ -115,7 +138,8 @@ Result run_route(const std::string& text, const std::string& route) {
         F = corvel::ftbdd_evaluate(in, sys, *info, info->root);
         r.eval = cpu_seconds() - t1;
     } else {
-        corvel::FtOrder order = corvel::FtOrder::RepeatedFirst;
+        corvel::FtOrder order = corvel::FtOrder::DepthFirst;
+        if (route == "free/repeated") order = corvel::FtOrder::RepeatedFirst;
         if (route == "free/df") order = corvel::FtOrder::DepthFirst;
         if (route == "free/weight") order = corvel::FtOrder::Weight;
         auto fast = corvel::build_fast_ftree(in, sys, order);
@@ -179,13 +203,14 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--routes" && i + 1 < argc) {
             routes = split(argv[++i]);
-        } else if (a == "--fold" && i + 1 < argc) {
-            corvel::g_fold_mode = std::stoi(argv[++i]);
         } else if (a == "--timeout" && i + 1 < argc) {
             timeout = std::stoi(argv[++i]);
+        } else if (a == "--print" && i + 1 < argc) {
+            std::fputs(generated_tree(std::stol(argv[++i])).c_str(), stdout);
+            return 0;
         } else if (a == "--generate" && i + 1 < argc) {
             const long n = std::stol(argv[++i]);
-            trees.emplace_back("gen" + std::to_string(n), generated_tree(n, static_cast<unsigned>(n)));
+            trees.emplace_back("gen" + std::to_string(n), generated_tree(n));
         } else {
             std::string name = a.substr(a.find_last_of('/') + 1);
             name = name.substr(0, name.find('.'));

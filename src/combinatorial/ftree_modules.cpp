@@ -17,7 +17,6 @@
 #include "interp/interpreter.h"
 
 namespace corvel {
-int g_fold_mode = 0;
 FtFastTree::FtFastTree() : m(bdd_init()) {}
 FtFastTree::~FtFastTree() { bdd_quit(m); }
 
@@ -273,51 +272,33 @@ private:
         return v ^ (l & 1u);
     }
 
-    void build(std::uint32_t root) {
+    // Events and modules below get their variables depth first from the
+    // root, inputs in the heuristic's order.
+    void assign_variables(std::uint32_t root, FtModule& mod) {
+        ++stamp_;
+        std::vector<std::uint32_t> stack{root};
+        std::vector<Lit> kids;
+        while (!stack.empty()) {
+            const std::uint32_t gi = stack.back();
+            stack.pop_back();
+            if (seen_[gi] == stamp_) continue;
+            seen_[gi] = stamp_;
+            kids = visit_order(gi);
+            for (Lit l : kids) {
+                if (own(l)) continue;
+                const std::uint32_t c = index_of(l);
+                const bool has = is_gate(l) ? value_[c] != kBddNull : var_of_event_[c] != kBddNull;
+                if (!has) new_var(mod, l);
+            }
+            for (auto k = kids.rbegin(); k != kids.rend(); ++k)
+                if (own(*k) && seen_[index_of(*k)] != stamp_) stack.push_back(index_of(*k));
+        }
+    }
+
+    // Diagrams of the own gates, inputs first; a gate's diagram is dropped
+    // once its last parent has used it.
+    void build_diagrams() {
         BddManager* m = t_.m;
-        collect_own(root);
-        FtModule mod;
-        mod.first = bdd_vars(m);
-        // Uses of every input within the module, and the weights.
-        for (std::uint32_t gi : own_) {
-            std::uint64_t w = 0;
-            for (Lit l : g_.gates[gi].kids) {
-                if (own(l)) {
-                    ++gate_occurrences_[index_of(l)];
-                    w += weight_[index_of(l)];
-                } else {
-                    if (!is_gate(l)) ++occurrences_[index_of(l)];
-                    ++w;
-                }
-            }
-            weight_[gi] = w;
-        }
-        // Variables: depth first from the root, inputs in the heuristic's order.
-        {
-            ++stamp_;
-            std::vector<std::uint32_t> stack{root};
-            std::vector<Lit> kids;
-            while (!stack.empty()) {
-                const std::uint32_t gi = stack.back();
-                stack.pop_back();
-                if (seen_[gi] == stamp_) continue;
-                seen_[gi] = stamp_;
-                kids = visit_order(gi);
-                for (Lit l : kids) {
-                    if (own(l)) continue;
-                    const std::uint32_t c = index_of(l);
-                    const bool has = is_gate(l) ? value_[c] != kBddNull && module_of_[c] >= 0 : var_of_event_[c] != kBddNull;
-                    if (!has) new_var(mod, l);
-                }
-                for (auto k = kids.rbegin(); k != kids.rend(); ++k)
-                    if (own(*k) && seen_[index_of(*k)] != stamp_) stack.push_back(index_of(*k));
-            }
-        }
-        if (g_fold_mode >= 10)
-            std::fprintf(stderr, "module %zu starts: own gates %zu vars %zu\n", t_.modules.size(), own_.size(),
-                         mod.vars.size());
-        // Diagrams of the own gates, inputs first; a gate's diagram is
-        // dropped once its last parent has used it.
         for (std::uint32_t gi : own_)
             for (Lit l : g_.gates[gi].kids)
                 if (own(l)) ++users_[index_of(l)];
@@ -327,15 +308,7 @@ private:
             parts.clear();
             for (Lit l : gate.kids) parts.push_back(own(l) ? value_[index_of(l)] ^ (l & 1u) : leaf(l));
             // Deepest tops first keeps the intermediate results low in the order.
-            if (g_fold_mode == 0)
-                std::sort(parts.begin(), parts.end(),
-                          [&](bdd a, bdd b) { return bdd_if_index(m, a) > bdd_if_index(m, b); });
-            if (g_fold_mode == 1)
-                std::sort(parts.begin(), parts.end(),
-                          [&](bdd a, bdd b) { return bdd_if_index(m, a) < bdd_if_index(m, b); });
-            if (g_fold_mode == 3)
-                std::sort(parts.begin(), parts.end(),
-                          [&](bdd a, bdd b) { return bdd_size(m, a, 0) < bdd_size(m, b, 0); });
+            std::sort(parts.begin(), parts.end(), [&](bdd a, bdd b) { return bdd_if_index(m, a) > bdd_if_index(m, b); });
             bdd f = bdd_identity(m, parts[0]);
             for (size_t k = 1; k < parts.size(); ++k) {
                 bdd next = ftbdd_checked(in_, m, gate.is_and ? bdd_and(m, f, parts[k]) : bdd_or(m, f, parts[k]));
@@ -353,6 +326,29 @@ private:
             value_[gi] = f;
             t_.peak_nodes = std::max(t_.peak_nodes, bdd_total_nodes(m));
         }
+    }
+
+    void build(std::uint32_t root) {
+        BddManager* m = t_.m;
+        collect_own(root);
+        // Uses of every input within the module, and the weights.
+        for (std::uint32_t gi : own_) {
+            std::uint64_t w = 0;
+            for (Lit l : g_.gates[gi].kids) {
+                if (own(l)) {
+                    ++gate_occurrences_[index_of(l)];
+                    w += weight_[index_of(l)];
+                } else {
+                    if (!is_gate(l)) ++occurrences_[index_of(l)];
+                    ++w;
+                }
+            }
+            weight_[gi] = w;
+        }
+        FtModule mod;
+        mod.first = bdd_vars(m);
+        assign_variables(root, mod);
+        build_diagrams();
         for (std::uint32_t gi : own_)
             for (Lit l : g_.gates[gi].kids) {
                 if (own(l)) {
@@ -362,9 +358,6 @@ private:
                 }
             }
         mod.root = value_[root];
-        if (g_fold_mode >= 10)
-            std::fprintf(stderr, "module %zu: own gates %zu vars %zu nodes %ld created so far %ld\n", t_.modules.size(),
-                         own_.size(), mod.vars.size(), bdd_size(m, mod.root, 0), bdd_nodes_created(m));
         // From now on the module is a variable of its parent.
         value_[root] = kBddNull;
         module_of_[root] = static_cast<int>(t_.modules.size());
