@@ -12,6 +12,7 @@
 //   from its own slots.
 
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "bdd/bdd.h"
@@ -299,15 +300,26 @@ bdd bdd_run(BddManager* m, Step step) {
     if (m->entries > m->gc_limit) m->collect();
     m->maybe_grow_cache();
     bdd r;
+    // The limit counts records that are garbage but not yet collected:
+    // collect them and try once more before giving up. Memory refused by
+    // the system (an address-space limit reached before the ceiling) ends
+    // the operation the same way: the manager holds only what it held.
+    bool again = false;
     try {
         r = step();
     } catch (const BddOverflowAbort&) {
-        // The limit counts records that are garbage but not yet collected:
-        // collect them and try once more before giving up.
+        again = true;
+    } catch (const std::bad_alloc&) {
+        again = true;
+    }
+    if (again) {
         m->collect();
         try {
             r = step();
         } catch (const BddOverflowAbort&) {
+            m->overflow = true;
+            return kBddNull;
+        } catch (const std::bad_alloc&) {
             m->overflow = true;
             return kBddNull;
         }

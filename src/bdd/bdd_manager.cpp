@@ -152,7 +152,11 @@ std::uint32_t BddManager::create(BddVarTable& table, std::uint32_t h, std::uint1
         progress::update("BDD construction", "nodes", static_cast<std::uint64_t>(entries));
         if (table.entries * 2 > table.slots.size()) grow_table(table);
     } catch (const std::bad_alloc&) {
-        allocation_failed();
+        // The system refused memory before the ceiling was reached: an
+        // overflow like the ceiling itself. The node, when it was made, is
+        // complete and in its table (a table that could not grow stays as
+        // it was).
+        throw BddOverflowAbort{};
     }
     return index;
 }
