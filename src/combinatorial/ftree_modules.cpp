@@ -6,7 +6,6 @@
 #include "combinatorial/ftree_modules.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <limits>
