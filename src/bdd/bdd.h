@@ -121,6 +121,16 @@ long bdd_size(BddManager* m, bdd f, int negout);
 // more; only when that fails too does it return null.
 long bdd_node_limit(BddManager* m, long limit);
 bool bdd_overflow(BddManager* m);
+// Besides the caller's node limit every manager stops at the number of live
+// nodes the memory available when it was created can hold: the least of the
+// physical memory, the memory the system reports available, the control
+// group's limit and the process's address-space and data limits, over the
+// bytes a node costs with its tables and evaluation arrays. Reaching it is
+// an overflow like the node limit. The ceiling is no node limit of the
+// caller's: the statistics report "Node limit: ---" unless one was set.
+long bdd_memory_node_ceiling();
+long bdd_memory_limit(BddManager* m);
+long bdd_set_memory_limit(BddManager* m, long nodes);  // returns the old ceiling; 0 = none
 long bdd_total_nodes(BddManager* m);  // live node records, terminal included
 long bdd_nodes_created(BddManager* m);  // every node record ever allocated
 

@@ -99,6 +99,11 @@ private:
         }
         const std::uint32_t level = std::min(pa, pb);
         if (s_.requests.size() >= kBddPending) throw std::bad_alloc{};
+        // The pairs of one operation count against the memory ceiling too
+        // (16 bytes each, against a node's 100): an operation with more
+        // pairs than the ceiling has nodes is an overflow.
+        if (m_->memory_nodes > 0 && s_.requests.size() >= static_cast<size_t>(m_->memory_nodes))
+            throw BddOverflowAbort{};
         const auto index = static_cast<std::uint32_t>(s_.requests.size());
         s_.requests.push_back(q);
         s_.levels[level].push_back(index);

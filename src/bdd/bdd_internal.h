@@ -12,6 +12,7 @@
 //   from its own slots.
 
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "bdd/bdd.h"
@@ -124,14 +125,26 @@ inline std::uint32_t bdd_hash_pair(bdd t, bdd e, unsigned bits) {
     return static_cast<std::uint32_t>(k >> (64 - bits));
 }
 
-inline std::uint32_t bdd_hash_op(std::uint32_t tag, bdd a, bdd b, unsigned bits) {
+// The operation cache has a prime number of bins: the 32-bit hash is scaled
+// to [0, size) by a multiplication instead of a division.
+inline std::uint32_t bdd_hash_op(std::uint32_t tag, bdd a, bdd b, std::uint32_t size) {
     std::uint64_t k = (static_cast<std::uint64_t>(a) << 32) | b;
     k ^= static_cast<std::uint64_t>(tag) * 0xC2B2AE3D27D4EB4Full;
     k *= 0x9E3779B97F4A7C15ull;
     k ^= k >> 29;
     k *= 0xBF58476D1CE4E5B9ull;
-    return static_cast<std::uint32_t>(k >> (64 - bits));
+    return static_cast<std::uint32_t>(((k >> 32) * size) >> 32);
 }
+
+// Sizes of the operation cache, a list of primes; a new manager starts at
+// index 13 (8179 bins).
+inline constexpr std::uint32_t kBddPrimes[] = {
+    1, 2, 3, 7, 13, 23, 59, 113, 241, 503, 1019, 2039, 4091, 8179, 11587, 16369, 23143,
+    32749, 46349, 65521, 92683, 131063, 185363, 262139, 330287, 416147, 524269, 660557,
+    832253, 1048571, 1321109, 1664501, 2097143, 2642201, 3328979, 4194287, 5284393,
+    6657919, 8388593, 10568797, 13315831, 16777199, 33554393, 67108859, 134217689,
+    268435399, 536870879, 1073741789, 2147483629};
+constexpr unsigned kBddInitialCacheIndex = 13;
 
 // Terminal rules of OR (is_or) or AND over handles (0 the constant one,
 // 1 the constant zero); true when r was decided.
@@ -175,14 +188,16 @@ struct BddManager {
     LargeVector<std::uint32_t> mark_queue;  // scratch of collections
     LargeVector<BddCacheEntry> cache;
     BddApplyScratch apply;
-    unsigned cache_bits = 13;
+    unsigned cache_index = kBddInitialCacheIndex;  // into kBddPrimes
+    std::uint32_t cache_size = kBddPrimes[kBddInitialCacheIndex];
     long cache_entries = 0;
     long lookups = 0, hits = 0, inserts = 0, collisions = 0;
 
     long entries = 0;                       // live node records (terminal excluded)
     long created = 0;                       // node records ever allocated
     long gc_limit = 10000;
-    long node_limit = 0;
+    long node_limit = 0;                    // set by the caller; 0 = none
+    long memory_nodes = 0;                  // the most live nodes the available memory holds
     long gcs = 0, freed = 0, finds = 0;
     bool overflow = false;
     std::uint32_t temp_op = kBddNoTag - 1;  // next temporary tag (decreasing)
@@ -220,7 +235,7 @@ struct BddManager {
     // A new node in the empty slot h of its variable's table; its index.
     std::uint32_t create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e);
 
-    std::uint32_t cache_slot(std::uint32_t tag, bdd a, bdd b) const { return bdd_hash_op(tag, a, b, cache_bits); }
+    std::uint32_t cache_slot(std::uint32_t tag, bdd a, bdd b) const { return bdd_hash_op(tag, a, b, cache_size); }
     const BddCacheEntry& cache_entry(std::uint32_t tag, bdd a, bdd b) const {
         return cache[cache_slot(tag, a, b)];
     }
@@ -235,7 +250,7 @@ struct BddManager {
         return false;
     }
     void cache_insert(std::uint32_t tag, bdd a, bdd b, bdd result) {
-        BddCacheEntry& c = cache[bdd_hash_op(tag, a, b, cache_bits)];
+        BddCacheEntry& c = cache[bdd_hash_op(tag, a, b, cache_size)];
         if (c.tag == kBddNoTag)
             ++cache_entries;
         else
@@ -285,15 +300,26 @@ bdd bdd_run(BddManager* m, Step step) {
     if (m->entries > m->gc_limit) m->collect();
     m->maybe_grow_cache();
     bdd r;
+    // The limit counts records that are garbage but not yet collected:
+    // collect them and try once more before giving up. Memory refused by
+    // the system (an address-space limit reached before the ceiling) ends
+    // the operation the same way: the manager holds only what it held.
+    bool again = false;
     try {
         r = step();
     } catch (const BddOverflowAbort&) {
-        // The limit counts records that are garbage but not yet collected:
-        // collect them and try once more before giving up.
+        again = true;
+    } catch (const std::bad_alloc&) {
+        again = true;
+    }
+    if (again) {
         m->collect();
         try {
             r = step();
         } catch (const BddOverflowAbort&) {
+            m->overflow = true;
+            return kBddNull;
+        } catch (const std::bad_alloc&) {
             m->overflow = true;
             return kBddNull;
         }

@@ -1,7 +1,11 @@
 // The manager: node records, per-variable unique tables, the operation
 // cache, variables and garbage collection.
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cinttypes>
 #include <cstdio>
 #include <new>
 
@@ -14,8 +18,7 @@ namespace corvel {
 namespace {
 
 constexpr unsigned kInitialTableBits = 3;   // 8 slots per new variable
-constexpr unsigned kInitialCacheBits = 13;  // 8192 entries
-constexpr unsigned kMaxCacheBits = 24;
+constexpr unsigned kMaxCacheIndex = 41;  // 16777199 bins
 
 // Places a slot whose key is known to be absent.
 inline void insert_slot(BddVarTable& t, const BddSlot& s) {
@@ -46,7 +49,69 @@ struct MarkBits {
     void set(std::uint32_t i) { words[i >> 6] |= std::uint64_t{1} << (i & 63); }
 };
 
+// Bytes one live node costs at the peak of an analysis: its record (12), its
+// unique-table slots (12 each, tables between a quarter and a half full), a
+// share of the operation cache and of the level-wise apply's requests, and
+// the flat arrays of an evaluation over it.
+constexpr long kBytesPerLiveNode = 100;
+
+// The smallest positive of a and b (0 when neither is).
+std::uint64_t smaller_limit(std::uint64_t a, std::uint64_t b) {
+    if (a == 0) return b;
+    if (b == 0) return a;
+    return std::min(a, b);
+}
+
+// MemAvailable of /proc/meminfo in bytes, 0 when it cannot be read.
+std::uint64_t available_memory() {
+    std::FILE* f = std::fopen("/proc/meminfo", "r");
+    if (f == nullptr) return 0;
+    char line[256];
+    std::uint64_t kb = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr)
+        if (std::sscanf(line, "MemAvailable: %" SCNu64 " kB", &kb) == 1) break;
+    std::fclose(f);
+    return kb * 1024;
+}
+
+// A memory limit of the process's control group in bytes, 0 when none.
+std::uint64_t group_memory_limit() {
+    std::uint64_t bytes = 0;
+    if (std::FILE* f = std::fopen("/sys/fs/cgroup/memory.max", "r")) {
+        if (std::fscanf(f, "%" SCNu64, &bytes) != 1) bytes = 0;
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+std::uint64_t resource_limit(int resource) {
+    rlimit r{};
+    if (getrlimit(resource, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return 0;
+    return static_cast<std::uint64_t>(r.rlim_cur);
+}
+
 }  // namespace
+
+long bdd_memory_node_ceiling() {
+    std::uint64_t bytes = 0;
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && page > 0) bytes = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+    bytes = smaller_limit(bytes, available_memory());
+    bytes = smaller_limit(bytes, group_memory_limit());
+    bytes = smaller_limit(bytes, resource_limit(RLIMIT_AS));
+    bytes = smaller_limit(bytes, resource_limit(RLIMIT_DATA));
+    if (bytes == 0) return static_cast<long>(kBddMaxNodes) - 1;
+    const std::uint64_t nodes = bytes / kBytesPerLiveNode;
+    return static_cast<long>(std::min<std::uint64_t>(nodes, kBddMaxNodes - 1));
+}
+
+long bdd_memory_limit(BddManager* m) { return m->memory_nodes; }
+
+long bdd_set_memory_limit(BddManager* m, long nodes) {
+    const long old = m->memory_nodes;
+    m->memory_nodes = nodes < 0 ? 0 : nodes;
+    return old;
+}
 
 [[noreturn]] void bdd_fatal(const char* message) {
     std::fprintf(stderr, "BDD library: error: %s\n", message);
@@ -63,7 +128,8 @@ bool bdd_check_arguments(BddManager* m, bdd f) {
 // ------------------------------------------------------------------ nodes
 
 std::uint32_t BddManager::create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e) {
-    if (node_limit > 0 && entries >= node_limit - 1000) throw BddOverflowAbort{};
+    if ((node_limit > 0 && entries >= node_limit - 1000) || (memory_nodes > 0 && entries >= memory_nodes))
+        throw BddOverflowAbort{};
     std::uint32_t index;
     try {
         if (!free_list.empty()) {
@@ -86,7 +152,11 @@ std::uint32_t BddManager::create(BddVarTable& table, std::uint32_t h, std::uint1
         progress::update("BDD construction", "nodes", static_cast<std::uint64_t>(entries));
         if (table.entries * 2 > table.slots.size()) grow_table(table);
     } catch (const std::bad_alloc&) {
-        allocation_failed();
+        // The system refused memory before the ceiling was reached: an
+        // overflow like the ceiling itself. The node, when it was made, is
+        // complete and in its table (a table that could not grow stays as
+        // it was).
+        throw BddOverflowAbort{};
     }
     return index;
 }
@@ -120,12 +190,13 @@ void BddManager::cache_clear() {
 // The cache follows the diagram: it doubles while the live nodes outnumber
 // its entries, and the entries it holds move into the larger table.
 void BddManager::maybe_grow_cache() {
-    if (cache_bits >= kMaxCacheBits || entries <= static_cast<long>(cache.size())) return;
-    unsigned bits = cache_bits;
-    while (bits < kMaxCacheBits && (1L << bits) < entries) ++bits;
+    if (cache_index >= kMaxCacheIndex || entries <= static_cast<long>(cache.size())) return;
+    unsigned index = cache_index;
+    while (index < kMaxCacheIndex && static_cast<long>(kBddPrimes[index]) < entries) ++index;
+    const std::uint32_t size = kBddPrimes[index];
     LargeVector<BddCacheEntry> bigger;
     try {
-        bigger.resize(size_t{1} << bits);
+        bigger.resize(size);
     } catch (const std::bad_alloc&) {
         return;  // keep the current cache
     }
@@ -139,12 +210,13 @@ void BddManager::maybe_grow_cache() {
             if (!apply.is_kept(tag)) continue;
             tag = kTagAnd;
         }
-        BddCacheEntry& d = bigger[bdd_hash_op(tag, c.a, c.b, bits)];
+        BddCacheEntry& d = bigger[bdd_hash_op(tag, c.a, c.b, size)];
         if (d.tag == kBddNoTag) ++kept;
         d = c;
     }
     cache.swap(bigger);
-    cache_bits = bits;
+    cache_index = index;
+    cache_size = size;
     cache_entries = kept;
 }
 
@@ -238,8 +310,10 @@ BddManager* bdd_init() {
     m->tables.emplace_back();
     m->variables.push_back(0);
     m->position.push_back(kBddTerminalPosition);
-    m->cache.assign(size_t{1} << kInitialCacheBits, BddCacheEntry{});
-    m->cache_bits = kInitialCacheBits;
+    m->cache.assign(kBddPrimes[kBddInitialCacheIndex], BddCacheEntry{});
+    m->cache_index = kBddInitialCacheIndex;
+    m->cache_size = kBddPrimes[kBddInitialCacheIndex];
+    m->memory_nodes = bdd_memory_node_ceiling();
     return m;
 }
 

@@ -205,15 +205,23 @@ void fbdd_ordering(FtBddInfo& info) {
     }
 }
 
-// A null result means the diagram reached the manager's node limit.
+}  // namespace
+
+// A null result means the diagram reached the caller's node limit or the
+// number of nodes the available memory holds.
 bdd ftbdd_checked(Interpreter& in, BddManager* m, bdd f) {
-    if (f == kBddNull) {
-        const long limit = bdd_node_limit(m, 0);
-        bdd_node_limit(m, limit);
+    if (f != kBddNull) return f;
+    const long limit = bdd_node_limit(m, 0);
+    bdd_node_limit(m, limit);
+    const long reached = bdd_total_nodes(m);
+    if (limit > 0 && reached >= limit - 1000)
         in.err.error(150, kInternal, format_string("s_ftbdd for BDD (more than %ld nodes)", limit), false);
-    }
+    in.out.printf("decision diagram stopped at %ld live nodes, the most the available memory holds\n", reached);
+    in.err.error(150, kInternal, "s_ftbdd for BDD", false);
     return f;
 }
+
+namespace {
 
 // Generation in index order (children first); a child's diagram is freed
 // once its last parent has used it, and every named gate keeps its function.
@@ -361,7 +369,7 @@ FtBddInfo::FtBddInfo() : m(bdd_init()) {}
 
 FtBddInfo::~FtBddInfo() { bdd_quit(m); }
 
-std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys, long node_limit) {
+std::unique_ptr<FtBddInfo> ftbdd_structure(Interpreter& in, SystemRecord& sys) {
     TreeModel& tm = tree_model(sys);
     rewrite_kofn(in, sys, tm.root);
     auto info = std::make_unique<FtBddInfo>();
@@ -372,6 +380,18 @@ std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord&
         if (is_event(rec.entry)) ++info->nvar;
     read_tree(in, sys, *info);
     fix_tree(*info);
+    return info;
+}
+
+Exponomial ftbdd_evaluate_with(BddManager* m, bdd f, const std::function<const Exponomial&(long)>& dist,
+                               const Tolerances& tol) {
+    if (f == bdd_zero(m)) return Exponomial::constant(0.0);
+    if (f == bdd_one(m)) return Exponomial::constant(1.0);
+    return *evaluate_diagram<Exponomial>(m, f, dist, tol);
+}
+
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys, long node_limit) {
+    std::unique_ptr<FtBddInfo> info = ftbdd_structure(in, sys);
     fbdd_ordering(*info);
     if (in.settings.work_limit >= 0 && (node_limit <= 0 || node_limit > in.settings.work_limit))
         node_limit = std::max(1L, in.settings.work_limit);

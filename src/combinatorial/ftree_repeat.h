@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bdd/bdd.h"
+#include "combinatorial/ftree_modules.h"
 #include "expo/exponomial.h"
 #include "interp/measure_call.h"
 
@@ -55,13 +56,22 @@ struct FtBddInfo {
 
 // Builds the structure tree, the variable order and the BDD of the top event
 // (and of every named gate) into a new FtBddInfo.
-// A diagram of more than this many live nodes stops the analysis with
-// error 150 instead of exhausting the memory: with an unlucky variable order
-// (a repeated event placed early and used again far down the order) the
-// diagram grows exponentially with the number of such events.
-constexpr long kFtreeNodeLimit = 30000000;
-std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys,
-                                                  long node_limit = kFtreeNodeLimit);
+// With an unlucky variable order (a repeated event placed early and used
+// again far down the order) the diagram grows exponentially with the number
+// of such events: a diagram that reaches `node_limit` live nodes (0: none)
+// or the nodes the available memory holds stops the analysis with error 150
+// instead of exhausting the memory.
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys, long node_limit = 0);
+// A null result of a building operation ends the run with error 150, after
+// a line naming the size reached when it was the memory that ran out.
+bdd ftbdd_checked(Interpreter& in, BddManager* m, bdd f);
+// The structure graph of the rewritten tree (`st`, `st_root`, `fanout`),
+// without variables or diagrams.
+std::unique_ptr<FtBddInfo> ftbdd_structure(Interpreter& in, SystemRecord& sys);
+// `f` evaluated by the expansion F·(R − L) + L, the variable at order
+// position p having the distribution dist(p).
+Exponomial ftbdd_evaluate_with(BddManager* m, bdd f, const std::function<const Exponomial&(long)>& dist,
+                               const Tolerances& tol);
 // The failure-time distribution of `f` by the expansion F·(R − L) + L.
 Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f);
 // The distribution of gate or event `node` (transfers followed; a loop is
@@ -129,6 +139,9 @@ Exponomial analyze_ftree_with_factoring(Interpreter& in, SystemRecord& sys);
 
 struct RepeatedTreeState {
     std::unique_ptr<FtBddInfo> bdd;
+    // The order-free diagrams, for requests that print nothing that depends
+    // on the variable order.
+    std::unique_ptr<FtFastTree> fast;
     bool has_minsum = false;
     TermList minsum;
     bool has_cubes = false;

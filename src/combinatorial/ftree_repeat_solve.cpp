@@ -20,9 +20,32 @@ namespace {
 
 bool is_listing(Kw kw) { return kw == Kw::Mincuts || kw == Kw::Minpaths || kw == Kw::Pqcdf; }
 
+// Listings, mttf and the diagram statistics read the diagram in the
+// depth-first order; every other request only needs the function's numbers,
+// which any order gives.
+bool needs_ordered_diagram(Interpreter& in, Kw kw) {
+    return is_listing(kw) || kw == Kw::Mttf || in.settings.debug[kDebugFtree];
+}
+
 void analyze_with_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& st, AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
-    if (tm.symbolic_kn) st.bdd.reset();
+    if (tm.symbolic_kn) {
+        st.bdd.reset();
+        st.fast.reset();
+    }
+    if (!needs_ordered_diagram(in, req.measure)) {
+        if (!st.fast) {
+            if (in.settings.verbose) in.out.printf("  analyzing %s with bdd\n", sys.name.c_str());
+            bind_k_n(in, sys, tm.root, kFatal);
+            st.fast = build_fast_ftree(in, sys);
+        } else if (in.settings.verbose) {
+            in.out.printf("  using previous bdd analysis for %s\n", sys.name.c_str());
+        }
+        bind_tree_components(in, sys, req);
+        sys.s_dist = fast_ftree_evaluate(in, sys, *st.fast);
+        sys.has_dist = true;
+        return;
+    }
     if (!st.bdd) {
         if (in.settings.verbose) in.out.printf("  analyzing %s with bdd\n", sys.name.c_str());
         bind_k_n(in, sys, tm.root, kFatal);
@@ -131,7 +154,11 @@ void print_repeated_listing(Interpreter& in, SystemRecord& sys, Kw kind) {
 
 double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
     RepeatedTreeState& st = repeated_state(sys);
-    if (!in.settings.use_bdd || !st.bdd) in.err.error(209, kFatal, sys.name, true);
+    if (!in.settings.use_bdd || (!st.bdd && !st.fast)) in.err.error(209, kFatal, sys.name, true);
+    if (!st.bdd) {
+        bind_k_n(in, sys, tree_model(sys).root, kFatal);
+        st.bdd = analyze_ftree_with_bdd(in, sys);
+    }
     int comp = sys.names.find(call.second);
     if (comp < 0) in.err.error(35, kFatal, call.second, true);
     int rec = resolve_transfer(sys, comp);

@@ -1,0 +1,482 @@
+// The order-free route of fault trees with repeated events: simplification
+// of the structure graph, modules found from the visit dates of one
+// depth-first walk, a diagram per module under a structural variable order,
+// and the bottom-up evaluation of the modules.
+
+#include "combinatorial/ftree_modules.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <limits>
+
+#include "combinatorial/ftree_repeat.h"
+#include "combinatorial/tree.h"
+#include "expo/constant_expo.h"
+#include "interp/interpreter.h"
+
+namespace corvel {
+FtFastTree::FtFastTree() : m(bdd_init()) {}
+FtFastTree::~FtFastTree() { bdd_quit(m); }
+
+namespace {
+
+// A literal: an event record or a gate of the simplified graph, possibly
+// complemented; bit 0 the complement, bit 1 set for a gate. The two
+// constants complement each other in bit 0 as well.
+using Lit = std::uint32_t;
+constexpr Lit kTrue = 0xFFFFFFFCu, kFalse = 0xFFFFFFFDu;
+bool is_const(Lit l) { return l >= kTrue; }
+bool is_gate(Lit l) { return !is_const(l) && (l & 2u) != 0; }
+std::uint32_t index_of(Lit l) { return l >> 2; }
+Lit event_lit(int rec) { return static_cast<Lit>(rec) << 2; }
+Lit gate_lit(std::uint32_t g) { return (g << 2) | 2u; }
+
+struct Gate {
+    bool is_and = false;
+    std::vector<Lit> kids;
+};
+
+bool is_event_type(int type) { return type == NT_LEAF || type == NT_REPEAT; }
+
+// The simplified graph: gates after the gates they use.
+struct Graph {
+    std::vector<Gate> gates;
+    Lit top = kFalse;
+};
+
+Graph simplify(const FtBddInfo& info) {
+    Graph g;
+    const size_t n = info.st.size();
+    std::vector<int> users(n, 0);
+    for (const StructureNode& s : info.st)
+        for (int k : s.kids) ++users[static_cast<size_t>(k)];
+    std::vector<Lit> lit(n, kFalse);
+    std::vector<Lit> kids;
+    for (size_t i = 0; i < n; ++i) {
+        const StructureNode& s = info.st[i];
+        const Lit flip = s.inverse ? 1u : 0u;
+        if (is_event_type(s.type)) {
+            lit[i] = event_lit(s.n_id) ^ flip;
+            continue;
+        }
+        const bool is_and = s.type == NT_MAX;
+        const Lit unit = is_and ? kTrue : kFalse, absorb = unit ^ 1u;
+        kids.clear();
+        bool absorbed = false;
+        for (int k : s.kids) {
+            const Lit l = lit[static_cast<size_t>(k)];
+            if (l == unit) continue;
+            if (l == absorb) {
+                absorbed = true;
+                break;
+            }
+            // An input of the same kind used by this gate alone is merged.
+            if (is_gate(l) && (l & 1u) == 0 && users[static_cast<size_t>(k)] == 1 &&
+                g.gates[index_of(l)].is_and == is_and) {
+                const std::vector<Lit>& sub = g.gates[index_of(l)].kids;
+                kids.insert(kids.end(), sub.begin(), sub.end());
+            } else {
+                kids.push_back(l);
+            }
+        }
+        Lit result;
+        if (!absorbed) {
+            std::sort(kids.begin(), kids.end());
+            kids.erase(std::unique(kids.begin(), kids.end()), kids.end());
+            // x and not x are neighbours once sorted.
+            for (size_t j = 1; j < kids.size() && !absorbed; ++j) absorbed = kids[j] == (kids[j - 1] ^ 1u);
+        }
+        if (absorbed)
+            result = absorb;
+        else if (kids.empty())
+            result = unit;
+        else if (kids.size() == 1)
+            result = kids[0];
+        else {
+            g.gates.push_back(Gate{is_and, kids});
+            result = gate_lit(static_cast<std::uint32_t>(g.gates.size() - 1));
+        }
+        lit[i] = result ^ flip;
+    }
+    g.top = lit[static_cast<size_t>(info.st_root)];
+    return g;
+}
+
+// Gates whose sub-graph is reached only through them. One depth-first walk
+// dates every arrival at a node; a gate is a module when everything below
+// it is first reached after the gate and last reached before the walk
+// leaves it.
+std::vector<char> find_modules(const Graph& g, size_t records) {
+    const size_t ng = g.gates.size();
+    std::vector<std::uint64_t> g_first(ng, 0), g_exit(ng, 0), g_last(ng, 0);
+    std::vector<std::uint64_t> e_first(records, 0), e_last(records, 0);
+    std::vector<char> module(ng, 0);
+    if (!is_gate(g.top)) return module;
+    std::uint64_t date = 0;
+    struct Frame {
+        std::uint32_t gate;
+        size_t next;
+    };
+    std::vector<Frame> stack;
+    const std::uint32_t root = index_of(g.top);
+    g_first[root] = g_last[root] = ++date;
+    stack.push_back({root, 0});
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        const Gate& gate = g.gates[f.gate];
+        if (f.next == gate.kids.size()) {
+            g_exit[f.gate] = ++date;
+            g_last[f.gate] = std::max(g_last[f.gate], date);
+            stack.pop_back();
+            continue;
+        }
+        const Lit l = gate.kids[f.next++];
+        ++date;
+        const std::uint32_t c = index_of(l);
+        if (!is_gate(l)) {
+            if (e_first[c] == 0) e_first[c] = date;
+            e_last[c] = date;
+        } else if (g_first[c] == 0) {
+            g_first[c] = g_last[c] = date;
+            stack.push_back({c, 0});
+        } else {
+            g_last[c] = date;
+        }
+    }
+    // The earliest and latest dates below every gate; inputs come first.
+    std::vector<std::uint64_t> lo(ng, std::numeric_limits<std::uint64_t>::max()), hi(ng, 0);
+    for (std::uint32_t i = 0; i < ng; ++i) {
+        if (g_first[i] == 0) continue;
+        for (Lit l : g.gates[i].kids) {
+            const std::uint32_t c = index_of(l);
+            if (is_gate(l)) {
+                lo[i] = std::min({lo[i], g_first[c], lo[c]});
+                hi[i] = std::max({hi[i], g_last[c], hi[c]});
+            } else {
+                lo[i] = std::min(lo[i], e_first[c]);
+                hi[i] = std::max(hi[i], e_last[c]);
+            }
+        }
+        module[i] = lo[i] > g_first[i] && hi[i] < g_exit[i];
+    }
+    module[root] = 1;
+    return module;
+}
+
+// Builds the diagram of every module, the modules below first.
+class ModuleBuilder {
+public:
+    ModuleBuilder(Interpreter& in, const Graph& g, const std::vector<char>& module, FtFastTree& t, FtOrder order,
+                  size_t records)
+        : in_(in), g_(g), module_(module), t_(t), order_(order), module_of_(g.gates.size(), -1),
+          var_of_event_(records, kBddNull), seen_(g.gates.size(), 0), users_(g.gates.size(), 0),
+          value_(g.gates.size(), kBddNull), occurrences_(records, 0), gate_occurrences_(g.gates.size(), 0),
+          weight_(g.gates.size(), 0) {}
+
+    // Only gates the walk from the top reached are marked, and a module's
+    // gates come before it.
+    void build_all() {
+        for (std::uint32_t i = 0; i < g_.gates.size(); ++i)
+            if (module_[i]) build(i);
+    }
+
+private:
+    Interpreter& in_;
+    const Graph& g_;
+    const std::vector<char>& module_;
+    FtFastTree& t_;
+    FtOrder order_;
+    std::vector<int> module_of_;     // gate -> module number
+    std::vector<bdd> var_of_event_;  // event record -> its variable
+    std::vector<std::uint32_t> seen_;  // gate -> stamp of the module walk that met it
+    std::uint32_t stamp_ = 0;
+    std::vector<int> users_;           // own gates: parents within the module still to use them
+    std::vector<bdd> value_;           // own gates: diagram while needed
+    std::vector<std::uint32_t> occurrences_, gate_occurrences_;  // inputs' uses within the module
+    std::vector<std::uint64_t> weight_;  // own gates: event occurrences below
+    std::vector<std::uint32_t> own_;     // own gates of the module being built, inputs first
+
+    bool own(Lit l) const { return is_gate(l) && !module_[index_of(l)]; }
+
+    // The gates of module root reached without passing another module, each
+    // after its inputs.
+    void collect_own(std::uint32_t root) {
+        own_.clear();
+        ++stamp_;
+        struct Frame {
+            std::uint32_t gate;
+            size_t next;
+        };
+        std::vector<Frame> stack{{root, 0}};
+        seen_[root] = stamp_;
+        while (!stack.empty()) {
+            Frame& f = stack.back();
+            const Gate& gate = g_.gates[f.gate];
+            if (f.next == gate.kids.size()) {
+                own_.push_back(f.gate);
+                stack.pop_back();
+                continue;
+            }
+            const Lit l = gate.kids[f.next++];
+            if (!own(l)) continue;
+            const std::uint32_t c = index_of(l);
+            if (seen_[c] == stamp_) continue;
+            seen_[c] = stamp_;
+            stack.push_back({c, 0});
+        }
+    }
+
+    // The inputs of a gate in the order the variable heuristic visits them.
+    std::vector<Lit> visit_order(std::uint32_t gi) {
+        std::vector<Lit> kids = g_.gates[gi].kids;
+        auto uses = [&](Lit l) -> std::uint32_t {
+            if (!is_gate(l)) return occurrences_[index_of(l)];
+            return module_[index_of(l)] ? 1 : gate_occurrences_[index_of(l)];
+        };
+        auto weight = [&](Lit l) -> std::uint64_t { return own(l) ? weight_[index_of(l)] : 1; };
+        switch (order_) {
+            case FtOrder::DepthFirst:
+                break;
+            case FtOrder::Weight:
+                std::stable_sort(kids.begin(), kids.end(), [&](Lit a, Lit b) { return weight(a) < weight(b); });
+                break;
+            case FtOrder::RepeatedFirst:
+                std::stable_sort(kids.begin(), kids.end(), [&](Lit a, Lit b) {
+                    auto rank = [&](Lit l) { return own(l) ? 2 : uses(l) > 1 ? 0 : 1; };
+                    if (rank(a) != rank(b)) return rank(a) < rank(b);
+                    if (rank(a) == 0) return uses(a) > uses(b);
+                    return false;
+                });
+                break;
+        }
+        return kids;
+    }
+
+    void new_var(FtModule& mod, Lit l) {
+        const std::uint32_t c = index_of(l);
+        bdd v = bdd_new_var_last(t_.m);
+        if (is_gate(l)) {
+            mod.vars.push_back(~module_of_[c]);
+            value_[c] = v;  // a module below: its variable
+        } else {
+            mod.vars.push_back(static_cast<int>(c));
+            var_of_event_[c] = v;
+        }
+    }
+
+    bdd leaf(Lit l) const {
+        const std::uint32_t c = index_of(l);
+        const bdd v = is_gate(l) ? value_[c] : var_of_event_[c];
+        return v ^ (l & 1u);
+    }
+
+    // Events and modules below get their variables depth first from the
+    // root, inputs in the heuristic's order.
+    void assign_variables(std::uint32_t root, FtModule& mod) {
+        ++stamp_;
+        std::vector<std::uint32_t> stack{root};
+        std::vector<Lit> kids;
+        while (!stack.empty()) {
+            const std::uint32_t gi = stack.back();
+            stack.pop_back();
+            if (seen_[gi] == stamp_) continue;
+            seen_[gi] = stamp_;
+            kids = visit_order(gi);
+            for (Lit l : kids) {
+                if (own(l)) continue;
+                const std::uint32_t c = index_of(l);
+                const bool has = is_gate(l) ? value_[c] != kBddNull : var_of_event_[c] != kBddNull;
+                if (!has) new_var(mod, l);
+            }
+            for (auto k = kids.rbegin(); k != kids.rend(); ++k)
+                if (own(*k) && seen_[index_of(*k)] != stamp_) stack.push_back(index_of(*k));
+        }
+    }
+
+    // Diagrams of the own gates, inputs first; a gate's diagram is dropped
+    // once its last parent has used it.
+    void build_diagrams() {
+        BddManager* m = t_.m;
+        for (std::uint32_t gi : own_)
+            for (Lit l : g_.gates[gi].kids)
+                if (own(l)) ++users_[index_of(l)];
+        std::vector<bdd> parts;
+        for (std::uint32_t gi : own_) {
+            const Gate& gate = g_.gates[gi];
+            parts.clear();
+            for (Lit l : gate.kids) parts.push_back(own(l) ? value_[index_of(l)] ^ (l & 1u) : leaf(l));
+            // Deepest tops first keeps the intermediate results low in the order.
+            std::sort(parts.begin(), parts.end(), [&](bdd a, bdd b) { return bdd_if_index(m, a) > bdd_if_index(m, b); });
+            bdd f = bdd_identity(m, parts[0]);
+            for (size_t k = 1; k < parts.size(); ++k) {
+                bdd next = ftbdd_checked(in_, m, gate.is_and ? bdd_and(m, f, parts[k]) : bdd_or(m, f, parts[k]));
+                bdd_free(m, f);
+                f = next;
+            }
+            for (Lit l : gate.kids) {
+                if (!own(l)) continue;
+                const std::uint32_t c = index_of(l);
+                if (--users_[c] == 0) {
+                    bdd_free(m, value_[c]);
+                    value_[c] = kBddNull;
+                }
+            }
+            value_[gi] = f;
+            t_.peak_nodes = std::max(t_.peak_nodes, bdd_total_nodes(m));
+        }
+    }
+
+    void build(std::uint32_t root) {
+        BddManager* m = t_.m;
+        collect_own(root);
+        // Uses of every input within the module, and the weights.
+        for (std::uint32_t gi : own_) {
+            std::uint64_t w = 0;
+            for (Lit l : g_.gates[gi].kids) {
+                if (own(l)) {
+                    ++gate_occurrences_[index_of(l)];
+                    w += weight_[index_of(l)];
+                } else {
+                    if (!is_gate(l)) ++occurrences_[index_of(l)];
+                    ++w;
+                }
+            }
+            weight_[gi] = w;
+        }
+        FtModule mod;
+        mod.first = bdd_vars(m);
+        assign_variables(root, mod);
+        build_diagrams();
+        for (std::uint32_t gi : own_)
+            for (Lit l : g_.gates[gi].kids) {
+                if (own(l)) {
+                    gate_occurrences_[index_of(l)] = 0;
+                } else if (!is_gate(l)) {
+                    occurrences_[index_of(l)] = 0;
+                }
+            }
+        mod.root = value_[root];
+        // From now on the module is a variable of its parent.
+        value_[root] = kBddNull;
+        module_of_[root] = static_cast<int>(t_.modules.size());
+        t_.modules.push_back(std::move(mod));
+        bdd_gc(m);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys, FtOrder order) {
+    std::unique_ptr<FtBddInfo> info = ftbdd_structure(in, sys);
+    const Graph g = simplify(*info);
+    info.reset();
+    auto t = std::make_unique<FtFastTree>();
+    t->gates = static_cast<long>(g.gates.size());
+    if (is_const(g.top)) {
+        t->constant = g.top == kTrue ? 1 : 0;
+        return t;
+    }
+    const size_t records = sys.nodes.size();
+    if (!is_gate(g.top)) {
+        // The tree is one event (or its complement).
+        FtModule mod;
+        bdd v = bdd_new_var_last(t->m);
+        mod.vars.push_back(static_cast<int>(index_of(g.top)));
+        mod.root = bdd_identity(t->m, v);
+        t->modules.push_back(std::move(mod));
+        t->top_negated = (g.top & 1u) != 0;
+        return t;
+    }
+    const std::vector<char> module = find_modules(g, records);
+    ModuleBuilder builder(in, g, module, *t, order, records);
+    builder.build_all();
+    t->top_negated = (g.top & 1u) != 0;
+    return t;
+}
+
+long fast_ftree_size(const FtFastTree& t) {
+    long n = 0;
+    for (const FtModule& mod : t.modules) n += bdd_size(t.m, mod.root, 0);
+    return n;
+}
+
+namespace {
+
+struct Pair {
+    double p, q;  // probability of the function and of its complement
+};
+
+// (p, q) of the root of f, each node from its children's pairs weighted by
+// its variable's pair: no subtraction anywhere.
+Pair evaluate_pairs(BddManager* m, bdd f, const std::vector<Pair>& var) {
+    if (f == bdd_one(m)) return {1.0, 0.0};
+    if (f == bdd_zero(m)) return {0.0, 1.0};
+    const BddPostorder order(m, f);
+    const size_t n = order.nodes.size();
+    std::vector<Pair> value(n);
+    auto of = [&](std::uint32_t ref) -> Pair {
+        if (ref == BddPostorder::kRefOne) return {1.0, 0.0};
+        if (ref == BddPostorder::kRefZero) return {0.0, 1.0};
+        const Pair v = value[ref >> 1];
+        return (ref & 1u) ? Pair{v.q, v.p} : v;
+    };
+    for (size_t k = 0; k < n; ++k) {
+        const BddPostorder::Kids& kid = order.kids[k];
+        const Pair x = var[kid.position], r = of(kid.then_ref), l = of(kid.else_ref);
+        value[k] = Pair{x.p * r.p + x.q * l.p, x.p * r.q + x.q * l.q};
+    }
+    return of(order.ref(f));
+}
+
+}  // namespace
+
+Exponomial fast_ftree_evaluate(Interpreter& in, const SystemRecord& sys, const FtFastTree& t) {
+    if (t.constant >= 0) return Exponomial::constant(static_cast<double>(t.constant));
+    const long vars = bdd_vars(t.m);
+    auto dist = [&](int rec) -> const Exponomial& { return sys.nodes[static_cast<size_t>(rec)].dist; };
+    bool constants = true;
+    for (const FtModule& mod : t.modules)
+        for (int v : mod.vars)
+            if (v >= 0 && !ConstantExpo::fits(dist(v))) constants = false;
+    if (constants) {
+        std::vector<Pair> var(static_cast<size_t>(vars));
+        std::vector<Pair> module_value;
+        module_value.reserve(t.modules.size());
+        for (const FtModule& mod : t.modules) {
+            for (size_t k = 0; k < mod.vars.size(); ++k) {
+                const int v = mod.vars[k];
+                Pair& x = var[static_cast<size_t>(mod.first) + k];
+                if (v >= 0) {
+                    const Exponomial& F = dist(v);
+                    const double p = F.empty() ? 0.0 : F[0].e_a;
+                    x = Pair{p, 1.0 - p};
+                } else {
+                    x = module_value[static_cast<size_t>(~v)];
+                }
+            }
+            module_value.push_back(evaluate_pairs(t.m, mod.root, var));
+        }
+        const Pair top = module_value.back();
+        const double p = t.top_negated ? top.q : top.p;
+        return Exponomial::constant(p);
+    }
+    const Tolerances& tol = in.settings.tol;
+    std::vector<const Exponomial*> var(static_cast<size_t>(vars), nullptr);
+    std::vector<Exponomial> module_value;
+    module_value.reserve(t.modules.size());
+    for (const FtModule& mod : t.modules) {
+        for (size_t k = 0; k < mod.vars.size(); ++k) {
+            const int v = mod.vars[k];
+            var[static_cast<size_t>(mod.first) + k] = v >= 0 ? &dist(v) : &module_value[static_cast<size_t>(~v)];
+        }
+        module_value.push_back(ftbdd_evaluate_with(
+            t.m, mod.root, [&](long position) -> const Exponomial& { return *var[static_cast<size_t>(position)]; },
+            tol));
+    }
+    Exponomial top = std::move(module_value.back());
+    if (t.top_negated) negate_and_add_scalar(top, 1.0, tol);
+    return top;
+}
+
+}  // namespace corvel

@@ -1,0 +1,66 @@
+#pragma once
+// Fault trees with repeated events solved for numbers only: probabilities,
+// distributions and everything computed from them do not depend on the
+// variable order, so this route is free to choose it.
+//
+// The structure graph is simplified (constants folded, one-input gates
+// removed, an and below an and or an or below an or merged into its only
+// parent, repeated inputs and complementary pairs resolved), split into
+// modules (gates whose sub-graph shares no event or gate with the rest of
+// the tree), and each module gets a diagram of its own over its events and
+// the modules directly below it, each of those standing for one variable.
+// A module's variables are ordered by a structural heuristic.
+
+#include <memory>
+#include <vector>
+
+#include "bdd/bdd.h"
+#include "expo/exponomial.h"
+
+namespace corvel {
+
+class Interpreter;
+struct SystemRecord;
+
+// Variable orders within a module.
+enum class FtOrder {
+    DepthFirst,    // events and modules as a depth-first walk meets them, inputs in the tree's order
+    Weight,        // at each gate the inputs by ascending number of event occurrences below
+    RepeatedFirst   // at each gate the repeated inputs first, then the other events, then the gates
+};
+
+struct FtModule {
+    bdd root = kBddNull;    // the module's function over its own variables
+    std::vector<int> vars;  // by order position from `first`: event record (>= 0) or ~module (< 0)
+    long first = 0;         // order position of its first variable
+};
+
+struct FtFastTree {
+    BddManager* m = nullptr;
+    std::vector<FtModule> modules;  // every module after those below it; the last is the top
+    int constant = -1;              // 0 or 1 when the tree reduces to a constant, else -1
+    bool top_negated = false;       // the top event is the complement of the last module
+    long gates = 0;                 // gates of the simplified graph
+    long peak_nodes = 0;            // largest number of live nodes while building
+
+    FtFastTree();
+    ~FtFastTree();
+    FtFastTree(const FtFastTree&) = delete;
+    FtFastTree& operator=(const FtFastTree&) = delete;
+};
+
+// Builds the modules and their diagrams of the (k-of-n rewritten) tree.
+// A diagram that reaches the nodes the available memory holds ends the run
+// with error 150.
+std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys,
+                                             FtOrder order = FtOrder::DepthFirst);
+// The failure-time distribution of the top event under the current
+// component distributions: the modules bottom-up, each a variable of its
+// parent. With constant probabilities every node carries the pair (p, 1 − p)
+// computed from sums of non-negative products, so no digit is lost to
+// cancellation, however close to 0 or 1 the values are.
+Exponomial fast_ftree_evaluate(Interpreter& in, const SystemRecord& sys, const FtFastTree& t);
+// Nodes of all module diagrams together.
+long fast_ftree_size(const FtFastTree& t);
+
+}  // namespace corvel
