@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "combinatorial/importance.h"
 #include "combinatorial/tree.h"
 #include "combinatorial/tree_stable.h"
 #include "interp/dispatch.h"
@@ -119,7 +120,7 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
         // probability that it ever fails.
         bound.dist = Exponomial::constant(lim_at_inf(bound.dist, in.settings.tol));
     }
-    if (req.measure == Kw::Tvalue || req.measure == Kw::Bimpt || req.measure == Kw::Cimpt) {
+    if (req.measure == Kw::Tvalue || is_timed_importance(req.measure)) {
         // Every component at the call's time, as a one-term constant.
         double value = evaluate_expo(bound.dist, req.time, in.settings.tol);
         bound.dist = Exponomial::constant(value);

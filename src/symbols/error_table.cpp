@@ -228,7 +228,8 @@ const char* const brisk_errlist[max_error_index + 1] = {
     /* 220 */ "name too long, truncated ",
     /* 221 */ "dependence function not allowed here: ",
     /* 222 */ "dependence function needed after ",
-    /* 223 */ "unknown error",
+    /* 223 */ "cannot read model exchange file ",
+    /* 224 */ "unknown error",
 };
 
 }  // namespace corvel

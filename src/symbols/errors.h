@@ -13,7 +13,7 @@
 
 namespace corvel {
 
-constexpr int max_error_index = 223;
+constexpr int max_error_index = 224;
 extern const char* const brisk_errlist[max_error_index + 1];
 
 // Process exit statuses.
