@@ -925,7 +925,7 @@ private:
         if (top.constant >= 0) {
             // A top that the house events decide: an event that certainly has
             // or has not occurred.
-            text_ += format_string("repeat %s prob(%d)\n", nodes_[top_gate.name].c_str(), top.constant);
+            last = format_string("repeat %s prob(%d)\n", nodes_[top_gate.name].c_str(), top.constant);
             present.insert(nodes_[top_gate.name]);
         }
         for (const auto& [name, line] : gate_lines_) {

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -129,7 +133,9 @@ TEST(ImportanceMeasures, FaultTreesAgreeWithEnumerationOverAllEventStates) {
                 EXPECT_NEAR(measure(r, Kw::Rawimpt, "f", comp, 0), e.q1 / e.q, 1e-9 * e.q1 / e.q) << text << comp;
                 EXPECT_NEAR(measure(r, Kw::Cimpt, "f", comp, 0), (e.q1 - e.q0) * pc / e.q, 1e-9) << text;
             }
-            if (e.q0 > 1e-9) EXPECT_NEAR(measure(r, Kw::Rrwimpt, "f", comp, 0), e.q / e.q0, 1e-9 * e.q / e.q0) << text;
+            if (e.q0 > 1e-9) {
+                EXPECT_NEAR(measure(r, Kw::Rrwimpt, "f", comp, 0), e.q / e.q0, 1e-9 * e.q / e.q0) << text;
+            }
             if (coherent) {
                 // Coherent structures: failing a component never helps.
                 EXPECT_GE(measure(r, Kw::Rawimpt, "f", comp, 0), 1.0 - 1e-12);
@@ -232,6 +238,29 @@ TEST(ImportanceMeasures, RankingListsEveryEventLargestFirstAndSavesCsv) {
                                  format_string("   3  a          %10.4e\n", fv_a) + "\n";
     EXPECT_EQ(r.out, expected);
     EXPECT_GT(fv_b, fv_a);
+
+    // With -csv the ranking is saved: rank, name, value at full precision.
+    namespace fs = std::filesystem;
+    std::string templ = (fs::temp_directory_path() / "corvel_rank_XXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    r.in.tables.csv_dir = templ;
+    r.run("rankimpt(1; f) fvimpt\n");
+    std::ifstream csv(fs::path(templ) / "f_1.csv", std::ios::binary);
+    std::stringstream text;
+    text << csv.rdbuf();
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u) << text.str();
+    EXPECT_EQ(lines[0], "rank,component,fvimpt\r");
+    const char* names[] = {"b", "c", "a"};
+    const double values[] = {fv_b, fv_b, fv_a};
+    for (int i = 0; i < 3; ++i) {
+        const std::string& row = lines[static_cast<size_t>(i + 1)];
+        const std::string head = std::to_string(i + 1) + "," + names[i] + ",";
+        ASSERT_EQ(row.rfind(head, 0), 0u) << row;
+        EXPECT_NEAR(std::strtod(row.c_str() + head.size(), nullptr), values[i], 1e-15) << row;
+    }
+    fs::remove_all(templ);
 }
 
 }  // namespace corvel

@@ -10,11 +10,28 @@
 #include <vector>
 
 #include "../combinatorial/tree_run.h"
+#include "interp/measures.h"
 #include "interp/mef_import.h"
 
 namespace corvel {
 
 namespace {
+
+// value(t; sys): the system solved the way every request solves it.
+double value_at(TreeRun& r, const std::string& sys, double t) {
+    MeasureCall call;
+    call.kw = Kw::Value;
+    call.keyword = "value";
+    call.sys_name = sys;
+    call.system = r.in.systems.find(sys);
+    call.time = Expr::constant(t);
+    try {
+        return evaluate_measure(r.in, call);
+    } catch (const ProgramExit& e) {
+        r.status = e.status;
+        return -1.0;
+    }
+}
 
 MefTranslation translate(const std::string& body, const MefTakenNames& taken = {}) {
     return translate_mef("<?xml version=\"1.0\"?>\n<opsa-mef>\n" + body + "</opsa-mef>\n", taken);
@@ -129,8 +146,7 @@ TEST(MefImport, RandomFormulasOfEveryKindEqualEnumeration) {
         }
         TreeRun r(t.crv);
         ASSERT_EQ(r.status, 0) << t.crv << r.out;
-        ASSERT_TRUE(r.solve("t")) << t.crv << r.out;
-        EXPECT_NEAR(r.F("t", 1.0), expected, 1e-12) << f << "\n" << t.crv;
+        EXPECT_NEAR(value_at(r, "t", 1.0), expected, 1e-12) << f << "\n" << t.crv << r.out;
         for (size_t a = 0, b; (b = kinds.find(' ', a)) != std::string::npos; a = b + 1)
             kinds_seen.insert(kinds.substr(a, b - a));
         ++solved;
@@ -157,10 +173,9 @@ TEST(MefImport, SharedGatesStaySharedAndEventsRepeat) {
     ASSERT_NE(first, std::string::npos) << t.crv;
     EXPECT_EQ(t.crv.find("and s ", first + 1), std::string::npos) << t.crv;
     TreeRun r(t.crv);
-    ASSERT_TRUE(r.solve("t")) << r.out;
     EXPECT_EQ(r.sys("t").type, kSysFtreeRepeated);
     // top = (a c + a)(a c + b) = a(ac + b) = a(b + c - bc): 0.5 * 0.75.
-    EXPECT_NEAR(r.F("t", 1.0), 0.375, 1e-12);
+    EXPECT_NEAR(value_at(r, "t", 1.0), 0.375, 1e-12);
 }
 
 TEST(MefImport, RefusalsNameTheElementAndItsLine) {
