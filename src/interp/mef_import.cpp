@@ -6,6 +6,8 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -132,7 +134,6 @@ struct MExpr {
 double parse_number(const xmlNode* n, bool integer) {
     const std::string text = required(n, "value");
     char* end = nullptr;
-    errno = 0;
     const double v = std::strtod(text.c_str(), &end);
     if (end == text.c_str() || *end != '\0' || !std::isfinite(v) || (integer && v != std::floor(v)))
         fault(line_of(n), format_string("\"%s\" is not a valid %s value", text.c_str(), integer ? "int" : "float"));
@@ -522,6 +523,7 @@ public:
         write_parameters();
         for (size_t t = 0; t < f_.trees.size(); ++t) write_tree(static_cast<int>(t), out);
         out.crv = std::move(text_);
+        out.parameters = std::move(renamed_parameters_);
         out.ok = true;
         return out;
     }
@@ -546,6 +548,7 @@ private:
         for (const HouseDef& h : f_.houses) nodes_.add(h.name, h.line);
         for (const ParamDef& p : f_.params) {
             const std::string& name = params_.add(p.name, p.line);
+            if (name != p.name) renamed_parameters_.push_back({name, printable(p.name)});
             if (taken_.symbol && taken_.symbol(name))
                 fault(p.line, format_string("the parameter name \"%s\" is in use already", name.c_str()));
         }
@@ -744,14 +747,13 @@ private:
     // `negated` writes the complement (nand, nor).
     Operand junction(bool is_and, std::vector<Operand> kids, bool negated, const std::string& hint) {
         std::vector<Operand> nodes;
+        std::unordered_set<std::string> seen;
         for (const Operand& k : kids) {
             if (k.constant >= 0) {
                 if ((k.constant == 0) == is_and) return negated ? constant(is_and) : constant(!is_and);
                 continue;
             }
-            bool seen = false;
-            for (const Operand& n : nodes) seen = seen || n == k;
-            if (!seen) nodes.push_back(k);
+            if (seen.insert(k.node).second) nodes.push_back(k);
         }
         if (nodes.empty()) return negated ? constant(!is_and) : constant(is_and);
         if (nodes.size() == 1) return negated ? negate(nodes[0], hint) : nodes[0];
@@ -951,6 +953,7 @@ private:
     NameMap params_{"parameter"};
     std::unordered_map<std::string, double> value_;
     std::string text_;
+    std::vector<MefRename> renamed_parameters_;
 
     std::string current_;                       // mapped name of the gate being lowered
     std::map<int, Operand> lowered_;            // gate index -> its operand in this system

@@ -42,6 +42,7 @@ struct MefTranslation {
     std::string error;                // what is wrong, when !ok
     std::string crv;                  // the statements, when ok
     std::vector<MefSystem> systems;
+    std::vector<MefRename> parameters;  // parameters whose names had to be mapped
 };
 
 // Which names are in use already outside the file.

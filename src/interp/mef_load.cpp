@@ -44,6 +44,7 @@ void load_mef_file(Interpreter& in, const std::string& path, bool print) {
     }
     if (!print) return;
     in.out.printf("* translated from %s\n", path.c_str());
+    for (const MefRename& r : t.parameters) in.out.printf("* parameter %s: \"%s\"\n", r.name.c_str(), r.original.c_str());
     for (const MefSystem& s : t.systems) {
         if (s.name != s.original) in.out.printf("* system %s: fault tree \"%s\"\n", s.name.c_str(), s.original.c_str());
         for (const MefRename& r : s.renamed)
