@@ -220,6 +220,22 @@ TEST(ImportanceMeasures, ReliabilityGraphEdgesAgreeWithEnumeration) {
         EXPECT_NEAR(measure(r, Kw::Rawimpt, "br", comp, 0), e.q1 / e.q, 1e-9) << comp;
         EXPECT_NEAR(measure(r, Kw::Rrwimpt, "br", comp, 0), e.q / e.q0, 1e-9) << comp;
     }
+    // The ranking lists the edges by number, the largest Birnbaum value first.
+    int best = 0;
+    double best_value = -1.0;
+    for (size_t i = 0; i < edges.size(); ++i) {
+        const Enumerated e = enumerate(p, static_cast<int>(i), failed);
+        if (e.q1 - e.q0 > best_value + 1e-12) {
+            best_value = e.q1 - e.q0;
+            best = static_cast<int>(i);
+        }
+    }
+    r.out.clear();
+    r.run("rankimpt(0; br) bimpt\n");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("rank  edge       bimpt\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(format_string("   1  %-4d  %10.4e\n", best, best_value)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("   5  "), std::string::npos) << r.out;
 }
 
 TEST(ImportanceMeasures, RankingListsEveryEventLargestFirstAndSavesCsv) {
