@@ -1,6 +1,7 @@
 // -mef and -mef-crv: a model exchange file read into the system store, or
 // its translation printed.
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -11,9 +12,17 @@
 namespace corvel {
 
 void load_mef_file(Interpreter& in, const std::string& path, bool print) {
+    // A folder opens as a stream but cannot be read: it is a file that cannot be opened.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) in.err.error(83, kFatal, path, false);
     std::ifstream file(path, std::ios::binary);
     if (!file) in.err.error(83, kFatal, path, false);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        in.err.error(83, kFatal, path, false);
+    }
     if (file.bad()) in.err.error(83, kFatal, path, false);
 
     MefTakenNames taken;
