@@ -483,6 +483,28 @@ double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int
     return result;
 }
 
+CofactorProbabilities ftbdd_cofactor_probabilities(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp) {
+    BddManager* m = info.m;
+    CofactorProbabilities c;
+    c.q = first_coefficient(ftbdd_evaluate(in, sys, info, info.root));
+    c.p = first_coefficient(sys.nodes[static_cast<size_t>(comp)].dist);
+    const bdd x = info.v_bdd[static_cast<size_t>(comp)];
+    if (x == kBddNull || !is_event(sys.nodes[static_cast<size_t>(comp)].entry)) {
+        c.q1 = c.q0 = c.q;
+        return c;
+    }
+    bdd f1 = ftbdd_checked(in, m, bdd_cofactor(m, info.root, x));
+    bdd nx = bdd_not(m, x);
+    bdd f0 = ftbdd_checked(in, m, bdd_cofactor(m, info.root, nx));
+    c.q1 = first_coefficient(ftbdd_evaluate(in, sys, info, f1));
+    c.q0 = first_coefficient(ftbdd_evaluate(in, sys, info, f0));
+    bdd_free(m, f1);
+    bdd_free(m, f0);
+    bdd_free(m, nx);
+    bdd_gc(m);
+    return c;
+}
+
 // ------------------------------------------------------------------ listings
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "bdd/bdd.h"
 #include "combinatorial/ftree_modules.h"
+#include "combinatorial/importance.h"
 #include "expo/exponomial.h"
 #include "interp/measure_call.h"
 
@@ -79,6 +80,10 @@ Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, b
 Exponomial ftbdd_form_gate_exponomial(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int node);
 // Structural, Birnbaum or criticality importance of component `comp`.
 double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp, Kw kind);
+// Probabilities of the top event, of its two cofactors on component `comp`
+// (failed, working) and of the component, from the bound distributions. A
+// component without a variable leaves both cofactors equal to the top.
+CofactorProbabilities ftbdd_cofactor_probabilities(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp);
 void ftbdd_print_mincuts(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
 void ftbdd_print_minpaths(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
 void ftbdd_print_p_q_form(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
@@ -156,5 +161,11 @@ void analyze_repeated_ftree(Interpreter& in, SystemRecord& sys, AnalysisRequest&
 // importance measures, from whichever analysis ran.
 void print_repeated_listing(Interpreter& in, SystemRecord& sys, Kw kind);
 double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
+// The events of the tree that an importance ranking lists, in declaration
+// order (copies of basic events included).
+std::vector<int> repeated_ranked_components(const SystemRecord& sys);
+// One importance value of event record `rec`, without warnings; `undefined`
+// is set when the measure has no value at this time point.
+double repeated_importance_value(Interpreter& in, SystemRecord& sys, int rec, Kw kind, bool& undefined);
 
 }  // namespace corvel

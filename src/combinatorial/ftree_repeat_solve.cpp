@@ -163,7 +163,28 @@ double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall
     if (comp < 0) in.err.error(35, kFatal, call.second, true);
     int rec = resolve_transfer(sys, comp);
     if (rec < 0) in.err.error(212, kFatal, format_string("node %s", call.second.c_str()), true);
-    return ftbdd_importance(in, sys, *st.bdd, rec, call.kw);
+    if (!is_risk_importance(call.kw)) return ftbdd_importance(in, sys, *st.bdd, rec, call.kw);
+    bool undefined = false;
+    const double value = repeated_importance_value(in, sys, rec, call.kw, undefined);
+    if (undefined) in.out.write(importance_warning(call.kw));
+    return value;
+}
+
+std::vector<int> repeated_ranked_components(const SystemRecord& sys) {
+    std::vector<int> comps;
+    const TreeModel* tm = find_tree_model(sys);
+    if (!tm) return comps;
+    for (int rec : tm->map)
+        if (rec >= 0 && rec < static_cast<int>(sys.nodes.size())) comps.push_back(rec);
+    return comps;
+}
+
+double repeated_importance_value(Interpreter& in, SystemRecord& sys, int rec, Kw kind, bool& undefined) {
+    RepeatedTreeState& st = repeated_state(sys);
+    if (!in.settings.use_bdd || !st.bdd) in.err.error(209, kFatal, sys.name, true);
+    undefined = false;
+    if (kind == Kw::Simpt) return ftbdd_importance(in, sys, *st.bdd, rec, kind);
+    return cofactor_importance(kind, ftbdd_cofactor_probabilities(in, sys, *st.bdd, rec), undefined);
 }
 
 }  // namespace corvel

@@ -223,6 +223,28 @@ double rgbdd_importance(Interpreter& in, const SystemRecord& sys, RgBddInfo& inf
     return result;
 }
 
+CofactorProbabilities rgbdd_cofactor_probabilities(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int e) {
+    BddManager* m = info.m;
+    CofactorProbabilities c;
+    c.q = first_coefficient(rgbdd_evaluate(in, sys, info, info.root));
+    c.p = first_coefficient(sys.edges[static_cast<size_t>(e)].dist);
+    const bdd x = info.edge[static_cast<size_t>(owner_edge(sys, e))];
+    if (x == kBddNull) {
+        c.q1 = c.q0 = c.q;
+        return c;
+    }
+    // The variable is true while the edge works.
+    bdd up = bdd_cofactor(m, info.root, x);
+    bdd nx = bdd_not(m, x);
+    bdd dn = bdd_cofactor(m, info.root, nx);
+    c.q1 = first_coefficient(rgbdd_evaluate(in, sys, info, dn));
+    c.q0 = first_coefficient(rgbdd_evaluate(in, sys, info, up));
+    bdd_free(m, up);
+    bdd_free(m, dn);
+    bdd_free(m, nx);
+    return c;
+}
+
 namespace {
 
 // Depth first over f, else-branch first, with each owning edge's state on

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bdd/bdd.h"
+#include "combinatorial/importance.h"
 #include "expo/exponomial.h"
 #include "interp/tokens.h"
 
@@ -50,6 +51,9 @@ std::unique_ptr<RgBddInfo> rgbdd_generate(Interpreter& in, SystemRecord& sys, co
 Exponomial rgbdd_evaluate(Interpreter& in, const SystemRecord& sys, const RgBddInfo& info, bdd f);
 // Structural (simpt), Birnbaum (bimpt) or criticality (cimpt) importance of edge `e`.
 double rgbdd_importance(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int e, Kw kind);
+// Unreliability of the graph, of its cofactors on edge `e` (edge failed,
+// edge working) and the edge's failure probability, from the bound CDFs.
+CofactorProbabilities rgbdd_cofactor_probabilities(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int e);
 void rgbdd_print_mincuts(Interpreter& in, const SystemRecord& sys, RgBddInfo& info);
 void rgbdd_print_minpaths(Interpreter& in, const SystemRecord& sys, RgBddInfo& info);
 void rgbdd_print_p_q_form(Interpreter& in, const SystemRecord& sys, RgBddInfo& info);

@@ -168,7 +168,25 @@ double relgraph_importance(Interpreter& in, SystemRecord& sys, const MeasureCall
     const long e = std::strtol(call.second.c_str(), &end, 10);
     if (call.second.empty() || *end != '\0' || e < 0 || e >= static_cast<long>(sys.edges.size()))
         in.err.error(35, kFatal, call.second, true);
-    return rgbdd_importance(in, sys, relgraph_bdd(in, sys), static_cast<int>(e), call.kw);
+    if (!is_risk_importance(call.kw)) return rgbdd_importance(in, sys, relgraph_bdd(in, sys), static_cast<int>(e), call.kw);
+    bool undefined = false;
+    const double value = relgraph_importance_value(in, sys, static_cast<int>(e), call.kw, undefined);
+    if (undefined) in.out.write(importance_warning(call.kw));
+    return value;
+}
+
+std::vector<int> relgraph_ranked_components(const SystemRecord& sys) {
+    std::vector<int> edges;
+    for (int e = 0; e < static_cast<int>(sys.edges.size()); ++e)
+        if (owner_edge(sys, e) == e) edges.push_back(e);
+    return edges;
+}
+
+double relgraph_importance_value(Interpreter& in, SystemRecord& sys, int e, Kw kind, bool& undefined) {
+    undefined = false;
+    RgBddInfo& info = relgraph_bdd(in, sys);
+    if (kind == Kw::Simpt) return rgbdd_importance(in, sys, info, e, kind);
+    return cofactor_importance(kind, rgbdd_cofactor_probabilities(in, sys, info, e), undefined);
 }
 
 }  // namespace corvel

@@ -57,5 +57,9 @@ Exponomial relgraph_paths_exponomial(Interpreter& in, const SystemRecord& sys, c
 void print_relgraph_listing(Interpreter& in, SystemRecord& sys, Kw kind);
 // bimpt, cimpt, simpt of the edge named by its number.
 double relgraph_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
+// The edges an importance ranking lists: each edge that owns its variable.
+std::vector<int> relgraph_ranked_components(const SystemRecord& sys);
+// One importance value of edge `e`, without warnings (see cofactor_importance).
+double relgraph_importance_value(Interpreter& in, SystemRecord& sys, int e, Kw kind, bool& undefined);
 
 }  // namespace corvel

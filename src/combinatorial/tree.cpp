@@ -160,14 +160,19 @@ const TreeModel* find_tree_model(const SystemRecord& sys) { return dynamic_cast<
 std::string real_name(const SystemRecord& sys, int node) {
     if (node < 0 || node >= sys.names.size()) return "";
     const std::string& name = sys.names[node];
-    if (name.empty() || name[0] != ';') return name;
+    auto shown = [&](int i) -> const std::string& {
+        const std::string& d = i < static_cast<int>(sys.nodes.size()) ? sys.nodes[static_cast<size_t>(i)].display_name
+                                                                     : name;
+        return d.empty() ? sys.names[i] : d;
+    };
+    if (name.empty() || name[0] != ';') return shown(node);
     // ";<index of the original>;<copy number>"
     size_t second = name.find(';', 1);
     size_t last = name.rfind(';');
     if (second == std::string::npos || last == 0) return name;
     int original = std::atoi(name.substr(1, second - 1).c_str());
-    std::string base = (original >= 0 && original < sys.names.size() && original != node) ? sys.names[original]
-                                                                                            : std::string("?");
+    std::string base =
+        (original >= 0 && original < sys.names.size() && original != node) ? shown(original) : std::string("?");
     return base + "(" + name.substr(last + 1) + ")";
 }
 

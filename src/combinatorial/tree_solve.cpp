@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "combinatorial/importance.h"
 #include "combinatorial/tree.h"
 #include "symbols/counts.h"
 #include "combinatorial/tree_stable.h"
@@ -123,7 +124,7 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
         // probability that it ever fails.
         bound.dist = Exponomial::constant(lim_at_inf(bound.dist, in.settings.tol));
     }
-    if (req.measure == Kw::Tvalue || req.measure == Kw::Bimpt || req.measure == Kw::Cimpt) {
+    if (req.measure == Kw::Tvalue || is_timed_importance(req.measure)) {
         // Every component at the call's time, as a one-term constant; a
         // closed form whose terms cancel is replaced by its stable route;
         // before time zero nothing has failed yet (both routes give 0).

@@ -33,7 +33,11 @@ int component_binding_mode(Kw measure) {
         case Kw::Ss_unavail: return 1;
         case Kw::Tvalue:
         case Kw::Bimpt:
-        case Kw::Cimpt: return 2;
+        case Kw::Cimpt:
+        case Kw::Fvimpt:
+        case Kw::Rawimpt:
+        case Kw::Rrwimpt:
+        case Kw::Rankimpt: return 2;
         case Kw::Mttf: return 3;
         case Kw::Pqcdf: return 4;
         case Kw::Lbound:

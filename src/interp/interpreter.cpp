@@ -10,6 +10,7 @@
 #include "interp/blocks.h"
 #include "interp/help_text.h"
 #include "interp/measures.h"
+#include "interp/mef_import.h"
 #include "symbols/progress.h"
 #include "statespace/petri_net.h"
 #include "interp/options.h"
@@ -166,12 +167,15 @@ int Interpreter::run(const std::vector<std::string>& args) {
         out.flush();
         return 0;
     }
+    // -mef-crv prints translations and reads no input.
+    bool translate_only = false;
+    for (const StartupChoice::MefFile& m : choice.mef_files) translate_only = translate_only || m.print;
     std::ifstream file;
-    if (choice.mode == RunMode::Batch) {
+    if (choice.mode == RunMode::Batch && !translate_only) {
         file.open(choice.input_name, std::ios::binary);
         if (!file) err.error(83, kFatal, choice.input_name, false);
         err.interactive = false;
-    } else {
+    } else if (!translate_only) {
         out.write("\nEnter a line with one of the following forms:\n");
         print_forms(out);
         out.flush();
@@ -180,6 +184,11 @@ int Interpreter::run(const std::vector<std::string>& args) {
     // The progress line only ever goes to a terminal.
     progress::enable(::isatty(2) == 1);
     install_builtins();
+    for (const StartupChoice::MefFile& m : choice.mef_files) load_mef_file(*this, m.path, m.print);
+    if (translate_only) {
+        out.flush();
+        return 0;
+    }
     if (choice.mode == RunMode::Batch)
         parse_stream(file, choice.input_name);
     else

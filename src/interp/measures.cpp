@@ -13,6 +13,7 @@
 #include "interp/dispatch.h"
 #include "interp/eval_table.h"
 #include "interp/func_sys.h"
+#include "interp/importance_table.h"
 #include "interp/interpreter.h"
 #include "interp/net_measures.h"
 #include "interp/trusted_numbers.h"
@@ -100,9 +101,9 @@ double evaluate_measure(Interpreter& in, MeasureCall& call) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
-    if (sys.type == kSysFtreeRepeated && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
+    if (sys.type == kSysFtreeRepeated && is_component_importance(call.kw))
         return repeated_importance(in, sys, call);
-    if (sys.type == kSysRelgraph && (call.kw == Kw::Simpt || call.kw == Kw::Bimpt || call.kw == Kw::Cimpt))
+    if (sys.type == kSysRelgraph && is_component_importance(call.kw))
         return relgraph_importance(in, sys, call);
     if (sys.type == kSysRelgraph && (call.kw == Kw::Lbound || call.kw == Kw::Ubound))
         return relgraph_bound(in, sys, call.kw, req.time);
@@ -240,6 +241,9 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
                 print_repeated_listing(in, sys, call.kw);
             break;
         case Kw::Analyze:
+            break;
+        case Kw::Rankimpt:
+            print_importance_ranking(in, sys, st.kind, req.time);
             break;
         default:
             in.err.error(21, kFatal, sys.name, true);

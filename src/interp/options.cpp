@@ -40,6 +40,12 @@ StartupChoice init_file(Interpreter& in, const std::vector<std::string>& args) {
             (arg == "-csv" ? in.tables.csv_dir : in.tables.svg_dir) = args[++i];
             continue;
         }
+        if (arg == "-mef" || arg == "-mef-crv") {
+            // A model exchange file read before the input (-mef-crv: printed).
+            if (i + 1 >= args.size() || args[i + 1].empty()) fail(in, true, 81, "");
+            choice.mef_files.push_back({args[++i], arg == "-mef-crv"});
+            continue;
+        }
         char letter = arg.size() > 1 ? arg[1] : '\0';
         char second = arg.size() > 2 ? arg[2] : '\0';
         switch (letter) {

@@ -14,6 +14,12 @@ struct StartupChoice {
     RunMode mode = RunMode::Interactive;
     std::string input_name;   // batch input file
     bool exit_now = false;    // -ve was given: the version has been printed
+    // Model exchange files in command-line order; `print` for -mef-crv.
+    struct MefFile {
+        std::string path;
+        bool print = false;
+    };
+    std::vector<MefFile> mef_files;
 };
 
 // Applies the options left to right (printing their messages), opens the data

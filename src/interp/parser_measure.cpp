@@ -22,7 +22,7 @@ bool measure_shape(Kw kw, MeasureShape& shape) {
         case Kw::Rvariance: case Kw::Transenabled: case Kw::Mtta:
             shape = MeasureShape::Sys;
             return true;
-        case Kw::Exrt: case Kw::Cexrt: case Kw::Rvalue: case Kw::Lbound: case Kw::Ubound:
+        case Kw::Exrt: case Kw::Cexrt: case Kw::Rvalue: case Kw::Lbound: case Kw::Ubound: case Kw::Rankimpt:
             shape = MeasureShape::TimeSys;
             return true;
         case Kw::Value: case Kw::Tvalue:
@@ -33,7 +33,7 @@ bool measure_shape(Kw kw, MeasureShape& shape) {
         case Kw::Srn_ave_cexrt:
             shape = MeasureShape::TimeSysName;
             return true;
-        case Kw::Bimpt: case Kw::Cimpt:
+        case Kw::Bimpt: case Kw::Cimpt: case Kw::Fvimpt: case Kw::Rawimpt: case Kw::Rrwimpt:
             shape = MeasureShape::TimeSysCompNode;
             return true;
         case Kw::Simpt:
@@ -69,6 +69,7 @@ bool is_output_statement(Kw kw) {
     switch (kw) {
         case Kw::Cdf: case Kw::Lcdf: case Kw::Reward: case Kw::Eval: case Kw::Pqcdf: case Kw::Fprempty:
         case Kw::Fetok: case Kw::Futil: case Kw::Ftput: case Kw::Mincuts: case Kw::Minpaths: case Kw::Analyze:
+        case Kw::Rankimpt:
             return true;
         default:
             return false;
@@ -205,6 +206,17 @@ std::unique_ptr<Stmt> Parser::output_statement() {
                 default:
                     syntax_error();
             }
+        }
+    }
+    if (out->call.kw == Kw::Rankimpt) {
+        // The measure the components are ranked by.
+        if (!at(Tok::Keyword)) syntax_error();
+        switch (peek().kw) {
+            case Kw::Simpt: case Kw::Bimpt: case Kw::Cimpt: case Kw::Fvimpt: case Kw::Rawimpt: case Kw::Rrwimpt:
+                out->kind = take().kw;
+                break;
+            default:
+                syntax_error();
         }
     }
     expect_eol();

@@ -92,6 +92,7 @@ struct NodeInfo {
     int save_num_copies = 0;
     bool transferred_to = false;
     bool defined = false;               // the node has its own line
+    std::string display_name;           // name in an imported file, when ours had to be mapped
 };
 
 // Arc of a chain or edge of a reliability graph.

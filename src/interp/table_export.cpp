@@ -49,11 +49,14 @@ std::string csv_field(std::string_view text) {
 
 std::string csv_text(const TableRecord& table) {
     const std::size_t cols = table.num_columns();
+    const bool labelled = !table.labels.empty();
     std::string s = csv_field(table.variable);
+    if (labelled) s += "," + csv_field(table.label_title);
     for (std::size_t c = 0; c < cols; ++c) s += "," + csv_field(table.title(c));
     s += "\r\n";
     for (std::size_t r = 0; r < table.num_rows(); ++r) {
         s += format_string("%.17g", table.points[r]);
+        if (labelled) s += "," + csv_field(r < table.labels.size() ? table.labels[r] : std::string());
         for (std::size_t c = 0; c < cols; ++c) s += format_string(",%.17g", table.at(c, r));
         s += "\r\n";
     }

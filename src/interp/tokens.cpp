@@ -200,6 +200,10 @@ const char* const kSpellings[] = {
     "alpha",
     "beta",
     "runtime",
+    "fvimpt",
+    "rawimpt",
+    "rrwimpt",
+    "rankimpt",
 };
 
 std::unordered_map<std::string, Kw> build_table() {

@@ -203,6 +203,10 @@ enum class Kw {
     Alpha,
     Beta,
     Runtime,
+    Fvimpt,
+    Rawimpt,
+    Rrwimpt,
+    Rankimpt,
 };
 
 // The lower-case spelling of a keyword ("Rate" for the rate keyword).

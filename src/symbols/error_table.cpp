@@ -230,6 +230,7 @@ const char* const brisk_errlist[max_error_index + 1] = {
     /* 222 */ "dependence function needed after ",
     /* 223 */ "unknown error",
     /* 224 */ "net is unbounded: ",
+    /* 225 */ "cannot read model exchange file ",
 };
 
 }  // namespace corvel

@@ -16,6 +16,9 @@ struct TableRecord {
     std::vector<std::string> titles;  // titles of the value columns
     std::vector<double> points;       // one per row
     std::vector<std::vector<double>> values;  // [column][row]; NaN where never set
+    // A text column after the point column (the names of a ranking), when not empty.
+    std::string label_title;
+    std::vector<std::string> labels;  // one per row
 
     void set_variable(std::string title) { variable = std::move(title); }
 
