@@ -3,6 +3,9 @@
 // with disjoint products. The listings and importance measures read the
 // result of whichever route ran.
 
+#include <algorithm>
+#include <cmath>
+
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
 #include "interp/dispatch.h"
@@ -69,7 +72,12 @@ void analyze_without_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& 
     }
     const Kw kw = req.measure;
     if (in.settings.use_factoring && kw != Kw::Pqcdf && kw != Kw::Mincuts && kw != Kw::Minpaths) {
-        if (count_repeated_components(sys) <= in.settings.factorlimit) {
+        // Factoring evaluates the tree once for each of the 2^r states of
+        // the repeated components; under a work cap that many evaluations
+        // count like a factoring limit.
+        const int repeats = count_repeated_components(sys);
+        const double evaluations = std::ldexp(static_cast<double>(sys.nodes.size()), std::min(repeats, 1000));
+        if (repeats <= in.settings.factorlimit && !beyond_work_limit(in.settings, evaluations)) {
             if (in.settings.verbose) in.out.printf("  analyzing %s without bdd, with factoring\n", sys.name.c_str());
             bind_tree_components(in, sys, req);
             sys.s_dist = analyze_ftree_with_factoring(in, sys);

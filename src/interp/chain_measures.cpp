@@ -119,7 +119,7 @@ NodeForm node_form(Interpreter& in, SystemRecord& sys, int node, bool values_onl
     double limit = 0.0;
     if (absorbing || sys.type == kSysMarkovIrreducible) limit = m.prob[static_cast<size_t>(node)];
     f.stable = make_chain_dist(m, solved_rates(m, sys.s_reward), {node}, 1.0, std::max(0.0, 1.0 - limit),
-                               in.settings.tol.u_epsilon, eps);
+                               in.settings.tol.u_epsilon, eps, in.settings.work_limit);
     return f;
 }
 
@@ -179,7 +179,8 @@ std::shared_ptr<const NumericDist> markov_absorbing_route(Interpreter& in, Syste
     double absorbed = 0.0;
     for (int s : targets) absorbed += m.prob[static_cast<size_t>(s)];
     return make_chain_dist(m, solved_rates(m, computing_reward), std::move(targets), 1.0,
-                           std::max(0.0, 1.0 - absorbed), in.settings.tol.u_epsilon, eps);
+                           std::max(0.0, 1.0 - absorbed), in.settings.tol.u_epsilon, eps,
+                           in.settings.work_limit);
 }
 
 bool chain_has_closed_forms(const SystemRecord& sys) {
@@ -201,7 +202,8 @@ void solve_large_phase_chain(Interpreter& in, SystemRecord& sys, bool computing_
     for (double p : m.start_prob) mass += p;
     const double eps = in.settings.tol.epsilon;
     sys.s_stable = make_chain_dist(m, solved_rates(m, computing_reward), absorbing_states(m, eps), 1.0,
-                                   std::max(0.0, 1.0 - mass), in.settings.tol.u_epsilon, eps);
+                                   std::max(0.0, 1.0 - mass), in.settings.tol.u_epsilon, eps,
+                                   in.settings.work_limit);
 }
 
 void check_closed_forms(Interpreter& in, SystemRecord& sys) {
@@ -340,7 +342,8 @@ void markov_measure_distribution(Interpreter& in, SystemRecord& sys, const Measu
     if (std::fabs(p) >= eps) {
         scalar_multiply(out, 1.0 / p);
         if (stable)
-            *stable = make_chain_dist(m, solved_rates(m, sys.s_reward), {node}, p, 0.0, in.settings.tol.u_epsilon, eps);
+            *stable = make_chain_dist(m, solved_rates(m, sys.s_reward), {node}, p, 0.0, in.settings.tol.u_epsilon, eps,
+                                      in.settings.work_limit);
     } else {
         out.clear();
     }

@@ -61,7 +61,7 @@ long uniform_step_budget(const ChainArcsView& chain);
 // most kDenseTransientStates states that would exceed it (stiff rates over
 // a long time) is solved by a dense matrix exponential instead. A bound is
 // infinite when neither route finished. A work cap (not negative) bounds the
-// steps further.
+// steps further, to 50 times the cap in states and arcs visited.
 struct TransientResult {
     std::vector<double> prob, cum;
     double error = 0.0, cum_error = 0.0;
@@ -82,6 +82,7 @@ void m_transient(Interpreter& in, SystemRecord& sys, double time);
 // by the caller from its probability propagation.
 std::shared_ptr<const NumericDist> make_chain_dist(const ChainModel& m, std::span<const double> rates,
                                                    std::vector<int> targets, double scale,
-                                                   double mass_at_infinity, double precision, double epsilon);
+                                                   double mass_at_infinity, double precision, double epsilon,
+                                                   long work_limit = -1);
 
 }  // namespace corvel

@@ -89,6 +89,13 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
         m.prob[static_cast<size_t>(s)] += ph_add_terms(x, p, scale, m.dists[static_cast<size_t>(s)].dist, tol, zero);
         worst = std::max(worst, x.error[static_cast<size_t>(p)]);
     };
+    // The symbolic solution is a dense eigenvalue problem on the block: under
+    // a work cap a block whose cube exceeds it ends like an eigenvalue
+    // search that fails.
+    auto refuse_beyond_cap = [&](const PhBlock& b) {
+        const double n = static_cast<double>(b.size());
+        if (beyond_work_limit(set, n * n * n)) in.err.error(115, kFatal, sys.name, true);
+    };
     if (set.ph_old) {
         for (int s : start_states(m, eps)) {
             const double sp = m.start_prob[static_cast<size_t>(s)];
@@ -100,12 +107,14 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
                 continue;
             }
             const PhBlock b = ph_block(m, {s}, computing_reward, eps);
+            refuse_beyond_cap(b);
             const PhExpansion x = ph_old_expansion(b, 0, set.find_eigenvalues, tol, trace);
             if (x.eigen_failed) in.err.error(115, kFatal, sys.name, true);
             for (int p = 0; p < b.size(); ++p) collect(b, x, p, sp, eps);
         }
     } else {
         const PhBlock b = ph_block(m, start_states(m, eps), computing_reward, eps);
+        refuse_beyond_cap(b);
         const PhExpansion x = ph_new_expansion(b, start_vector(m, b), set.use_voronoi, tol, trace);
         if (x.eigen_failed) in.err.error(115, kFatal, sys.name, true);
         if (x.ok)

@@ -248,7 +248,12 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
     TransientResult r;
     r.prob = start;
     r.prob.resize(static_cast<size_t>(chain.num_states), 0.0);
-    const long budget = work_limit >= 0 ? std::min(work_limit, uniform_step_budget(chain)) : uniform_step_budget(chain);
+    // Under a work cap a step counts as the states and arcs it visits.
+    const double visits = std::max(1.0, static_cast<double>(chain.num_states) + static_cast<double>(chain.arcs.size()));
+    const long budget = work_limit >= 0
+                            ? std::min(uniform_step_budget(chain),
+                                       std::max(1L, static_cast<long>(50.0 * static_cast<double>(work_limit) / visits)))
+                            : uniform_step_budget(chain);
     // Chains small enough for the dense route take it at once when the
     // Poisson range alone would exceed the budget.
     double dmax = 0.0;
@@ -311,7 +316,7 @@ namespace {
 class ChainDist final : public NumericDist {
 public:
     ChainDist(const ChainModel& m, std::span<const double> rates, std::vector<int> targets, double scale,
-              double mass_at_infinity, double precision, double epsilon)
+              double mass_at_infinity, double precision, double epsilon, long work_limit)
         : n_(m.num_states()),
           pred_off_(m.pred_off),
           pred_(m.pred),
@@ -320,7 +325,8 @@ public:
           scale_(scale),
           pinf_(mass_at_infinity),
           precision_(precision),
-          epsilon_(epsilon) {
+          epsilon_(epsilon),
+          work_limit_(work_limit) {
         arcs_.reserve(m.arcs.size());
         double slowest = 0.0;
         for (size_t e = 0; e < m.arcs.size(); ++e) {
@@ -346,7 +352,7 @@ public:
             return {Guarded{pz_, kUnitRoundoff * pz_, Route::Exact},
                     Guarded{1.0 - pz_, kUnitRoundoff, Route::Exact}};
         ChainArcsView view{n_, arcs_, pred_off_, pred_};
-        TransientResult r = transient_solution(view, start_, t, precision_, epsilon_, nullptr);
+        TransientResult r = transient_solution(view, start_, t, precision_, epsilon_, nullptr, work_limit_);
         double f = 0.0;
         for (int s : targets_) f += r.prob[static_cast<size_t>(s)];
         f /= scale_;
@@ -379,6 +385,7 @@ private:
     std::vector<double> start_;
     std::vector<int> targets_;
     double scale_, pinf_, precision_, epsilon_;
+    long work_limit_;
     double pz_ = 0.0, scale_time_ = 1.0;
 };
 
@@ -386,9 +393,11 @@ private:
 
 std::shared_ptr<const NumericDist> make_chain_dist(const ChainModel& m, std::span<const double> rates,
                                                    std::vector<int> targets, double scale,
-                                                   double mass_at_infinity, double precision, double epsilon) {
+                                                   double mass_at_infinity, double precision, double epsilon,
+                                                   long work_limit) {
     if (!(scale > 0.0)) return nullptr;
-    return std::make_shared<ChainDist>(m, rates, std::move(targets), scale, mass_at_infinity, precision, epsilon);
+    return std::make_shared<ChainDist>(m, rates, std::move(targets), scale, mass_at_infinity, precision, epsilon,
+                                       work_limit);
 }
 
 }  // namespace corvel
