@@ -1,8 +1,14 @@
 // Closed forms of large phase-type chains by the dense eigen-decomposition
-// route: a ring of N transient states (a step ahead, a jump of seven ahead,
-// a step back from every third state) with two exits, read and printed with
-// cdf(ring) once per iteration. The counters give the printed terms and the
-// process's peak memory so far; the time grows with N^3.
+// route, read and printed with cdf(chain) once per iteration:
+//   BM_DenseClosedFormCdf/N: a walk over N transient states with rates
+//     1 + 0.001·i both ways between neighbours, absorbed below the first
+//     and above the last: reversible without drift, so its closed form is
+//     well conditioned;
+//   BM_DenseClosedFormRing/N: a ring of N states (a step ahead, a jump of
+//     seven ahead, a step back from every third) with two exits: far from
+//     normal, so its closed form cancels and the check reports it.
+// Counters: printed terms, the check's error estimate of the closed forms,
+// the process's peak memory so far. The time grows with N^3.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -11,8 +17,16 @@
 #include <string>
 
 #include "bench_models.h"
+#include "statespace/chain.h"
 
 namespace {
+
+std::string walk(long n) {
+    std::ostringstream m;
+    m << "markov ring\nloop i, 1, " << n << "\ns$(i) s$(i+1) 1+0.001*i\ns$(i) s$(i-1) 1+0.001*(i-1)\nend\nend\n";
+    m << "s" << n / 2 << " 1\nend\n";
+    return m.str();
+}
 
 std::string ring(long n) {
     std::ostringstream m;
@@ -30,18 +44,25 @@ double peak_mb() {
     return static_cast<double>(u.ru_maxrss) / 1024.0;
 }
 
-void BM_DenseClosedFormCdf(benchmark::State& state) {
-    const long n = state.range(0);
-    const std::string text = ring(n) + "cdf(ring)\n";
+void run_cdf(benchmark::State& state, const std::string& model) {
+    const std::string text = model + "cdf(ring)\n";
     size_t printed = 0;
+    double error = 0.0;
     corvel::bench::run_model(state, text, [&](corvel::Interpreter& in) {
         in.out.flush();
-        printed = in.systems[in.systems.find("ring")].s_dist.size();
+        corvel::SystemRecord& sys = in.systems[in.systems.find("ring")];
+        printed = sys.s_dist.size();
+        error = corvel::find_chain(sys)->form_error;
     });
     state.counters["terms"] = static_cast<double>(printed);
+    state.counters["form_error"] = error;
     state.counters["peak_MB"] = peak_mb();
 }
+
+void BM_DenseClosedFormCdf(benchmark::State& state) { run_cdf(state, walk(state.range(0))); }
+void BM_DenseClosedFormRing(benchmark::State& state) { run_cdf(state, ring(state.range(0))); }
 
 }  // namespace
 
 BENCHMARK(BM_DenseClosedFormCdf)->Arg(250)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DenseClosedFormRing)->Arg(250)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1);

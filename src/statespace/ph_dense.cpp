@@ -69,6 +69,43 @@ private:
     Eigen::VectorXd diag_;
 };
 
+// Balancing by powers of 2 (no rounding): B = D^(-1)·A·D with every row
+// and column of B of about the same size. Chains whose rates change
+// steadily along a path (a birth-death chain with births twice the deaths)
+// have eigenvectors graded over hundreds of decades; on the balanced block
+// they are of one size and the decomposition keeps their digits. The
+// factors stay within 2^(±400), far inside the double range.
+Eigen::VectorXd balance(Eigen::MatrixXd& b) {
+    const Eigen::Index n = b.rows();
+    Eigen::VectorXd d = Eigen::VectorXd::Ones(n);
+    for (int sweep = 0; sweep < 100; ++sweep) {
+        bool changed = false;
+        for (Eigen::Index i = 0; i < n; ++i) {
+            double c = b.col(i).cwiseAbs().sum() - std::fabs(b(i, i));
+            double r = b.row(i).cwiseAbs().sum() - std::fabs(b(i, i));
+            if (c == 0.0 || r == 0.0) continue;
+            const double s = c + r;
+            double f = 1.0;
+            while (c < r / 2.0 && d(i) * f < 0x1p400) {
+                f *= 2.0;
+                c *= 4.0;
+            }
+            while (c >= r * 2.0 && d(i) * f > 0x1p-400) {
+                f /= 2.0;
+                c /= 4.0;
+            }
+            if (f != 1.0 && (c + r) / f < 0.95 * s) {
+                d(i) *= f;
+                b.row(i) /= f;
+                b.col(i) *= f;
+                changed = true;
+            }
+        }
+        if (!changed) break;
+    }
+    return d;
+}
+
 }  // namespace
 
 PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, const PhTrace& trace) {
@@ -86,7 +123,8 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
     }
     // In time units where the rates are of order 1 (exact: a power of 2).
     const double sigma = ph_rate_scale(b);
-    const Eigen::MatrixXd att = b.a.topLeftCorner(nt, nt) / sigma;
+    Eigen::MatrixXd att = b.a.topLeftCorner(nt, nt) / sigma;
+    const Eigen::VectorXd d = balance(att);
     Eigen::EigenSolver<Eigen::MatrixXd> es(nt);
     es.compute(att, true);
     if (es.info() != Eigen::Success) {
@@ -108,13 +146,14 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
             if (std::abs(lam(k)) < std::abs(lam(least))) least = k;
         lam(least) = 0.0;
     }
-    // A_TT = V_r·D·V_r^(-1) with D block diagonal; a complex pair at k, k+1
+    // B = V_r·Λ_r·V_r^(-1) with Λ_r block diagonal; a complex pair at k, k+1
     // has the eigenvectors V_r e_k ± i·V_r e_(k+1) and the rows
-    // (r_k ∓ i·r_(k+1))/2 of V^(-1).
+    // (r_k ∓ i·r_(k+1))/2 of V^(-1). Those of A_TT = D·B·D^(-1) are D·V and
+    // V^(-1)·D^(-1): the factors go to the start vector and the columns.
     const Eigen::MatrixXd& vr = es.pseudoEigenvectors();
     Eigen::PartialPivLU<Eigen::MatrixXd> vlu(vr);
-    const Eigen::MatrixXd wr = vlu.inverse();
-    const Eigen::RowVectorXd ar = p0.head(nt).transpose() * vr;
+    const Eigen::MatrixXd wr = vlu.inverse() * d.cwiseInverse().asDiagonal();
+    const Eigen::RowVectorXd ar = p0.head(nt).cwiseProduct(d).transpose() * vr;
     Eigen::VectorXcd a(nt);
     Eigen::MatrixXcd w(nt, nt);
     for (int k = 0; k < nt; ++k) {

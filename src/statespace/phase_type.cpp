@@ -130,8 +130,10 @@ void ph_check_expansion(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion
         const double floor = 16.0 * kUnitRoundoff * n * largest(j);
         for (size_t q = 0; q < diff.size(); ++q) {
             const double d = diff[q](j);
-            if (!(d <= floor))
+            if (!(d <= floor)) {
                 x.error[static_cast<size_t>(j)] = std::max(x.error[static_cast<size_t>(j)], d / std::max(mag[q](j), floor));
+                x.value_error = std::max(x.value_error, d);
+            }
         }
     }
 }

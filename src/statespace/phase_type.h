@@ -62,6 +62,7 @@ struct PhExpansion {
     std::vector<PhEntry> entries;  // one per pole counted with multiplicity
     Eigen::MatrixXcd coef;         // positions × entries
     std::vector<double> error;     // per position: relative error estimate of its coefficients
+    double value_error = 0.0;      // the largest discrepancy of a probability at the check times
     double rcond = 1.0;            // new variant: reciprocal condition of the interpolation matrix
     bool ok = false;
     bool eigen_failed = false;

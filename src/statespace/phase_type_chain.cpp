@@ -88,6 +88,9 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
         if (!needed(s)) return;
         m.prob[static_cast<size_t>(s)] += ph_add_terms(x, p, scale, m.dists[static_cast<size_t>(s)].dist, tol, zero);
         worst = std::max(worst, x.error[static_cast<size_t>(p)]);
+        // Coefficients accurate relative to their own size still cancel to
+        // nonsense when they are huge: what the probabilities miss counts.
+        worst = std::max(worst, x.value_error);
     };
     if (m.num_states() > kMaxVariantPositions) {
         // Too large for the variants' per-eigenvalue solves: one dense
