@@ -130,10 +130,10 @@ UniformStats uniform(const ChainArcsView& m, std::vector<double>& prob, std::vec
     // The expected number of Poisson steps beyond step k, E[(N − k)^+]: at
     // most (Λt − k)^+ plus the standard deviation √(Λt).
     auto steps_beyond = [&](long k) { return std::max(0.0, lt - static_cast<double>(k)) + std::sqrt(lt); };
-    // The iterate of the last check and the largest steady-state error
-    // admitted: a vector that still drifts by δ per step moves by at most
-    // δ·E[(N − k)^+] in the steps that the steady state stands for (the
-    // per-step change of a stochastic matrix's iterates never grows).
+    // The largest steady-state error admitted: a vector whose last step
+    // changed it by δ (1-norm) moves by at most δ·E[(N − k)^+] in the steps
+    // that the steady state stands for, since the per-step change of a
+    // stochastic matrix's iterates never grows.
     const double steady_budget = precision / 4;
 
     // Cumulative: ∫π = (1/Λ)·Σ_k π_k·P(N > k); extend while the remaining

@@ -554,6 +554,11 @@ def gamblers_ruin(folder):
     out.text += '\nprobability of entering node: %s\n\n' % num(hit0)
     out.text += 'conditional CDF for time of reaching this absorbing state\n\n'
     dterms_summary(out, s0_terms, m0, v0)
+    # As a component in series with exp(0.01): value 1 - S(t) e^(-0.01 t),
+    # mean = integral of S(t) e^(-0.01 t) = sum_k c_k / (0.01 - theta_k).
+    lam_e = D('0.01')
+    out.exprs([('value(400; sb)', 1 - (1 - cdf_at(D(400))) * (-lam_e * 400).exp()),
+               ('mean(sb)', sum(surv[k] / (lam_e - theta[k]) for k in ks))])
     model = """
 markov gr
 loop i, 1, 60
@@ -566,6 +571,12 @@ end
 cdf(gr)
 expr mean(gr), variance(gr), value(400; gr), value(400; gr, s0)
 cdf(gr, s0)
+block sb
+comp g cdf(gr)
+comp e exp(0.01)
+series top g e
+end
+expr value(400; sb), mean(sb)
 """
     write(folder, 'gamblers_ruin_dense', model, out, """
 Symmetric walk on 60 transient states between two absorbing ones: its closed
