@@ -24,10 +24,6 @@ namespace {
 // the numbers then come from the stable route alone.
 const Exponomial* overall_form(const SystemRecord& sys) { return sys.has_dist ? &sys.s_dist : nullptr; }
 
-// Error 169 for a request that needs closed forms of a chain without them.
-void require_closed_forms(Interpreter& in, const SystemRecord& sys) {
-    if (!chain_has_closed_forms(sys)) in.err.error(169, kFatal, ": closed form of system " + sys.name, true);
-}
 
 // Rates as the closed forms were built: per reward unit when computing rewards.
 std::vector<double> solved_rates(const ChainModel& m, bool computing_reward) {
@@ -184,9 +180,19 @@ std::shared_ptr<const NumericDist> markov_absorbing_route(Interpreter& in, Syste
 }
 
 bool chain_has_closed_forms(const SystemRecord& sys) {
-    if (sys.type != kSysMarkovPhase) return true;
+    if (sys.type != kSysMarkovPhase && sys.type != kSysMarkovIrreducible) return true;
     const ChainModel* m = find_chain(sys);
     return m == nullptr || m->num_states() <= kMaxChainClosedFormStates;
+}
+
+// A request that needs closed forms of a chain too large for them is
+// refused with the chain's size (nothing ran out of memory).
+void require_closed_forms(Interpreter& in, const SystemRecord& sys) {
+    if (chain_has_closed_forms(sys)) return;
+    in.err.error(21, kFatal,
+                 format_string("closed form of system %s (%d states; closed forms are given for at most %d states)",
+                               sys.name.c_str(), find_chain(sys)->num_states(), kMaxChainClosedFormStates),
+                 true);
 }
 
 void solve_large_phase_chain(Interpreter& in, SystemRecord& sys, bool computing_reward) {

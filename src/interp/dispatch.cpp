@@ -179,6 +179,7 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
             // carries the steady-state probability. The solve rewrites the
             // state probabilities, so the steady-state solution is redone
             // when next asked for.
+            require_closed_forms(in, sys);
             {
                 ChainModel& m = chain_of(sys);
                 m.dists.assign(static_cast<size_t>(m.num_states()), StateDists{});

@@ -44,6 +44,10 @@ struct UniformStats {
     long left = 0, right = 0, steps = 0;
     bool steady = false;
     bool incomplete = false;
+    // When the stepping stopped at a steady state: how far the vector can
+    // still move in the Poisson steps it stands for (last change per step
+    // times their expected number).
+    double steady_error = 0.0;
 };
 UniformStats uniform(const ChainArcsView& chain, std::vector<double>& prob, std::vector<double>* cum,
                      double precision, double time, double epsilon, Output* trace,

@@ -77,25 +77,23 @@ int entry_index(const PhExpansion& x, int k, int r) {
     return -1;
 }
 
-// The closed form of position j at t, and the sum of its terms' magnitudes.
-void closed_value(const PhExpansion& x, int j, double t, double& value, double& magnitude) {
-    value = magnitude = 0.0;
+// The closed forms of every position at t (real parts) and the sums of
+// their terms' magnitudes: one product of the coefficients with the terms'
+// time factors t^k/k!·e^(λ·t).
+void closed_values(const PhExpansion& x, double t, Eigen::VectorXd& value, Eigen::VectorXd& magnitude) {
+    Eigen::VectorXcd f(static_cast<Eigen::Index>(x.entries.size()));
     for (size_t e = 0; e < x.entries.size(); ++e) {
-        const cplx c = x.coef(j, static_cast<Eigen::Index>(e));
         const cplx l = x.eig[static_cast<size_t>(x.entries[e].eig)].value;
         const int k = x.entries[e].order - 1;
-        const cplx term = c * std::pow(t, k) / factorial(k) * std::exp(l * t);
-        value += term.real();
-        magnitude += std::abs(term);
+        f(static_cast<Eigen::Index>(e)) = std::pow(t, k) / factorial(k) * std::exp(l * t);
     }
+    value = (x.coef * f).real();
+    magnitude = x.coef.cwiseAbs() * f.cwiseAbs();
 }
 
-// The check of an expansion: its values at t = 0 and at times spread over
-// the chain's time scales (the fastest and slowest eigenvalue, and between)
-// against the non-cancelling transient solution. The largest discrepancy,
-// relative to the largest magnitude the terms reach, is the coefficients'
-// error estimate.
-void estimate_errors(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x) {
+}  // namespace
+
+void ph_check_expansion(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x, const PhReference& reference) {
     const int n = b.size();
     double fast = 0.0, slow = INFINITY;
     for (const MergedEigen& e : x.eig) {
@@ -113,31 +111,42 @@ void estimate_errors(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x
     // Discrepancy and magnitude per check time. A discrepancy within the
     // rounding of the largest true value counts as none (an exact 0 summed
     // from rounding-sized coefficients is not an inaccurate closed form).
-    std::vector<std::vector<double>> diff(times.size()), mag(times.size());
-    std::vector<double> largest(static_cast<size_t>(n), 1e-300);
-    for (size_t q = 0; q < times.size(); ++q) {
-        const Eigen::VectorXd ref = ph_transient(b, p0, times[q]);
-        diff[q].resize(static_cast<size_t>(n));
-        mag[q].resize(static_cast<size_t>(n));
-        for (int j = 0; j < n; ++j) {
-            double v, m;
-            closed_value(x, j, times[q], v, m);
-            const double e = std::fabs(v - ref(j));
-            diff[q][static_cast<size_t>(j)] = std::isfinite(e) ? e : INFINITY;
-            mag[q][static_cast<size_t>(j)] = std::max(m, std::fabs(ref(j)));
-            largest[static_cast<size_t>(j)] = std::max(largest[static_cast<size_t>(j)], std::fabs(ref(j)));
-        }
+    std::vector<Eigen::VectorXd> diff, mag;
+    Eigen::VectorXd largest = Eigen::VectorXd::Constant(n, 1e-300);
+    Eigen::VectorXd ref, v, m;
+    for (double t : times) {
+        if (t == 0.0) ref = p0;
+        else if (!reference(t, ref)) continue;  // beyond the reference's reach
+        closed_values(x, t, v, m);
+        Eigen::VectorXd d = (v - ref).cwiseAbs();
+        for (int j = 0; j < n; ++j)
+            if (!std::isfinite(d(j))) d(j) = INFINITY;
+        diff.push_back(d);
+        mag.push_back(m.cwiseMax(ref.cwiseAbs()));
+        largest = largest.cwiseMax(ref.cwiseAbs());
     }
     x.error.assign(static_cast<size_t>(n), kUnitRoundoff * n);
     for (int j = 0; j < n; ++j) {
-        const double floor = 16.0 * kUnitRoundoff * n * largest[static_cast<size_t>(j)];
-        for (size_t q = 0; q < times.size(); ++q) {
-            const double d = diff[q][static_cast<size_t>(j)];
-            if (!(d <= floor))
-                x.error[static_cast<size_t>(j)] =
-                    std::max(x.error[static_cast<size_t>(j)], d / std::max(mag[q][static_cast<size_t>(j)], floor));
+        const double floor = 16.0 * kUnitRoundoff * n * largest(j);
+        for (size_t q = 0; q < diff.size(); ++q) {
+            const double d = diff[q](j);
+            if (!(d <= floor)) {
+                x.error[static_cast<size_t>(j)] = std::max(x.error[static_cast<size_t>(j)], d / std::max(mag[q](j), floor));
+                x.value_error = std::max(x.value_error, d);
+            }
         }
     }
+}
+
+namespace {
+
+// The check with the dense transient solution as reference (small blocks:
+// exact at every time scale).
+void estimate_errors(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x) {
+    ph_check_expansion(b, p0, x, [&](double t, Eigen::VectorXd& out) {
+        out = ph_transient(b, p0, t);
+        return true;
+    });
 }
 
 // Evaluation points of the new variant: distinct points s = 1 + i·k.
@@ -294,8 +303,12 @@ PhExpansion ph_old_expansion(const PhBlock& b, int start, EigenRoutine routine, 
     return x;
 }
 
-PhExpansion ph_new_expansion(const PhBlock& b, const Eigen::VectorXd& p0, bool voronoi, const Tolerances& tol,
-                             const PhTrace& trace) {
+namespace {
+
+// The new variant on a block whose rates are of order 1 (its evaluation
+// points lie at a distance of order 1 from the poles).
+PhExpansion new_expansion_unit_scale(const PhBlock& b, const Eigen::VectorXd& p0, bool voronoi, const Tolerances& tol,
+                                     const PhTrace& trace) {
     PhExpansion x;
     if (!find_poles(b, EigenRoutine::NewCg, tol, trace, x)) return x;
     const int nt = b.nt, n = b.size();
@@ -364,9 +377,71 @@ PhExpansion ph_new_expansion(const PhBlock& b, const Eigen::VectorXd& p0, bool v
     return x;
 }
 
+}  // namespace
+
+double ph_rate_scale(const PhBlock& b) {
+    double rate = 0.0;
+    for (int i = 0; i < b.nt; ++i) rate = std::max(rate, std::fabs(b.a(i, i)));
+    if (!(rate > 0.0) || !std::isfinite(rate)) return 1.0;
+    int e = 0;
+    std::frexp(rate, &e);
+    return std::ldexp(1.0, e - 1);
+}
+
+void ph_unscale(PhExpansion& x, double sigma) {
+    if (sigma == 1.0) return;
+    for (MergedEigen& e : x.eig) e.value *= sigma;
+    for (size_t e = 0; e < x.entries.size(); ++e) {
+        const int k = x.entries[e].order - 1;
+        if (k > 0) x.coef.col(static_cast<Eigen::Index>(e)) *= std::pow(sigma, k);
+    }
+}
+
+PhExpansion ph_new_expansion(const PhBlock& b, const Eigen::VectorXd& p0, bool voronoi, const Tolerances& tol,
+                             const PhTrace& trace) {
+    // The probabilities in time units of 1/sigma are those of the block
+    // divided by sigma (a power of 2: the division is exact); the closed
+    // form is found there and taken back.
+    const double sigma = ph_rate_scale(b);
+    if (sigma == 1.0) return new_expansion_unit_scale(b, p0, voronoi, tol, trace);
+    PhBlock scaled = b;
+    scaled.a /= sigma;
+    PhExpansion x = new_expansion_unit_scale(scaled, p0, voronoi, tol, trace);
+    if (x.ok) ph_unscale(x, sigma);
+    return x;
+}
+
+namespace {
+
+struct PendingTerm {
+    double re, im;
+    int k;
+    cplx rate;
+};
+
+// The exponomial of many terms by pairwise merging: n·log n comparisons
+// where inserting one by one would take n^2.
+Exponomial merge_terms(const std::vector<PendingTerm>& t, size_t lo, size_t hi, const Tolerances& tol) {
+    Exponomial e;
+    if (hi - lo == 1) {
+        insert_term(t[lo].re, t[lo].im, t[lo].k, t[lo].rate.real(), t[lo].rate.imag(), e, tol);
+        return e;
+    }
+    const size_t mid = lo + (hi - lo) / 2;
+    e = merge_terms(t, lo, mid, tol);
+    add_expos(merge_terms(t, mid, hi, tol), e, tol);
+    return e;
+}
+
+constexpr size_t kMergeTermsFrom = 64;
+
+}  // namespace
+
 double ph_add_terms(const PhExpansion& x, int pos, double scale, Exponomial& dst, const Tolerances& tol,
                     double zero) {
     double limit = 0.0;
+    std::vector<PendingTerm> pending;
+    const bool bulk = x.entries.size() >= kMergeTermsFrom;
     for (size_t e = 0; e < x.entries.size(); ++e) {
         const cplx lk = x.eig[static_cast<size_t>(x.entries[e].eig)].value;
         if (lk.imag() < 0.0) continue;  // its conjugate partner supplies it
@@ -376,10 +451,16 @@ double ph_add_terms(const PhExpansion& x, int pos, double scale, Exponomial& dst
         if (re == 0.0 && im == 0.0) continue;
         const int k = x.entries[e].order - 1;
         const double f = scale / factorial(k);
-        insert_term(re * f, im * f, k, lk.real(), lk.imag(), dst, tol);
-        if (lk.imag() > 0.0) insert_term(re * f, -im * f, k, lk.real(), -lk.imag(), dst, tol);
+        if (bulk) {
+            pending.push_back({re * f, im * f, k, lk});
+            if (lk.imag() > 0.0) pending.push_back({re * f, -im * f, k, std::conj(lk)});
+        } else {
+            insert_term(re * f, im * f, k, lk.real(), lk.imag(), dst, tol);
+            if (lk.imag() > 0.0) insert_term(re * f, -im * f, k, lk.real(), -lk.imag(), dst, tol);
+        }
         if (lk == cplx(0.0)) limit += re * f;
     }
+    if (!pending.empty()) add_expos(merge_terms(pending, 0, pending.size(), tol), dst, tol);
     return limit;
 }
 

@@ -25,6 +25,7 @@
 // reported instead of printed as if exact.
 
 #include <complex>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -61,6 +62,7 @@ struct PhExpansion {
     std::vector<PhEntry> entries;  // one per pole counted with multiplicity
     Eigen::MatrixXcd coef;         // positions × entries
     std::vector<double> error;     // per position: relative error estimate of its coefficients
+    double value_error = 0.0;      // the largest discrepancy of a probability at the check times
     double rcond = 1.0;            // new variant: reciprocal condition of the interpolation matrix
     bool ok = false;
     bool eigen_failed = false;
@@ -88,6 +90,34 @@ PhExpansion ph_old_expansion(const PhBlock& b, int start, EigenRoutine routine, 
 // The new variant for the start vector p0 (by position).
 PhExpansion ph_new_expansion(const PhBlock& b, const Eigen::VectorXd& p0, bool voronoi, const Tolerances& tol,
                              const PhTrace& trace);
+
+// The dense eigen-decomposition route, for blocks too large for the two
+// variants: A_TT = V·Λ·V^(-1) from the real Schur form, so that the closed
+// form of transient position j is Σ_k (p0·V)_k·(V^(-1))_kj·e^(λ_k·t), and
+// that of absorbing position a adds the integral of the flow into it, with
+// its limit from the fundamental matrix. The cost is that of the
+// decomposition; the check uses the transient solution by uniformization
+// at the times within reach and the fundamental matrix for the integrals.
+PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, const PhTrace& trace);
+
+// Chains of more states than this take the dense route whatever variant
+// the settings select.
+inline constexpr int kMaxVariantPositions = 50;
+
+// A power of 2 near the block's fastest total rate (1 for an empty block):
+// the time unit in which its rates are of order 1.
+double ph_rate_scale(const PhBlock& b);
+// Takes an expansion found for the block divided by sigma back to the time
+// unit of the block: poles times sigma, coefficients of t^k times sigma^k.
+void ph_unscale(PhExpansion& x, double sigma);
+
+// The check of an expansion: its values at t = 0 and at times spread over
+// the chain's time scales against a reference transient solution
+// (`reference(t, p)` fills p = p0·e^(A·t) and returns false for a time
+// beyond its reach). The largest discrepancy, relative to the largest
+// magnitude the terms reach, becomes each position's error estimate.
+using PhReference = std::function<bool(double, Eigen::VectorXd&)>;
+void ph_check_expansion(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x, const PhReference& reference);
 
 // Adds `scale` times the closed form of position `pos` to dst and returns
 // scale times its limit for t → ∞. Coefficient parts below `zero` become 0.

@@ -88,6 +88,9 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
         if (!needed(s)) return;
         m.prob[static_cast<size_t>(s)] += ph_add_terms(x, p, scale, m.dists[static_cast<size_t>(s)].dist, tol, zero);
         worst = std::max(worst, x.error[static_cast<size_t>(p)]);
+        // Coefficients accurate relative to their own size still cancel to
+        // nonsense when they are huge: what the probabilities miss counts.
+        worst = std::max(worst, x.value_error);
     };
     // The symbolic solution is a dense eigenvalue problem on the block: under
     // a work cap a block whose cube exceeds it ends like an eigenvalue
@@ -96,7 +99,16 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
         const double n = static_cast<double>(b.size());
         if (beyond_work_limit(set, n * n * n)) in.err.error(115, kFatal, sys.name, true);
     };
-    if (set.ph_old) {
+    if (m.num_states() > kMaxVariantPositions) {
+        // Too large for the variants' per-eigenvalue solves: one dense
+        // decomposition for the whole start vector.
+        const PhBlock b = ph_block(m, start_states(m, eps), computing_reward, eps);
+        refuse_beyond_cap(b);
+        const PhExpansion x = ph_dense_expansion(b, start_vector(m, b), trace);
+        if (x.eigen_failed) in.err.error(115, kFatal, sys.name, true);
+        if (x.ok)
+            for (int p = 0; p < b.size(); ++p) collect(b, x, p, 1.0, eps);
+    } else if (set.ph_old) {
         for (int s : start_states(m, eps)) {
             const double sp = m.start_prob[static_cast<size_t>(s)];
             if (is_absorbing(m, s, eps)) {

@@ -12,7 +12,6 @@
 #include <string>
 
 #include <Eigen/Dense>
-#include <unsupported/Eigen/MatrixFunctions>
 
 #include "interp/interpreter.h"
 #include "statespace/chain_moments.h"
@@ -100,26 +99,42 @@ UniformStats uniform(const ChainArcsView& m, std::vector<double>& prob, std::vec
 
     // Left truncation point: Poisson mass below L at most precision/2.
     // The search starts where the mass below is far under the precision (a
-    // normal bound with a margin), so that huge Λt costs O(√(Λt)) here.
+    // normal bound with a margin), so that huge Λt costs O(√(Λt)) here. It
+    // is made only when the stepping gets there: a chain that settles (or a
+    // step budget that ends) before that point needs neither L nor R.
     double left_mass = 0.0;
     const double z = std::sqrt(2.0 * std::log(2.0 / precision)) + 4.0;
-    long L = lt > 100.0 ? static_cast<long>(std::max(0.0, lt - z * std::sqrt(lt) - 10.0)) : 0;
-    for (;; ++L) {
-        double w = weight(L);
-        if (left_mass + w >= precision / 2) break;
-        left_mass += w;
-    }
-    // Right truncation point: mass above R at most precision/2 (or the whole
-    // precision when L = 0).
-    const double eps_r = L == 0 ? precision : precision / 2;
-    double used = left_mass;
-    long R = L;
+    const long left_low = lt > 100.0 ? static_cast<long>(std::max(0.0, lt - z * std::sqrt(lt) - 10.0)) : 0;
+    long L = left_low, R = left_low;
+    bool truncation_known = false;
+    auto find_truncation = [&]() {
+        for (;; ++L) {
+            double w = weight(L);
+            if (left_mass + w >= precision / 2) break;
+            left_mass += w;
+        }
+        // Right truncation point: mass above R at most precision/2 (or the
+        // whole precision when L = 0).
+        const double eps_r = L == 0 ? precision : precision / 2;
+        double used = left_mass;
+        R = L;
+        const long stop = static_cast<long>(lt + 40.0 * std::sqrt(lt) + 100.0);
+        for (; R < stop; ++R) {
+            used += weight(R);
+            if (1.0 - used <= eps_r) break;
+        }
+        if (verbose) trace->printf("uniformization: l = %ld, k = %ld\n", L, R);
+        truncation_known = true;
+    };
     const long guard = static_cast<long>(lt + 40.0 * std::sqrt(lt) + 100.0);
-    for (; R < guard; ++R) {
-        used += weight(R);
-        if (1.0 - used <= eps_r) break;
-    }
-    if (verbose) trace->printf("uniformization: l = %ld, k = %ld\n", L, R);
+    // The expected number of Poisson steps beyond step k, E[(N − k)^+]: at
+    // most (Λt − k)^+ plus the standard deviation √(Λt).
+    auto steps_beyond = [&](long k) { return std::max(0.0, lt - static_cast<double>(k)) + std::sqrt(lt); };
+    // The largest steady-state error admitted: a vector whose last step
+    // changed it by δ (1-norm) moves by at most δ·E[(N − k)^+] in the steps
+    // that the steady state stands for, since the per-step change of a
+    // stochastic matrix's iterates never grows.
+    const double steady_budget = precision / 4;
 
     // Cumulative: ∫π = (1/Λ)·Σ_k π_k·P(N > k); extend while the remaining
     // part (Λt − Σ tail)/Λ is above the precision.
@@ -130,8 +145,9 @@ UniformStats uniform(const ChainArcsView& m, std::vector<double>& prob, std::vec
     long interval = 50, since_check = 0;
     for (long k = 0;; ++k) {
         progress::update("uniformization", "steps", static_cast<std::uint64_t>(k) + 1);
+        if (!truncation_known && k + 1 >= left_low) find_truncation();
         double w = weight(k);
-        if (!prob_done && k >= L) {
+        if (!prob_done && truncation_known && k >= L) {
             for (size_t i = 0; i < n; ++i) result[i] += w * pi[i];
             mass += w;
             if (k >= R) prob_done = true;
@@ -160,11 +176,23 @@ UniformStats uniform(const ChainArcsView& m, std::vector<double>& prob, std::vec
         if (++since_check >= interval) {
             since_check = 0;
             interval = reset_interval(k);
-            if (check_sstate(pi, check, precision / 4)) {
+            const bool settled = check_sstate(pi, check, precision / 4);
+            // The change of the last step (`next` holds the vector before it).
+            double drift = 0.0, size = 0.0;
+            if (settled)
+                for (size_t i = 0; i < n; ++i) {
+                    drift += std::fabs(pi[i] - next[i]);
+                    size += std::fabs(pi[i]);
+                }
+            const double moved = drift * steps_beyond(k + 1);
+            // A change at the rounding level of one step is all the stepping
+            // can resolve; its bound, however large, is the honest one.
+            if (settled && (moved <= steady_budget || drift <= 8.0 * kUnitRoundoff * size)) {
                 st.steady = true;
+                st.steady_error = moved;
                 st.steps = k + 1;
                 if (!prob_done) {
-                    if (k + 1 < L) {
+                    if (!truncation_known || k + 1 < L) {
                         if (verbose) trace->printf("uniformization: steady state reached before left truncation at l = %ld\n", k + 1);
                         result = pi;
                     } else {
@@ -202,43 +230,90 @@ long uniform_step_budget(const ChainArcsView& chain) {
 
 namespace {
 
-// exp(Q·t) applied to the start vector, and its integral, from the
-// exponential of the augmented generator [[Q, I], [0, 0]]·t (scaling and
-// squaring with Padé approximants). Stiff rates and long times cost nothing
-// extra here.
-bool dense_transient(const ChainArcsView& chain, const std::vector<double>& start, double time,
-                     TransientResult& r) {
-    const int n = chain.num_states;
-    Eigen::MatrixXd A = Eigen::MatrixXd::Zero(2 * n, 2 * n);
-    for (const ChainArc& a : chain.arcs) {
-        if (!(a.rate > 0.0)) continue;
-        A(a.from, a.to) += a.rate * time;
-        A(a.from, a.from) -= a.rate * time;
+// exp(Q·t) − I and ∫₀ᵗ exp(Q·s) ds of a small chain by doubling from a
+// short step h = t/2^s (‖Q·h‖ ≤ 1/2, Taylor series there):
+//     D(2h) = 2·D(h) + D(h)², C(2h) = 2·C(h) + D(h)·C(h).
+// Keeping the deviation D from the identity, not exp(Q·h) itself, keeps the
+// slow rates of a stiff chain: exp(−10⁻³·h) rounds to 1 long before
+// 10⁻³·h is lost from D. Every entry of a row of D is of the size of that
+// row's own rates, so nothing fast swamps the slow rows.
+struct Doubled {
+    std::vector<double> prob, cum;
+};
+
+bool doubling_transient(const Eigen::MatrixXd& q, const std::vector<double>& start, double time, int extra,
+                        Doubled& r) {
+    const Eigen::Index n = q.rows();
+    double rate = 0.0;
+    for (Eigen::Index i = 0; i < n; ++i) rate = std::max(rate, -q(i, i));
+    int s = 0;
+    while (std::ldexp(rate * time, -s) > 0.25 && s < 2000) ++s;
+    s += extra;
+    const double h = std::ldexp(time, -s);
+    const Eigen::MatrixXd qh = q * h;
+    Eigen::MatrixXd term = qh, D = qh, C = Eigen::MatrixXd::Identity(n, n) * h + qh * (h / 2.0);
+    for (int k = 2; k <= 24; ++k) {
+        term = term * qh / static_cast<double>(k);
+        D += term;
+        C += term * (h / static_cast<double>(k + 1));
     }
-    for (int i = 0; i < n; ++i) A(i, n + i) = time;
-    const Eigen::MatrixXd E = A.exp();
+    for (int i = 0; i < s; ++i) {
+        C = 2.0 * C + D * C;
+        D = 2.0 * D + D * D;
+    }
     Eigen::RowVectorXd p0(n);
-    for (int i = 0; i < n; ++i) p0(i) = start[static_cast<size_t>(i)];
-    const Eigen::RowVectorXd p = p0 * E.topLeftCorner(n, n);
-    const Eigen::RowVectorXd c = p0 * E.topRightCorner(n, n);
+    for (Eigen::Index i = 0; i < n; ++i) p0(i) = start[static_cast<size_t>(i)];
+    const Eigen::RowVectorXd p = p0 + p0 * D, c = p0 * C;
     r.prob.assign(static_cast<size_t>(n), 0.0);
     r.cum.assign(static_cast<size_t>(n), 0.0);
-    double mass = 0.0;
-    for (int i = 0; i < n; ++i) {
+    for (Eigen::Index i = 0; i < n; ++i) {
         if (!std::isfinite(p(i)) || !std::isfinite(c(i))) return false;
         // Round-off may leave tiny negatives where a probability is 0.
         r.prob[static_cast<size_t>(i)] = std::max(0.0, p(i));
         r.cum[static_cast<size_t>(i)] = std::max(0.0, c(i));
-        mass += std::fabs(p0(i));
     }
-    // Each of the s squarings of the scaled exponential can double the
-    // error of the one before: with stiff rates over long times (large
-    // s) this bound, not the result's look, tells what can be trusted.
-    const double norm = A.cwiseAbs().colwise().sum().maxCoeff();
-    const int squarings = norm > 1.0 ? static_cast<int>(std::ceil(std::log2(norm))) : 0;
-    r.error = std::ldexp(1.0, squarings) * 8.0 * kUnitRoundoff * static_cast<double>(n) * std::max(1.0, mass);
-    r.cum_error = r.error * std::max(1.0, time);
     return true;
+}
+
+Eigen::MatrixXd dense_generator(const ChainArcsView& chain) {
+    const int n = chain.num_states;
+    Eigen::MatrixXd q = Eigen::MatrixXd::Zero(n, n);
+    for (const ChainArc& a : chain.arcs) {
+        if (!(a.rate > 0.0)) continue;
+        q(a.from, a.to) += a.rate;
+        q(a.from, a.from) -= a.rate;
+    }
+    return q;
+}
+
+// The dense route: the doubling from two step lengths, h and h/2. Their
+// rounding and truncation differ, so their difference (with a margin)
+// estimates the error of either; the finer one is returned.
+bool dense_transient(const ChainArcsView& chain, const std::vector<double>& start, double time,
+                     TransientResult& r) {
+    const Eigen::MatrixXd q = dense_generator(chain);
+    Doubled coarse, fine;
+    if (!doubling_transient(q, start, time, 0, coarse) || !doubling_transient(q, start, time, 1, fine)) return false;
+    double mass = 0.0, dp = 0.0, dc = 0.0;
+    for (size_t i = 0; i < fine.prob.size(); ++i) {
+        mass += std::fabs(start[i]);
+        dp = std::max(dp, std::fabs(fine.prob[i] - coarse.prob[i]));
+        dc = std::max(dc, std::fabs(fine.cum[i] - coarse.cum[i]));
+    }
+    const double n = static_cast<double>(chain.num_states);
+    r.prob = std::move(fine.prob);
+    r.cum = std::move(fine.cum);
+    r.error = 4.0 * dp + 16.0 * kUnitRoundoff * n * std::max(1.0, mass);
+    r.cum_error = 4.0 * dc + 16.0 * kUnitRoundoff * n * std::max(1.0, mass) * time;
+    return true;
+}
+
+// The work of the dense route in steps of uniformization: two doublings of
+// about log2(Λt) + 26 products of n × n matrices each.
+double dense_cost_in_steps(const ChainArcsView& chain, double lt) {
+    const double n = chain.num_states;
+    const double products = 2.0 * 2.0 * (std::log2(std::max(2.0, lt)) + 26.0);
+    return products * 2.0 * n * n * n / std::max(1.0, n + static_cast<double>(chain.arcs.size()));
 }
 
 }  // namespace
@@ -254,8 +329,6 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
                             ? std::min(uniform_step_budget(chain),
                                        std::max(1L, static_cast<long>(50.0 * static_cast<double>(work_limit) / visits)))
                             : uniform_step_budget(chain);
-    // Chains small enough for the dense route take it at once when the
-    // Poisson range alone would exceed the budget.
     double dmax = 0.0;
     {
         std::vector<double> out(static_cast<size_t>(chain.num_states), 0.0);
@@ -264,30 +337,39 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
         for (double x : out) dmax = std::max(dmax, x);
     }
     const double lt = 1.05 * dmax * time;
-    // A chain that settles early is still cheapest by uniformization (its
-    // steady-state check stops the stepping), so a short attempt comes first.
-    if (chain.num_states <= kDenseTransientStates && std::isfinite(lt) && lt + 10.0 * std::sqrt(lt) > budget) {
-        UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, std::min(budget, 200000L));
-        if (!st.incomplete) {
-            r.error = precision + 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1);
-            r.cum_error = r.error * time;
-            return r;
+    // The error of a finished uniformization: the truncated mass, the
+    // rounding of the vector products and what a steady state stands for.
+    auto uniform_error = [&](const UniformStats& st) {
+        r.error = precision + 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1) + st.steady_error;
+        // The integral over [0, time] of a pointwise bound.
+        r.cum_error = r.error * time;
+    };
+    // A small chain whose Poisson range costs more steps than the dense
+    // route's products takes the dense route, after a short attempt: a
+    // chain that settles early is still cheapest by uniformization (its
+    // steady-state check stops the stepping).
+    if (chain.num_states <= kDenseTransientStates && std::isfinite(lt)) {
+        const double dense_steps = dense_cost_in_steps(chain, lt);
+        if (lt + 10.0 * std::sqrt(lt) > dense_steps) {
+            const long attempt = static_cast<long>(std::clamp(dense_steps, 1000.0, static_cast<double>(budget)));
+            UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, attempt);
+            if (!st.incomplete && st.steady_error <= precision) {
+                uniform_error(st);
+                return r;
+            }
+            TransientResult d;
+            if (dense_transient(chain, start, time, d)) return d;
+            r.prob = start;
+            r.prob.resize(static_cast<size_t>(chain.num_states), 0.0);
         }
-        TransientResult d;
-        if (dense_transient(chain, start, time, d)) return d;
-        r.prob = start;
-        r.prob.resize(static_cast<size_t>(chain.num_states), 0.0);
     }
     UniformStats st = uniform(chain, r.prob, &r.cum, precision, time, epsilon, trace, budget);
-    // Rounding of the vector products adds to the truncated mass.
-    r.error = precision + 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1);
-    // The integral over [0, time] of a pointwise bound: nothing has
-    // accumulated at time 0, less than the pointwise bound before time 1.
-    r.cum_error = r.error * time;
-    if (!st.incomplete) return r;
+    uniform_error(st);
+    if (!st.incomplete && !(chain.num_states <= kDenseTransientStates && st.steady_error > precision)) return r;
     if (chain.num_states <= kDenseTransientStates) {
         TransientResult d;
-        if (dense_transient(chain, start, time, d)) return d;
+        if (dense_transient(chain, start, time, d) && (st.incomplete || d.error < r.error)) return d;
+        if (!st.incomplete) return r;
     }
     r.error = r.cum_error = std::numeric_limits<double>::infinity();
     return r;

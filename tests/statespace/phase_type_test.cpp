@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <unsupported/Eigen/MatrixFunctions>
@@ -350,6 +351,132 @@ TEST(PhaseType, IrreducibleCycleMatchesMatrixExponentialWithSteadyStateLimits) {
     Closed nw = new_variant(b, mixed);
     expect_matches(b, mixed, nw, 1e-12, "new, mixed start");
     for (int p = 0; p < 3; ++p) EXPECT_NEAR(nw.limit[static_cast<size_t>(p)], pi[p], 1e-12);
+}
+
+
+// ---- The dense decomposition route and the change of time unit
+
+Closed dense_route(const PhBlock& b, const Eigen::VectorXd& p0) {
+    return closed_forms(b, ph_dense_expansion(b, p0, PhTrace{}));
+}
+
+// A ring of n transient states with jumps ahead and back, two exits into
+// absorbing positions n and n + 1: complex eigenvalues, no symmetry.
+PhBlock ring_with_exits(int n) {
+    std::vector<Arc> arcs;
+    for (int i = 0; i < n; ++i) {
+        arcs.push_back({i, (i + 1) % n, 1.0 + 0.01 * i});
+        arcs.push_back({i, (i + 7) % n, 0.3});
+        if (i % 3 == 0) arcs.push_back({i, (i + n - 1) % n, 0.5});
+    }
+    arcs.push_back({n / 2, n, 0.4});
+    arcs.push_back({n - 1, n + 1, 0.7});
+    return block(n + 2, n, arcs);
+}
+
+TEST(PhaseTypeDense, LargeBlockMatchesMatrixExponentialAndFundamentalMatrix) {
+    const int n = 60;
+    PhBlock b = ring_with_exits(n);
+    Eigen::VectorXd p0 = Eigen::VectorXd::Zero(n + 2);
+    p0(0) = 0.7;
+    p0(n / 3) = 0.2;
+    p0(n + 1) = 0.1;  // some mass starts absorbed
+    Closed c = dense_route(b, p0);
+    Tolerances tol;
+    for (double t : {0.0, 0.2, 3.0, 40.0, 400.0}) {
+        const Eigen::VectorXd ref = reference(b, p0, t);
+        for (int p = 0; p < b.size(); ++p)
+            EXPECT_NEAR(evaluate_expo(c.dist[static_cast<size_t>(p)], t, tol), ref(p), 1e-10) << p << " t " << t;
+    }
+    // Absorption probabilities: p0_T·(−A_TT)^(-1)·r plus the absorbed start.
+    const Eigen::MatrixXd att = b.a.topLeftCorner(n, n);
+    const Eigen::VectorXd y = (-att.transpose()).partialPivLu().solve(p0.head(n));
+    EXPECT_NEAR(c.limit[static_cast<size_t>(n)], y.dot(b.a.col(n).head(n)), 1e-12);
+    EXPECT_NEAR(c.limit[static_cast<size_t>(n + 1)], 0.1 + y.dot(b.a.col(n + 1).head(n)), 1e-12);
+    for (double e : c.error) EXPECT_LT(e, 1e-9);
+    // The mean time to absorption: the integral of the survival, p0_T N 1.
+    Exponomial absorbed;
+    add_expos(c.dist[static_cast<size_t>(n)], absorbed, tol);
+    add_expos(c.dist[static_cast<size_t>(n + 1)], absorbed, tol);
+    subtract_scalar(absorbed, 0.1, tol);
+    scalar_multiply(absorbed, 1.0 / 0.9);
+    EXPECT_NEAR(moment_of_expo(absorbed, 1, tol), y.sum() / 0.9, 1e-9 * y.sum());
+}
+
+TEST(PhaseTypeDense, ClosedBlockTendsToItsSteadyState) {
+    // The ring without exits: irreducible, the zero eigenvalue carries the
+    // steady state, found here from πQ = 0 with Σπ = 1.
+    const int n = 55;
+    PhBlock ring = ring_with_exits(n);
+    PhBlock b = block(n, n, {});
+    b.a = ring.a.topLeftCorner(n, n);
+    for (int i = 0; i < n; ++i) {
+        b.a(i, i) = 0.0;
+        b.a(i, i) = -b.a.row(i).sum();
+    }
+    Eigen::MatrixXd m = b.a.transpose();
+    m.row(n - 1).setOnes();
+    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(n);
+    rhs(n - 1) = 1.0;
+    const Eigen::VectorXd pi = m.partialPivLu().solve(rhs);
+    Closed c = dense_route(b, unit(n, 4));
+    for (int p = 0; p < n; ++p) EXPECT_NEAR(c.limit[static_cast<size_t>(p)], pi(p), 1e-12) << p;
+    expect_matches(b, unit(n, 4), c, 1e-10, "dense closed ring");
+}
+
+TEST(PhaseTypeDense, AgreesWithBothVariantsOnSmallBlocks) {
+    // Complex pairs (the 3-cycle with an exit) and real poles (the cycle).
+    PhBlock complex3 = block(4, 3, {{0, 1, 1.0}, {1, 2, 1.0}, {2, 0, 1.0}, {0, 3, 1.0}});
+    for (const PhBlock& b : {cycle_chain(), complex3}) {
+        Closed d = dense_route(b, unit(b.size(), 0));
+        expect_matches(b, unit(b.size(), 0), d, 1e-12, "dense");
+        expect_agree(b, d, old_variant(b, 0), "dense vs old");
+    }
+}
+
+TEST(PhaseTypeDense, NearlyDefectiveBlockIsFlagged) {
+    // Stages of rates 1 and 1 + 1e-9: eigenvectors nearly parallel, so the
+    // coefficients cancel; the check must see it and the bound cover it.
+    PhBlock b = block(3, 2, {{0, 1, 1.0}, {1, 2, 1.0 + 1e-9}});
+    Closed c = dense_route(b, unit(3, 0));
+    Tolerances tol;
+    for (double t : {0.5, 2.0, 6.0}) {
+        const double ref = reference(b, unit(3, 0), t)(2);
+        Guarded g = guarded_evaluate(c.dist[2], t, tol, c.error[2]);
+        EXPECT_GE(g.error * 1.0001 + 1e-15, std::fabs(g.value - ref)) << t;
+    }
+}
+
+TEST(PhaseType, NewVariantIsExactInAnyTimeUnit) {
+    // The same chains with every rate times 1e-7: the coefficients of t^0
+    // stay, those of t^1 take the factor, the rates take it too. The new
+    // variant's evaluation points and its voronoi midpoints are in the
+    // block's own time unit, so both must give the scaled answer.
+    const double f = 1e-7;
+    const std::vector<Arc> cyc = {{0, 1, 1.0}, {1, 0, 2.0}, {1, 2, 0.5}, {0, 3, 0.1}};
+    const std::vector<Arc> rep = {{0, 1, 1.0}, {1, 0, 1.0}, {0, 2, 2.0}, {1, 2, 2.0}, {2, 3, 2.0}, {3, 4, 4.0}};
+    for (const auto& [arcs, n, nt] : {std::tuple{cyc, 4, 2}, std::tuple{rep, 5, 4}}) {
+        std::vector<Arc> slow = arcs;
+        for (Arc& a : slow) a.rate *= f;
+        PhBlock unit_block = block(n, nt, arcs), slow_block = block(n, nt, slow);
+        for (bool voronoi : {false, true}) {
+            Closed u = new_variant(unit_block, unit(n, 0), voronoi);
+            Closed s = new_variant(slow_block, unit(n, 0), voronoi);
+            Tolerances tol;
+            for (double t : {0.0, 0.3, 1.0, 4.0})
+                for (int p = 0; p < n; ++p) {
+                    const double want = reference(unit_block, unit(n, 0), t)(p);
+                    EXPECT_NEAR(evaluate_expo(s.dist[static_cast<size_t>(p)], t / f, tol), want, 1e-11)
+                        << "position " << p << " t " << t << " voronoi " << voronoi;
+                    EXPECT_NEAR(evaluate_expo(u.dist[static_cast<size_t>(p)], t, tol), want, 1e-11);
+                }
+            for (int p = 0; p < n; ++p) {
+                EXPECT_NEAR(s.limit[static_cast<size_t>(p)], u.limit[static_cast<size_t>(p)], 1e-12) << p;
+                // No spurious constant term in a transient position.
+                if (p < nt) EXPECT_NEAR(s.limit[static_cast<size_t>(p)], 0.0, 1e-12) << p;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+// Closed forms of large phase-type chains by the dense eigen-decomposition
+// route, read and printed with cdf(chain) once per iteration:
+//   BM_DenseClosedFormCdf/N: a walk over N transient states with rates
+//     1 + 0.001·i both ways between neighbours, absorbed below the first
+//     and above the last: reversible without drift, so its closed form is
+//     well conditioned;
+//   BM_DenseClosedFormRing/N: a ring of N states (a step ahead, a jump of
+//     seven ahead, a step back from every third) with two exits: far from
+//     normal, so its closed form cancels and the check reports it.
+// Counters: printed terms, the check's error estimate of the closed forms,
+// the process's peak memory so far. The time grows with N^3.
+
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <sstream>
+#include <string>
+
+#include "bench_models.h"
+#include "statespace/chain.h"
+
+namespace {
+
+std::string walk(long n) {
+    std::ostringstream m;
+    m << "markov ring\nloop i, 1, " << n << "\ns$(i) s$(i+1) 1+0.001*i\ns$(i) s$(i-1) 1+0.001*(i-1)\nend\nend\n";
+    m << "s" << n / 2 << " 1\nend\n";
+    return m.str();
+}
+
+std::string ring(long n) {
+    std::ostringstream m;
+    m << "markov ring\nloop i, 0, " << n - 2 << "\ns$(i) s$(i+1) 1+0.001*i\nend\n";
+    m << "s" << n - 1 << " s0 1\n";
+    m << "loop i, 0, " << n - 8 << "\ns$(i) s$(i+7) 0.3\nend\n";
+    m << "loop i, 1, " << (n - 1) / 3 << "\ns$(3*i) s$(3*i-1) 0.5\nend\n";
+    m << "s" << n / 2 << " out1 0.4\ns" << n - 1 << " out2 0.7\nend\ns0 1\nend\n";
+    return m.str();
+}
+
+double peak_mb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+void run_cdf(benchmark::State& state, const std::string& model) {
+    const std::string text = model + "cdf(ring)\n";
+    size_t printed = 0;
+    double error = 0.0;
+    corvel::bench::run_model(state, text, [&](corvel::Interpreter& in) {
+        in.out.flush();
+        corvel::SystemRecord& sys = in.systems[in.systems.find("ring")];
+        printed = sys.s_dist.size();
+        error = corvel::find_chain(sys)->form_error;
+    });
+    state.counters["terms"] = static_cast<double>(printed);
+    state.counters["form_error"] = error;
+    state.counters["peak_MB"] = peak_mb();
+}
+
+void BM_DenseClosedFormCdf(benchmark::State& state) { run_cdf(state, walk(state.range(0))); }
+void BM_DenseClosedFormRing(benchmark::State& state) { run_cdf(state, ring(state.range(0))); }
+
+}  // namespace
+
+BENCHMARK(BM_DenseClosedFormCdf)->Arg(250)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DenseClosedFormRing)->Arg(250)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -1,0 +1,232 @@
+// The dense eigen-decomposition route of the closed forms (see
+// phase_type.h): the eigenvalues and real pseudo-eigenvectors of the
+// transient block, one real inverse, and the coefficients of every position
+// in O(n^2) from them. Its check compares with uniformization of the block
+// (sparse, cheap at the fast and middle time scales) and with the
+// fundamental matrix, which holds the integrals of the transient
+// probabilities (the slow time scales).
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include <Eigen/Eigenvalues>
+#include <Eigen/Sparse>
+
+#include "expo/guarded.h"
+#include "statespace/phase_type.h"
+
+namespace corvel {
+
+namespace {
+
+// Reference steps of the check: times whose Poisson range is longer are
+// left to the fundamental-matrix part of the check.
+constexpr double kCheckSteps = 20000.0;
+
+// p0·e^(A·t) by uniformization over the nonzero entries of the block, or
+// false when Λt is beyond kCheckSteps.
+class SparseTransient {
+public:
+    explicit SparseTransient(const PhBlock& b) : n_(b.size()) {
+        for (int i = 0; i < b.nt; ++i) rate_ = std::max(rate_, -b.a(i, i));
+        lambda_ = 1.05 * rate_;
+        std::vector<Eigen::Triplet<double>> t;
+        for (int i = 0; i < b.nt; ++i)
+            for (int j = 0; j < n_; ++j)
+                if (b.a(i, j) != 0.0 && i != j) t.emplace_back(j, i, b.a(i, j) / lambda_);
+        step_.resize(n_, n_);
+        step_.setFromTriplets(t.begin(), t.end());
+        diag_ = Eigen::VectorXd::Ones(n_);
+        for (int i = 0; i < b.nt; ++i) diag_(i) = 1.0 + b.a(i, i) / lambda_;
+    }
+    bool operator()(const Eigen::VectorXd& p0, double t, Eigen::VectorXd& out) const {
+        if (!(rate_ > 0.0)) {
+            out = p0;
+            return true;
+        }
+        const double lt = lambda_ * t;
+        if (!(lt <= kCheckSteps)) return false;
+        // Poisson weights from k = 0 in the log domain; the tail beyond the
+        // last one is below 1e-16 of the mass.
+        const long last = static_cast<long>(lt + 12.0 * std::sqrt(lt) + 40.0);
+        Eigen::VectorXd pi = p0, next(n_);
+        out = Eigen::VectorXd::Zero(n_);
+        for (long k = 0; k <= last; ++k) {
+            const double w = std::exp(-lt + static_cast<double>(k) * std::log(lt) - std::lgamma(static_cast<double>(k) + 1.0));
+            out += w * pi;
+            next = step_ * pi;
+            next += diag_.cwiseProduct(pi);
+            pi.swap(next);
+        }
+        return true;
+    }
+
+private:
+    int n_;
+    double rate_ = 0.0, lambda_ = 1.0;
+    Eigen::SparseMatrix<double> step_;  // transposed off-diagonal part of P = I + A/Λ
+    Eigen::VectorXd diag_;
+};
+
+// Balancing by powers of 2 (no rounding): B = D^(-1)·A·D with every row
+// and column of B of about the same size. Chains whose rates change
+// steadily along a path (a birth-death chain with births twice the deaths)
+// have eigenvectors graded over hundreds of decades; on the balanced block
+// they are of one size and the decomposition keeps their digits. The
+// factors stay within 2^(±400), far inside the double range.
+Eigen::VectorXd balance(Eigen::MatrixXd& b) {
+    const Eigen::Index n = b.rows();
+    Eigen::VectorXd d = Eigen::VectorXd::Ones(n);
+    for (int sweep = 0; sweep < 100; ++sweep) {
+        bool changed = false;
+        for (Eigen::Index i = 0; i < n; ++i) {
+            double c = b.col(i).cwiseAbs().sum() - std::fabs(b(i, i));
+            double r = b.row(i).cwiseAbs().sum() - std::fabs(b(i, i));
+            if (c == 0.0 || r == 0.0) continue;
+            const double s = c + r;
+            double f = 1.0;
+            while (c < r / 2.0 && d(i) * f < 0x1p400) {
+                f *= 2.0;
+                c *= 4.0;
+            }
+            while (c >= r * 2.0 && d(i) * f > 0x1p-400) {
+                f /= 2.0;
+                c /= 4.0;
+            }
+            if (f != 1.0 && (c + r) / f < 0.95 * s) {
+                d(i) *= f;
+                b.row(i) /= f;
+                b.col(i) *= f;
+                changed = true;
+            }
+        }
+        if (!changed) break;
+    }
+    return d;
+}
+
+}  // namespace
+
+PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, const PhTrace& trace) {
+    PhExpansion x;
+    const int nt = b.nt, n = b.size(), na = n - nt;
+    if (trace.out && trace.verbose) trace.out->printf("NOTE: dense eigen-decomposition of %d transient states\n", nt);
+    if (nt == 0) {
+        // Nothing moves: every position keeps its starting probability.
+        x.eig.push_back({0.0, 1});
+        x.entries.push_back({0, 1});
+        x.coef = p0.cast<cplx>();
+        x.error.assign(static_cast<size_t>(n), 0.0);
+        x.ok = true;
+        return x;
+    }
+    // In time units where the rates are of order 1 (exact: a power of 2).
+    const double sigma = ph_rate_scale(b);
+    Eigen::MatrixXd att = b.a.topLeftCorner(nt, nt) / sigma;
+    const Eigen::VectorXd d = balance(att);
+    Eigen::EigenSolver<Eigen::MatrixXd> es(nt);
+    es.compute(att, true);
+    if (es.info() != Eigen::Success) {
+        x.eigen_failed = true;
+        return x;
+    }
+    Eigen::VectorXcd lam = es.eigenvalues();
+    for (Eigen::Index k = 0; k < lam.size(); ++k)
+        if (!std::isfinite(lam(k).real()) || !std::isfinite(lam(k).imag())) {
+            x.eigen_failed = true;
+            return x;
+        }
+    const bool closed = na == 0;
+    if (closed && nt > 0) {
+        // The generator of a closed chain is singular: its eigenvalue of
+        // least modulus is 0 up to rounding (the steady-state pole).
+        Eigen::Index least = 0;
+        for (Eigen::Index k = 1; k < lam.size(); ++k)
+            if (std::abs(lam(k)) < std::abs(lam(least))) least = k;
+        lam(least) = 0.0;
+    }
+    // B = V_r·Λ_r·V_r^(-1) with Λ_r block diagonal; a complex pair at k, k+1
+    // has the eigenvectors V_r e_k ± i·V_r e_(k+1) and the rows
+    // (r_k ∓ i·r_(k+1))/2 of V^(-1). Those of A_TT = D·B·D^(-1) are D·V and
+    // V^(-1)·D^(-1): the factors go to the start vector and the columns.
+    const Eigen::MatrixXd& vr = es.pseudoEigenvectors();
+    Eigen::PartialPivLU<Eigen::MatrixXd> vlu(vr);
+    const Eigen::MatrixXd wr = vlu.inverse() * d.cwiseInverse().asDiagonal();
+    const Eigen::RowVectorXd ar = p0.head(nt).cwiseProduct(d).transpose() * vr;
+    Eigen::VectorXcd a(nt);
+    Eigen::MatrixXcd w(nt, nt);
+    for (int k = 0; k < nt; ++k) {
+        if (lam(k).imag() != 0.0 && k + 1 < nt) {
+            a(k) = cplx(ar(k), ar(k + 1));
+            a(k + 1) = std::conj(a(k));
+            w.row(k) = 0.5 * (wr.row(k).cast<cplx>() - cplx(0.0, 1.0) * wr.row(k + 1).cast<cplx>());
+            w.row(k + 1) = w.row(k).conjugate();
+            ++k;
+        } else {
+            a(k) = ar(k);
+            w.row(k) = wr.row(k).cast<cplx>();
+        }
+    }
+    // One pole per eigenvalue (real ones have no imaginary part left), and 0
+    // for the absorbing positions.
+    for (int k = 0; k < nt; ++k) {
+        cplx v = lam(k) * sigma;
+        if (std::fabs(v.imag()) < 1e-14 * std::abs(v)) v.imag(0.0);
+        x.eig.push_back({v, 1});
+        x.entries.push_back({k, 1});
+    }
+    if (!closed) {
+        x.eig.push_back({0.0, 1});
+        x.entries.push_back({nt, 1});
+    }
+    const auto entries = static_cast<Eigen::Index>(x.entries.size());
+    x.coef = Eigen::MatrixXcd::Zero(n, entries);
+    // Transient positions: a_k·W(k, j).
+    x.coef.topLeftCorner(nt, nt) = (a.asDiagonal() * w).transpose();
+    Eigen::VectorXd integral;  // ∫ p_T over [0, ∞): p0_T·(−A_TT)^(-1), in the block's time unit
+    if (!closed) {
+        const Eigen::PartialPivLU<Eigen::MatrixXd> flu(-b.a.topLeftCorner(nt, nt));
+        integral = flu.transpose().solve(p0.head(nt));
+        // Absorbing position q: p0_q + ∫ p_T·r_q, with r_q the rates into it:
+        // terms a_k·(W·r_q)_k·(e^(λ_k t) − 1)/λ_k. With g_q = (−A_TT)^(-1)·r_q
+        // (the probability of ending in q from each transient state) the
+        // coefficient a_k·(W·r_q)_k/λ_k is −a_k·(W·g_q)_k: the same number,
+        // but the closed form is then exactly p0_q at t = 0 and exactly the
+        // absorption probability p0_q + p0_T·g_q at infinity, whatever the
+        // rounding of slow eigenvalues.
+        const Eigen::MatrixXd g = flu.solve(b.a.block(0, nt, nt, na));
+        const Eigen::MatrixXcd wg = w * g.cast<cplx>();
+        for (int q = 0; q < na; ++q) {
+            for (int k = 0; k < nt; ++k) x.coef(nt + q, k) = -a(k) * wg(k, q);
+            x.coef(nt + q, nt) = p0(nt + q) + p0.head(nt).dot(g.col(q));
+        }
+    }
+    for (Eigen::Index i = 0; i < x.coef.size(); ++i)
+        if (!std::isfinite(x.coef(i).real()) || !std::isfinite(x.coef(i).imag())) x.coef(i) = INFINITY;
+    const SparseTransient reference(b);
+    ph_check_expansion(b, p0, x, [&](double t, Eigen::VectorXd& out) { return reference(p0, t, out); });
+    // The integrals of the transient positions' closed forms, −Σ c/λ, against
+    // the fundamental matrix: the slow time scales that uniformization
+    // cannot reach.
+    if (!closed) {
+        for (int j = 0; j < nt; ++j) {
+            cplx sum = 0.0;
+            double mag = std::fabs(integral(j));
+            for (int k = 0; k < nt; ++k) {
+                const cplx term = -x.coef(j, k) / x.eig[static_cast<size_t>(k)].value;
+                sum += term;
+                mag += std::abs(term);
+            }
+            const double off = std::fabs(sum.real() - integral(j));
+            const double floor = 16.0 * kUnitRoundoff * nt * mag;
+            double& e = x.error[static_cast<size_t>(j)];
+            if (!std::isfinite(off)) e = INFINITY;
+            else if (off > floor) e = std::max(e, off / std::max(mag, 1e-300));
+        }
+    }
+    x.ok = true;
+    return x;
+}
+
+}  // namespace corvel
