@@ -75,7 +75,10 @@ SpMat normalised_system(const SparseChain& m, const std::vector<double>& d) {
 
 // Incomplete LU without fill, on the pattern of the row-major matrix it is
 // computed from (which must outlive it). L has a unit diagonal; both factors
-// share one value array.
+// share one value array. The last row (the normalisation) keeps only its
+// diagonal: eliminating it would build multipliers that grow like the
+// inverse probabilities (2^k on a birth-death chain) and overflow, while the
+// factors of the balance rows alone are exact where the chain allows.
 class Ilu0 {
 public:
     using StorageIndex = int;
@@ -101,7 +104,10 @@ public:
                 if (inner_[p] == i) diag_[static_cast<std::size_t>(i)] = p;
             }
             if (diag_[static_cast<std::size_t>(i)] < 0) ok_ = false;
-            for (int p = outer_[i]; p < outer_[i + 1] && ok_; ++p) {
+            if (i == n_ - 1 && ok_) {
+                for (int p = outer_[i]; p < diag_[static_cast<std::size_t>(i)]; ++p) lu_[static_cast<std::size_t>(p)] = 0.0;
+            }
+            for (int p = outer_[i]; p < outer_[i + 1] && ok_ && i < n_ - 1; ++p) {
                 const int k = inner_[p];
                 if (k >= i) break;
                 const double pivot = lu_[static_cast<std::size_t>(diag_[static_cast<std::size_t>(k)])];
