@@ -12,8 +12,8 @@ methods=${3:-"sor gs bicgstab"}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-printf '| net | N | tangible | method | sweeps/iterations | wall s | CPU s | peak MB | B/arc | tput(tout4 or tP12s) |\n'
-printf '|---|---|---|---|---|---|---|---|---|---|\n'
+printf '| net | N | tangible | chain arcs | method | sweeps/iterations | wall s | CPU s | peak MB | B/arc | tput(tout4 or tP12s) |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
 for spec in $nets; do
   net=${spec%%:*}
   for n in ${spec#*:}; do
@@ -29,12 +29,13 @@ for spec in $nets; do
         /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" "$bin" -v -ss "$method" "$model" > "$out" 2> /dev/null
         read -r wall user sys kb < "$work/time.txt"
         tangible=$(sed -n 's/.*: \([0-9]*\) tangible.*/\1/p' "$out" | head -1)
+        arcs=$(sed -n 's/.*tangible chain: [0-9]* states, \([0-9]*\) arcs.*/\1/p' "$out" | head -1)
         count=$(sed -n 's/.*converged after \([0-9]*\) iterations.*/\1/p' "$out" | tail -1)
         [ -z "$count" ] && count="none"
         bpa=$(sed -n 's/.*distinct values, \([0-9.]*\) bytes per arc.*/\1/p' "$out" | head -1)
         value=$(sed -n 's/^tput([a-z]*, [a-zA-Z0-9]*): *//p' "$out" | tail -1)
         cpu=$(python3 -c "print(f'{$user + $sys:.1f}')")
-        printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$net" "$size" "$tangible" "$method" \
+        printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$net" "$size" "$tangible" "$arcs" "$method" \
           "$count" "$wall" "$cpu" "$((kb / 1024))" "${bpa:--}" "$value"
       done
     done
