@@ -14,9 +14,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf '| net | N | tangible | chain arcs | method | sweeps/iterations | wall s | CPU s | peak MB | B/arc | tput(tout4 or tP12s) |\n'
 printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
-for spec in $nets; do
-  net=${spec%%:*}
-  for n in ${spec#*:}; do
+for entry in $nets; do
+  net=${entry%%:*}
+  for n in ${entry#*:}; do
     n=${n//,/ }
     for size in $n; do
       model=$work/$net$size.crv
