@@ -27,6 +27,13 @@ void print_forms(Output& out) {
         "      expr  expression\n\n");
 }
 
+void print_solver_options(Output& out) {
+    out.write(
+        "      command line: -ss sor|gs|bicgstab   steady-state method of chains and nets\n"
+        "                    (sor: adaptive over-relaxation, the default; gs: Gauss-Seidel;\n"
+        "                    bicgstab: BiCGSTAB with incomplete-LU preconditioning)\n\n");
+}
+
 void print_constants(Output& out) {
     out.printf("size of input line: %d\n", 512);
     out.printf("maximum number of intervals for eval: %d\n", 100);

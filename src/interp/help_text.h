@@ -9,6 +9,8 @@ namespace corvel {
 class Output;
 
 void print_forms(Output& out);
+// The command-line options that choose solvers, after the forms of `help`.
+void print_solver_options(Output& out);
 void print_constants(Output& out);
 
 }  // namespace corvel

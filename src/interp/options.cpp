@@ -87,7 +87,20 @@ StartupChoice init_file(Interpreter& in, const std::vector<std::string>& args) {
                 }
                 break;
             case 's':
-                if (second == 'c')
+                if (arg == "-ss") {
+                    // The steady-state method of chains and nets; a missing
+                    // or unknown method name is an unknown flag.
+                    const std::string method = i + 1 < args.size() ? args[i + 1] : "";
+                    if (method == "sor")
+                        s.steady_method = SteadyMethod::Sor;
+                    else if (method == "gs")
+                        s.steady_method = SteadyMethod::GaussSeidel;
+                    else if (method == "bicgstab")
+                        s.steady_method = SteadyMethod::Bicgstab;
+                    else
+                        fail(in, false, 85, arg);
+                    ++i;
+                } else if (second == 'c')
                     s.default_semi_conditional = true;
                 else if (second == 'u')
                     s.default_semi_conditional = false;

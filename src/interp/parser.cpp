@@ -260,6 +260,7 @@ void Parser::statement() {
             take();
             expect_eol();
             print_forms(in_.out);
+            print_solver_options(in_.out);
             return;
         case Kw::Alloc:
             take();

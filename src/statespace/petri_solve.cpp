@@ -254,7 +254,7 @@ void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
         SparseChain m = transposed(c, in.err);
         if (state_without_outflow(m) >= 0) in.err.error(114, kFatal, sys.name, true);
         std::vector<double> x;
-        sor(m, 1e-7, x, solver_io(in));
+        steady_iterate(m, 1e-7, x, solver_io(in));
         a.limit = std::move(x);
         return;
     }

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "interp/interpreter.h"
+#include "statespace/sweep_matrix.h"
 #include "symbols/errors.h"
 #include "symbols/output.h"
 #include "symbols/progress.h"
@@ -20,6 +21,7 @@ SolverIo solver_io(Interpreter& in) {
     io.verbose = in.settings.verbose;
     io.debug = in.settings.debug[kDebugSor] != 0;
     io.epsilon = in.settings.tol.epsilon;
+    io.method = in.settings.steady_method;
     io.policy = trust_policy(in.settings);
     return io;
 }
@@ -133,7 +135,11 @@ int state_without_outflow(const SparseChain& m) {
     return -1;
 }
 
-SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io) {
+namespace {
+
+// The sweeps shared by `sor` (adaptive relaxation with its fallbacks) and
+// `gauss_seidel` (omega 1 throughout, one phase of 12000 sweeps).
+SorResult relax(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io, bool plain) {
     const int n = m.n;
     SorResult res;
     x.assign(static_cast<size_t>(n), n > 0 ? 1.0 / n : 0.0);
@@ -143,134 +149,155 @@ SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, co
         res.converged = true;
         return res;
     }
-    // d_j: the negative total outflow of state j (column sums of the stored values).
-    std::vector<double> d(static_cast<size_t>(n), 0.0);
-    for (std::int64_t k = 0; k < m.nonzeros(); ++k) d[m.colind[k]] -= m.q[k];
+    const SweepMatrix a = compact_chain(m);
+    if (a.n != n) {  // more arcs than 32-bit offsets address
+        if (io.err) io.err->error(169, kFatal, ": sweep matrix beyond 2^32 arcs", true);
+        return res;
+    }
+    res.bytes_per_arc = a.bytes_per_arc();
     std::vector<double> x_old = x;
 
     Relaxation rel;
-    int next_adapt = 10;
-    int limit = 3000;
-    int fallbacks = 0;
-    const bool alternate = n > kGthLimit;
+    int next_adapt = plain ? 0 : 10;
+    int limit = plain ? 12000 : 3000;
+    int fallbacks = plain ? 2 : 0;  // Gauss-Seidel has no fallback left
+    if (io.verbose && io.out && n > kGthLimit)
+        io.out->printf("  sweep matrix: %zu distinct values, %.0f bytes per arc\n",
+                       a.code_bytes == 8 ? static_cast<std::size_t>(a.nonzeros()) : a.table.size(), a.bytes_per_arc());
     if (io.verbose && io.out) io.out->printf("max iterations: %d\n", limit);
     if (io.debug && io.out) {
         print_matrix(*io.out, m);
         print_vector(*io.out, "x", x);
     }
-    const std::int64_t* rowptr = m.rowptr.data();
-    const int* colind = m.colind.data();
-    const double* q = m.q.data();
+    const std::uint32_t* rowptr = a.rowptr.data();
+    const std::uint32_t* colind = a.col.data();
+    const double* d = a.diag.data();
     double* xv = x.data();
     double* xo = x_old.data();
+    const char* name = plain ? "Gauss-Seidel" : "SOR";
 
-    for (int iter = 1;; ++iter) {
-        progress::update("SOR", "sweeps", static_cast<std::uint64_t>(iter));
-        // One Gauss-Seidel-ordered sweep; the change and the largest value are
-        // gathered on the way (x_old holds the previous iterate).
-        // A sweep in one order carries a change across the whole chain along
-        // its own direction but only one state against it, so a long
-        // birth-death chain would need as many sweeps as states to settle.
-        // Beyond kGthLimit states odd sweeps run up the state order and even
-        // ones down it; smaller chains keep the single order (they settle
-        // within the sweep limit and have the dense elimination behind them).
-        const double omega = rel.omega;
-        double delta_norm = 0.0, largest = 0.0;
-        const bool upward = !alternate || iter % 2 == 1;
-        for (int step = 0; step < n; ++step) {
-            const int i = upward ? step : n - 1 - step;
-            double sum = 0.0;
-            for (std::int64_t k = rowptr[i]; k < rowptr[i + 1]; ++k) sum += q[k] * xv[colind[k]];
-            double xi = xv[i];
-            xo[i] = xi;
-            if (d[i] != 0.0) {
-                double s = -sum - d[i] * xi;
-                if (std::fabs(s) < 1e-30) s = 0.0;
-                xi += omega * s / d[i];
-                if (xi < 1e-30) xi = 0.0;  // also clears negative values
-                xv[i] = xi;
-            }
-            delta_norm = std::max(delta_norm, std::fabs(xi - xo[i]));
-            largest = std::max(largest, xi);
-        }
-        res.products += m.nonzeros();
-
-        // Scale guard: keeps the iterate between 1e-10 and 1e25.
-        double mx = std::max(1e-25, largest);
-        if (mx > 1e25 || mx < 1e-10) {
-            divide_by_sum(x);
-            delta_norm = 0.0;
-            largest = 0.0;
+    return with_values(a, [&](auto value) -> SorResult {
+        for (int iter = 1;; ++iter) {
+            progress::update(name, "sweeps", static_cast<std::uint64_t>(iter));
+            // One sweep in state order, updated values used at once; the
+            // change and the largest value are gathered on the way (x_old
+            // holds the previous iterate).
+            const double omega = rel.omega;
+            double delta_norm = 0.0, largest = 0.0;
+            std::uint32_t k = rowptr[0];
             for (int i = 0; i < n; ++i) {
-                delta_norm = std::max(delta_norm, std::fabs(xv[i] - xo[i]));
-                largest = std::max(largest, xv[i]);
+                double sum = 0.0;
+                for (const std::uint32_t end = rowptr[i + 1]; k < end; ++k) sum += value(k) * xv[colind[k]];
+                double xi = xv[i];
+                xo[i] = xi;
+                if (d[i] != 0.0) {
+                    double s = -sum - d[i] * xi;
+                    if (std::fabs(s) < 1e-30) s = 0.0;
+                    xi += omega * s / d[i];
+                    if (xi < 1e-30) xi = 0.0;  // also clears negative values
+                    xv[i] = xi;
+                }
+                delta_norm = std::max(delta_norm, std::fabs(xi - xo[i]));
+                largest = std::max(largest, xi);
             }
-        }
+            res.products += static_cast<std::int64_t>(a.nonzeros());
 
-        if (iter == next_adapt) {
-            rel.adapt();
-            next_adapt += 10;
-            if (rel.counter != 0 && rel.step < 1e-7) next_adapt = 3000;
-            rel.clamp(0.9, 2.0 - io.epsilon);
-            if (io.verbose && io.out && iter % 10 == 0)
-                io.out->printf("at %d iterations, setting omega = %f\n", iter, rel.omega);
-        }
+            // Scale guard: keeps the iterate between 1e-10 and 1e25.
+            double mx = std::max(1e-25, largest);
+            if (mx > 1e25 || mx < 1e-10) {
+                divide_by_sum(x);
+                delta_norm = 0.0;
+                largest = 0.0;
+                for (int i = 0; i < n; ++i) {
+                    delta_norm = std::max(delta_norm, std::fabs(xv[i] - xo[i]));
+                    largest = std::max(largest, xv[i]);
+                }
+            }
 
-        const double vec_norm = std::max(1e-25, largest);
-        const double change = delta_norm / vec_norm;
-        res.last_change = change;
-        if (io.debug && io.out) {
-            Output& o = *io.out;
-            o.printf("=============================\n");
-            o.printf("Iteration = %d \n", iter);
-            o.printf("Omega = %f\n", rel.omega);
-            o.printf("sor_epsilon = %f\n", rel.step);
-            o.printf("delta_1 = %f\n", rel.d1);
-            o.printf("delta_2 = %f\n", rel.d2);
-            o.printf("delta_3 = %f\n", rel.d3);
-            o.printf("adjust = %f\n", rel.adjust());
-            o.printf("convergence factor= %f \n", change);
-        }
-        if (change <= tolerance) {
-            divide_by_sum(x);
-            res.iterations = iter;
-            res.converged = true;
-            res.omega = rel.omega;
-            if (io.verbose && io.out) io.out->printf("SOR converged after %d iterations\n", iter);
-            return res;
-        }
-        if (iter > limit) {
-            ++fallbacks;
-            if (fallbacks == 1) {
-                rel.omega = 1.0;  // plain Gauss-Seidel, no adaptation
-                next_adapt = 0;
-                limit *= 2;
-                if (io.verbose && io.out)
-                    io.out->printf("SOR switching to omega = %f after %d iterations\n", rel.omega, iter);
-            } else if (fallbacks == 2) {
-                rel.omega = 0.98;  // under-relaxation
-                if (io.verbose && io.out)
-                    io.out->printf("SOR switching to omega = %f after %d iterations\n", rel.omega, iter);
-                limit *= 2;
-                next_adapt = iter + 10;
-                rel.reset_history();
-                rel.acc += 1.0 / vec_norm;
-            } else {
-                if (io.err)
-                    io.err->error(139, kConsistency,
-                                  format_string(", iterations: %d, relaxation %.7f, tolerance: %.20f", iter,
-                                                rel.omega, change),
-                                  true);
+            if (iter == next_adapt) {
+                rel.adapt();
+                next_adapt += 10;
+                if (rel.counter != 0 && rel.step < 1e-7) next_adapt = 3000;
+                rel.clamp(0.9, 2.0 - io.epsilon);
+                if (io.verbose && io.out && iter % 10 == 0)
+                    io.out->printf("at %d iterations, setting omega = %f\n", iter, rel.omega);
+            }
+
+            const double vec_norm = std::max(1e-25, largest);
+            const double change = delta_norm / vec_norm;
+            res.last_change = change;
+            if (io.debug && io.out) {
+                Output& o = *io.out;
+                o.printf("=============================\n");
+                o.printf("Iteration = %d \n", iter);
+                o.printf("Omega = %f\n", rel.omega);
+                o.printf("sor_epsilon = %f\n", rel.step);
+                o.printf("delta_1 = %f\n", rel.d1);
+                o.printf("delta_2 = %f\n", rel.d2);
+                o.printf("delta_3 = %f\n", rel.d3);
+                o.printf("adjust = %f\n", rel.adjust());
+                o.printf("convergence factor= %f \n", change);
+            }
+            if (change <= tolerance) {
                 divide_by_sum(x);
                 res.iterations = iter;
+                res.converged = true;
                 res.omega = rel.omega;
+                if (io.verbose && io.out) io.out->printf("%s converged after %d iterations\n", name, iter);
                 return res;
             }
-        } else {
-            rel.acc += change;
+            if (iter > limit) {
+                ++fallbacks;
+                if (fallbacks == 1) {
+                    rel.omega = 1.0;  // plain Gauss-Seidel, no adaptation
+                    next_adapt = 0;
+                    limit *= 2;
+                    if (io.verbose && io.out)
+                        io.out->printf("SOR switching to omega = %f after %d iterations\n", rel.omega, iter);
+                } else if (fallbacks == 2) {
+                    rel.omega = 0.98;  // under-relaxation
+                    if (io.verbose && io.out)
+                        io.out->printf("SOR switching to omega = %f after %d iterations\n", rel.omega, iter);
+                    limit *= 2;
+                    next_adapt = iter + 10;
+                    rel.reset_history();
+                    rel.acc += 1.0 / vec_norm;
+                } else {
+                    if (io.err)
+                        io.err->error(139, kConsistency,
+                                      format_string(", iterations: %d, relaxation %.7f, tolerance: %.20f", iter,
+                                                    rel.omega, change),
+                                      true);
+                    divide_by_sum(x);
+                    res.iterations = iter;
+                    res.omega = rel.omega;
+                    return res;
+                }
+            } else {
+                rel.acc += change;
+            }
         }
+    });
+}
+
+}  // namespace
+
+SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io) {
+    return relax(m, tolerance, x, io, false);
+}
+
+SorResult gauss_seidel(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io) {
+    return relax(m, tolerance, x, io, true);
+}
+
+SorResult steady_iterate(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io) {
+    switch (io.method) {
+        case SteadyMethod::GaussSeidel: return gauss_seidel(m, tolerance, x, io);
+        case SteadyMethod::Bicgstab: return bicgstab_steady_state(m, tolerance, x, io);
+        default: return sor(m, tolerance, x, io);
     }
 }
+
 
 double balance_error(const SparseChain& m, const std::vector<double>& x, double floor) {
     const int n = m.n;
@@ -406,7 +433,7 @@ bool sparse_gth_steady_state(const SparseChain& m, std::vector<double>& x, std::
 
 SteadyStateResult steady_state(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io) {
     SteadyStateResult res;
-    static_cast<SorResult&>(res) = sor(m, tolerance, x, io);
+    static_cast<SorResult&>(res) = steady_iterate(m, tolerance, x, io);
     // Every state is judged however small (a measure may scale a tiny
     // probability up); only gradual underflow is beyond judging.
     const double floor = 0.0;

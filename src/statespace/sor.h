@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "expo/guarded.h"
+#include "symbols/settings.h"
 
 namespace corvel {
 
@@ -51,11 +52,12 @@ struct SolverIo {
     bool verbose = false;
     bool debug = false;            // the "sor" debug switch
     double epsilon = 1e-11;        // the basic tolerance (clamp of omega in sor)
+    SteadyMethod method = SteadyMethod::Sor;  // the method of steady_iterate
     TrustPolicy policy;            // when steady_state takes the stable route or flags the result
 };
 
-// The interpreter's reporter, output, verbose flag, sor debug switch and
-// basic tolerance.
+// The interpreter's reporter, output, verbose flag, sor debug switch, basic
+// tolerance and steady-state method.
 SolverIo solver_io(Interpreter& in);
 
 // ---------------------------------------------------------------------------
@@ -94,13 +96,35 @@ struct SorResult {
     double omega = 1.0;        // final relaxation factor
     double last_change = 0.0;  // last relative change (max |dx| / max x): the error estimate
     std::int64_t products = 0; // off-diagonal multiplications done (sweeps x nonzeros)
+    double bytes_per_arc = 0;  // matrix bytes streamed per arc in one sweep (0: no sweeps)
 };
 
 // Solves Q^T x = 0, sum x = 1 with the adaptive relaxation schedule, the
 // fallbacks to Gauss-Seidel (omega 1.0) and under-relaxation (0.98) after 3000
 // and 6000 sweeps, and message 139 after 12000. x is resized to n and always
 // returns normalized. Verbose and debug traces go to io.out.
+// Each sweep runs over the states in index order; the sweeps read the
+// compact copy of the chain (sweep_matrix.h).
 SorResult sor(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io);
+
+// Plain Gauss-Seidel: the sweeps, the convergence test and the zero clamps of
+// `sor` with omega 1 throughout, at most 12000 sweeps, then message 139.
+// Verbose: "max iterations: 12000", "Gauss-Seidel converged after %d iterations".
+SorResult gauss_seidel(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io);
+
+// Preconditioned BiCGSTAB (krylov.cpp) on Q^T x = 0 with the last equation
+// replaced by sum x = 1; incomplete LU without fill as the preconditioner,
+// the diagonal (Jacobi) when a pivot vanishes. It stops when the relative
+// residual reaches `tolerance`, then checks the answer by the test of `sor`:
+// one Gauss-Seidel step from it may change no component by more than
+// `tolerance` times the largest. A failed check tightens the residual
+// target (twice); when it still fails, `sor` solves the chain instead.
+// `iterations` counts BiCGSTAB iterations. Verbose: "BiCGSTAB with %s
+// converged after %d iterations" (the preconditioner's name).
+SorResult bicgstab_steady_state(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io);
+
+// The method io.method names: sor, gauss_seidel or bicgstab_steady_state.
+SorResult steady_iterate(const SparseChain& m, double tolerance, std::vector<double>& x, const SolverIo& io);
 
 // Largest relative imbalance of a state: |inflow - outflow| / max(inflow,
 // outflow) over the states, with inflow = sum of q x over the state's row and
@@ -138,7 +162,7 @@ struct SteadyStateResult : SorResult {
     Guarded estimate;          // value 1 (the probability scale), error = relative balance error
 };
 
-// The entry every steady-state caller uses: `sor`, then the balance check,
+// The entry every steady-state caller uses: `steady_iterate`, then the balance check,
 // settled with the shared guard (io.policy): the balance error is the
 // relative error estimate of the probabilities; beyond the recompute bound a
 // chain of at most kGthLimit states is re-solved by GTH, a larger one by the

@@ -15,6 +15,9 @@ struct Tolerances {
 
 enum class EigenRoutine { Cg, NewCg };
 
+// The method of the steady-state solutions of chains and nets (-ss).
+enum class SteadyMethod { Sor, GaussSeidel, Bicgstab };
+
 enum DebugArea {
     kDebugFtree, kDebugGraph, kDebugRelgraph, kDebugPfqn, kDebugPetri, kDebugMarkov, kDebugBlock,
     kDebugCube, kDebugExpo, kDebugSor, kDebugCorth, kDebugEigen, kDebugMstree, kDebugPms,
@@ -28,6 +31,7 @@ struct Settings {
     bool use_voronoi = false;
     bool default_semi_conditional = true;
     EigenRoutine find_eigenvalues = EigenRoutine::Cg;
+    SteadyMethod steady_method = SteadyMethod::Sor;
     bool imag_on = false;
     int precision = 4;
     int width = 10;
