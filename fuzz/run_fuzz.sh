@@ -32,7 +32,9 @@ share=$(( total / ${#targets[@]} ))
 per_input_timeout=${FUZZ_TIMEOUT:-10}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# Results of an earlier run must not fail this one.
 out="$top/fuzz-out"
+rm -rf "$out"
 mkdir -p "$out"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -42,7 +44,6 @@ for t in "${targets[@]}"; do
   fuzzer="$build/fuzz/corvel_fuzz_$t"
   seeds="$top/fuzz/corpus/$t"
   [ -d "$seeds" ] || seeds="$top/fuzz/corpus/parser"
-  rm -rf "${out:?}/$t"
   mkdir -p "$scratch/$t" "$out/$t"
   echo "== fuzz $t: ${share}s, seeds $(ls "$seeds" | wc -l) from ${seeds#$top/}"
   # Every seed once first, without fork mode: the fork mode's start-up merge

@@ -149,16 +149,20 @@ TEST(Hierarchy, ParametersReachTheSystemUsedAsADistribution) {
     EXPECT_NEAR(run.value("mean(outer; 2)"), 0.25, 1e-4);
 }
 
-TEST(Interactive, AbandonedBlockLeavesItsNameFree) {
+TEST(Interactive, BlocksDropTheRefusedLineAndARefusedModelFreesItsName) {
     Session run;
     run.in.err.interactive = true;
-    // A self-loop abandons the whole chain block at the console.
-    std::string printed = run("markov m\na a 1\n");
+    // A self-loop drops its line at the console; the chain block goes on.
+    std::string printed = run("markov m\na a 1\na b 1\nend\na 1\nend\n");
     EXPECT_NE(printed.find("error: self-loops are not allowed: system "), std::string::npos) << printed;
-    EXPECT_EQ(run.in.systems.find("m"), -1);
-    // A tree block drops only the refused line and goes on.
+    EXPECT_NE(run.in.systems.find("m"), -1);
+    // So does a tree block.
     run("block b\ncomp x nosuch(1)\ncomp y exp(1)\ncomp z exp(1)\nseries top y z\nend\n");
     EXPECT_NE(run.in.systems.find("b"), -1);
+    // A model refused as a whole at its end is not defined: its name is free.
+    printed = run("pfqn q\na b 1\nb a 1\nend\na is 1\nb is 1\nend\nend\n");
+    EXPECT_NE(printed.find("error: no customer information given for class q"), std::string::npos) << printed;
+    EXPECT_EQ(run.in.systems.find("q"), -1);
 }
 
 TEST(Loops, BoundsMayNotUseTheirOwnIndex) {

@@ -39,8 +39,8 @@ struct Capped {
 // all equally likely in steady state, so the mean count in p is n / 2.
 std::string shuttle(int n) {
     return "gspn shuttle\n  p " + std::to_string(n) +
-           "\n  q 0\nend\n  go ind 1\n  back ind 1\nend\nend\n  p go 1\n  q back 1\nend\n"
-           "  go q 1\n  back p 1\nend\nend\nexpr etok(shuttle, p)\n";
+           "\n  q 0\nend\n  go ind 1\n  back ind 1\nend\nend\n  go q 1\n  back p 1\nend\n"
+           "  p go 1\n  q back 1\nend\nend\nexpr etok(shuttle, p)\n";
 }
 
 TEST(WorkLimit, ReachabilityStopsAtTheMarkingCap) {

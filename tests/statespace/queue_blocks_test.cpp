@@ -122,7 +122,7 @@ TEST(QueueBlocks, ReadingErrors) {
         {routing + "a ms\n", "number of servers expected"},
         {routing + "a is 1\na ps 1\n", "a server type has already been given for station a"},
         {routing + "c is 1\n", "can't find station name: c"},
-        {routing + "a is 1\nend\n", "no station information given for station b"},
+        {routing + "a is 1\nend\nend\n", "no station information given for station b"},
         {routing + "a is 1\nb is 1\nend\nend\n", "no customer information given for class q"},
         {"mpfqn m\na b 1\n", "expect keyword \"chain\""},
         {"mpfqn m\nchain\n", "expect chain name"},
@@ -131,7 +131,7 @@ TEST(QueueBlocks, ReadingErrors) {
         {chains + "a is\nz 1\n", "can't find chain name: z"},
         {chains + "a fcfs 1\nx 2\n", "cannot specify rates per chain for server type fcfs"},
         {chains + "a is\nx 1\nend\n", "no service rate information for chain y at station a"},
-        {chains + "a is 1\nend\nb is 1\nend\nend\n", "no station information given for station c"},
+        {chains + "a is 1\nend\nb is 1\nend\nend\nx 1\ny 1\nend\n", "no station information given for station c"},
         {stations + "x 2\nend\n", "no customer information given for class y"},
         {stations + "z 2\n", "can't find chain name: z"},
     };
