@@ -372,6 +372,8 @@ std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys,
     const Graph g = simplify(*info);
     info.reset();
     auto t = std::make_unique<FtFastTree>();
+    // The work cap of fuzzing runs bounds this diagram as it does the others.
+    if (in.settings.work_limit >= 0) bdd_node_limit(t->m, std::max(1L, in.settings.work_limit));
     t->gates = static_cast<long>(g.gates.size());
     if (is_const(g.top)) {
         t->constant = g.top == kTrue ? 1 : 0;

@@ -160,13 +160,24 @@ void print_repeated_listing(Interpreter& in, SystemRecord& sys, Kw kind) {
     if (kind == Kw::Pqcdf) print_p_q_form(in, sys, tm.map, st.cubes);
 }
 
-double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
+namespace {
+
+// The depth-first diagram importance measures read; a request answered by
+// the order-free route leaves none, so it is built on first use.
+RepeatedTreeState& importance_state(Interpreter& in, SystemRecord& sys) {
     RepeatedTreeState& st = repeated_state(sys);
     if (!in.settings.use_bdd || (!st.bdd && !st.fast)) in.err.error(209, kFatal, sys.name, true);
     if (!st.bdd) {
         bind_k_n(in, sys, tree_model(sys).root, kFatal);
         st.bdd = analyze_ftree_with_bdd(in, sys);
     }
+    return st;
+}
+
+}  // namespace
+
+double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
+    RepeatedTreeState& st = importance_state(in, sys);
     int comp = sys.names.find(call.second);
     if (comp < 0) in.err.error(35, kFatal, call.second, true);
     int rec = resolve_transfer(sys, comp);
@@ -188,8 +199,7 @@ std::vector<int> repeated_ranked_components(const SystemRecord& sys) {
 }
 
 double repeated_importance_value(Interpreter& in, SystemRecord& sys, int rec, Kw kind, bool& undefined) {
-    RepeatedTreeState& st = repeated_state(sys);
-    if (!in.settings.use_bdd || !st.bdd) in.err.error(209, kFatal, sys.name, true);
+    RepeatedTreeState& st = importance_state(in, sys);
     undefined = false;
     if (kind == Kw::Simpt) return ftbdd_importance(in, sys, *st.bdd, rec, kind);
     return cofactor_importance(kind, ftbdd_cofactor_probabilities(in, sys, *st.bdd, rec), undefined);

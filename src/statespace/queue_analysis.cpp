@@ -189,7 +189,11 @@ void analyze_queue_system(Interpreter& in, SystemRecord& sys, bool unchanged) {
     QueueBinder binder(in, sys, *q);
     binder.run();
     double entries = mva_table_entries(q->stations, binder.customers());
-    if (entries < 0.0 || entries > kMaxTableEntries || beyond_work_limit(in.settings, entries))
+    // Under a work cap the recursion's steps count too: one per customer and
+    // station, even where the table is only linear in the population.
+    double steps = static_cast<double>(q->stations.size());
+    for (int n : binder.customers()) steps *= 1.0 + n;
+    if (entries < 0.0 || entries > kMaxTableEntries || beyond_work_limit(in.settings, std::max(entries, steps)))
         in.err.error(162, kFatal, ": system " + sys.name, true);
 
     MvaOptions opt;
