@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     corvel::Interpreter in(&captured);
     in.err.interactive = false;
     in.scanner.includes_enabled = false;
-    in.eval.pass_budget = 20000;
+    // The same cap on the work of an analysis as the interpreter's fuzz modes.
+    in.settings.work_limit = 20000;
     std::istringstream input(t.crv);
     try {
         in.install_builtins();
