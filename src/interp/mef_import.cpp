@@ -422,6 +422,8 @@ std::string mef_mapped_name(const std::string& original) {
         s += (ok && c < 128) ? static_cast<char>(c) : '_';
     }
     if (s.empty() || !std::isalpha(static_cast<unsigned char>(s[0]))) s = "n" + s;
+    // A word that begins with "echo" or "ECHO" reads as an echo statement.
+    if (s.compare(0, 4, "echo") == 0 || s.compare(0, 4, "ECHO") == 0) s = "n" + s;
     if (s.size() > kMax) s = s.substr(0, 20) + "_" + hash_suffix(original);
     if (lookup_keyword(s)) s += "_";
     return s;

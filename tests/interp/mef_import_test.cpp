@@ -285,6 +285,10 @@ TEST(MefImport, MappedNamesAreValidDistinctAndStable) {
     EXPECT_EQ(mef_mapped_name("or"), "or_");
     EXPECT_EQ(mef_mapped_name("END"), "END_");
     EXPECT_EQ(mef_mapped_name(""), "n");
+    // Words that begin with echo read as echo statements in our language.
+    EXPECT_EQ(mef_mapped_name("ECHOloss-of-cooling"), "nECHOloss_of_cooling");
+    EXPECT_EQ(mef_mapped_name("echoes"), "nechoes");
+    EXPECT_EQ(mef_mapped_name("Echo"), "Echo");
     const std::string a = "a-very-long-name-of-a-basic-event-one", b = "a-very-long-name-of-a-basic-event-two";
     EXPECT_LE(mef_mapped_name(a).size(), 29u);
     EXPECT_NE(mef_mapped_name(a), mef_mapped_name(b));
