@@ -70,7 +70,8 @@ double trusted_transient(Interpreter& in, const SystemRecord& sys, const char* w
     held.cum = m.tcumprob;
     held.error = m.terror;
     held.cum_error = m.tcumerror;
-    if (std::fabs(time) < tol.epsilon) held.error = held.cum_error = 0.0;
+    held.rel_error = m.trelerror;
+    if (std::fabs(time) < tol.epsilon) held.error = held.cum_error = held.rel_error = 0.0;
     const Guarded first = read(held);
     const TrustPolicy policy = trust_policy(in.settings);
     StableRoute again;
@@ -259,11 +260,14 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
             if (transient) {
                 const std::vector<int> absorbing = absorbing_states(m, eps);
                 auto read = [&](const TransientResult& r) {
-                    if (node >= 0) return Guarded{r.prob[static_cast<size_t>(node)], r.error, Route::Uniformization};
+                    if (node >= 0) {
+                        const double p = r.prob[static_cast<size_t>(node)];
+                        return Guarded{p, r.bound(p), Route::Uniformization};
+                    }
                     GuardedSum sum;
                     for (int s : absorbing) sum.add(r.prob[static_cast<size_t>(s)]);
                     Guarded g = sum.result(Route::Uniformization);
-                    g.error += r.error;
+                    g.error += r.bound(g.value);
                     return g;
                 };
                 return trusted_transient(in, sys, call.kw == Kw::Tvalue ? "tvalue" : "value", req.time, read);
@@ -278,9 +282,13 @@ double markov_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCal
             auto read = [&](const TransientResult& r) {
                 const std::vector<double>& p = rate ? r.prob : r.cum;
                 GuardedSum sum;
-                for (size_t i = 0; i < p.size() && i < m.reward.size(); ++i) sum.add(m.reward[i] * p[i]);
+                double magnitude = 0.0;
+                for (size_t i = 0; i < p.size() && i < m.reward.size(); ++i) {
+                    sum.add(m.reward[i] * p[i]);
+                    magnitude += std::fabs(m.reward[i] * p[i]);
+                }
                 Guarded g = sum.result(Route::Uniformization);
-                g.error += (rate ? r.error : r.cum_error) * rmax;
+                g.error += (rate ? r.error : r.cum_error) * rmax + r.rel_error * magnitude;
                 return g;
             };
             return trusted_transient(in, sys, rate ? "exrt" : "cexrt", req.time, read);

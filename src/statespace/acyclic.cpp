@@ -145,7 +145,8 @@ double forms_discrepancy(const ChainModel& m, bool computing_reward, const Toler
             if (!d.has_dist || (absorbing_only && !is_absorbing(m, i, tol.epsilon))) continue;
             const Guarded g = guarded_evaluate(d.dist, t, tol);
             if (!g.finite()) return INFINITY;
-            worst = std::max(worst, std::fabs(g.value - r.prob[static_cast<size_t>(i)]) + g.error + r.error);
+            worst = std::max(worst, std::fabs(g.value - r.prob[static_cast<size_t>(i)]) + g.error +
+                                         r.bound(r.prob[static_cast<size_t>(i)]));
         }
     }
     return worst;

@@ -141,6 +141,7 @@ struct ChainModel : ModelData {
     double form_error = 0.0;                          // relative error estimate of the closed forms' coefficients
     std::vector<double> tprob, tcumprob;              // transient and cumulative probability at s_time
     double terror = 0.0, tcumerror = 0.0;             // their absolute error bounds
+    double trelerror = 0.0;                           // and the part relative to each entry
     std::vector<double> mean_time;                    // mean sojourn (semi-Markov)
     std::vector<StateDists> dists;                    // closed forms (symbolic solutions)
     double closed_form_error = 0.0;                   // relative error of their coefficients, when checked

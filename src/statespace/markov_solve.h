@@ -3,6 +3,7 @@
 // transient numbers by uniformization (with a dense matrix exponential as the
 // stable route of small stiff chains).
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -68,7 +69,14 @@ long uniform_step_budget(const ChainArcsView& chain);
 // steps further, to 50 times the cap in states and arcs visited.
 struct TransientResult {
     std::vector<double> prob, cum;
-    double error = 0.0, cum_error = 0.0;
+    // Absolute bounds (truncation, steady state, the dense route), and a
+    // relative part: each entry of prob and cum is also off by at most
+    // rel_error times itself. Uniformization adds and multiplies only
+    // non-negative numbers, so its rounding is relative to each entry and a
+    // tiny probability keeps its digits.
+    double error = 0.0, cum_error = 0.0, rel_error = 0.0;
+    double bound(double entry) const { return error + rel_error * std::fabs(entry); }
+    double cum_bound(double entry) const { return cum_error + rel_error * std::fabs(entry); }
 };
 inline constexpr int kDenseTransientStates = 200;
 TransientResult transient_solution(const ChainArcsView& chain, const std::vector<double>& start, double time,

@@ -296,8 +296,9 @@ void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double 
                                            in.settings.verbose ? &in.out : nullptr, in.settings.work_limit);
     a.tprob = std::move(r.prob);
     a.tcumprob = std::move(r.cum);
-    a.terror = r.error;
-    a.tcumerror = r.cum_error;
+    // The nets' sums take one absolute bound (probabilities are at most 1).
+    a.terror = r.error + r.rel_error;
+    a.tcumerror = r.cum_error + r.rel_error * t;
 }
 
 namespace {

@@ -339,10 +339,23 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
     const double lt = 1.05 * dmax * time;
     // The error of a finished uniformization: the truncated mass, the
     // rounding of the vector products and what a steady state stands for.
+    bool nonnegative = true;
+    double start_mass = 0.0;
+    for (double x : start) {
+        if (x < 0.0) nonnegative = false;
+        start_mass += std::fabs(x);
+    }
     auto uniform_error = [&](const UniformStats& st) {
-        r.error = precision + 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1) + st.steady_error;
+        const double rounding = 4.0 * kUnitRoundoff * static_cast<double>(st.steps + 1);
+        r.error = precision + st.steady_error;
         // The integral over [0, time] of a pointwise bound.
         r.cum_error = r.error * time;
+        if (nonnegative) {
+            r.rel_error = rounding;
+        } else {
+            r.error += rounding * std::max(1.0, start_mass);
+            r.cum_error += rounding * std::max(1.0, start_mass) * time;
+        }
     };
     // A small chain whose Poisson range costs more steps than the dense
     // route's products takes the dense route, after a short attempt: a
@@ -368,7 +381,7 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
     if (!st.incomplete && !(chain.num_states <= kDenseTransientStates && st.steady_error > precision)) return r;
     if (chain.num_states <= kDenseTransientStates) {
         TransientResult d;
-        if (dense_transient(chain, start, time, d) && (st.incomplete || d.error < r.error)) return d;
+        if (dense_transient(chain, start, time, d) && (st.incomplete || d.error < r.error + r.rel_error)) return d;
         if (!st.incomplete) return r;
     }
     r.error = r.cum_error = std::numeric_limits<double>::infinity();
@@ -385,6 +398,7 @@ void m_transient(Interpreter& in, SystemRecord& sys, double time) {
     m.tcumprob = std::move(r.cum);
     m.terror = r.error;
     m.tcumerror = r.cum_error;
+    m.trelerror = r.rel_error;
 }
 
 }  // namespace corvel
@@ -438,7 +452,7 @@ public:
         double f = 0.0;
         for (int s : targets_) f += r.prob[static_cast<size_t>(s)];
         f /= scale_;
-        const double err = r.error / scale_;
+        const double err = r.bound(f * scale_) / scale_;
         return {Guarded{f, err, Route::Uniformization}, Guarded{1.0 - f, err, Route::Uniformization}};
     }
     double mass_at_zero() const override { return pz_; }
