@@ -64,6 +64,18 @@ PhBlock ph_block(const ChainModel& m, const std::vector<int>& starts, bool compu
     return b;
 }
 
+namespace {
+
+// The largest error estimate of an expansion: its coefficients and the
+// probabilities at the check times.
+double expansion_error(const PhExpansion& x) {
+    double worst = x.value_error;
+    for (double e : x.error) worst = std::max(worst, e);
+    return worst;
+}
+
+}  // namespace
+
 void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward) {
     ChainModel& m = chain_of(sys);
     const Settings& set = in.settings;
@@ -127,8 +139,16 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
     } else {
         const PhBlock b = ph_block(m, start_states(m, eps), computing_reward, eps);
         refuse_beyond_cap(b);
-        const PhExpansion x = ph_new_expansion(b, start_vector(m, b), set.use_voronoi, tol, trace);
+        PhExpansion x = ph_new_expansion(b, start_vector(m, b), set.use_voronoi, tol, trace);
         if (x.eigen_failed) in.err.error(115, kFatal, sys.name, true);
+        // The interpolation points of the new variant can make its matrix
+        // ill-conditioned beyond what the checks accept; the expansion is the
+        // same mathematical object, so the dense decomposition's is taken
+        // instead when it checks out better.
+        if (!x.ok || expansion_error(x) > trust_policy(set).recompute_rel) {
+            PhExpansion d = ph_dense_expansion(b, start_vector(m, b), PhTrace{});
+            if (d.ok && !d.eigen_failed && (!x.ok || expansion_error(d) < expansion_error(x))) x = std::move(d);
+        }
         if (x.ok)
             for (int p = 0; p < b.size(); ++p) collect(b, x, p, 1.0, eps);
     }
