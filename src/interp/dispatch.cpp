@@ -6,6 +6,7 @@
 #include "combinatorial/mstree_solve.h"
 #include "combinatorial/pms_solve.h"
 #include "combinatorial/relgraph_solve.h"
+#include "combinatorial/tree.h"
 #include "interp/chain_measures.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
@@ -17,7 +18,7 @@
 #include "statespace/fast_mttf.h"
 #include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
-#include "statespace/steady_measures.h"
+#include "interp/steady_measures.h"
 
 namespace corvel {
 

@@ -22,7 +22,7 @@
 #include "statespace/chain.h"
 #include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
-#include "statespace/steady_measures.h"
+#include "interp/steady_measures.h"
 
 namespace corvel {
 
