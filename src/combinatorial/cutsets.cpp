@@ -9,7 +9,7 @@
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -55,7 +55,7 @@ TermList multiply(const TermList& q, const TermList& r) {
 // exchanges AND and OR (the path sets of a coherent tree). A node shared by
 // several gates is solved once and its list kept until its last parent has
 // used it.
-TermList find_min_sum(Interpreter& in, SystemRecord& sys, bool dual) {
+TermList find_min_sum(AnalysisContext& in, SystemRecord& sys, bool dual) {
     TreeModel& tm = tree_model(sys);
     const bool trace = in.settings.debug[kDebugFtree] != 0;
     const size_t size = tm.tree.size();
@@ -123,13 +123,13 @@ TermList find_min_sum(Interpreter& in, SystemRecord& sys, bool dual) {
 
 }  // namespace
 
-TermList compute_minsum(Interpreter& in, SystemRecord& sys) {
+TermList compute_minsum(AnalysisContext& in, SystemRecord& sys) {
     TreeModel& tm = tree_model(sys);
     rewrite_kofn(in, sys, tm.root);
     return find_min_sum(in, sys, false);
 }
 
-TermList compute_minpaths(Interpreter& in, SystemRecord& sys) {
+TermList compute_minpaths(AnalysisContext& in, SystemRecord& sys) {
     TreeModel& tm = tree_model(sys);
     rewrite_kofn(in, sys, tm.root);
     return find_min_sum(in, sys, true);
@@ -196,7 +196,7 @@ void cube_sharp(const Cube& c1r, const Cube& q, int j, std::vector<Cube>& out) {
     out.push_back(std::move(c));
 }
 
-void at_oper(Interpreter& in, int k, std::vector<Cube>& list, const Cube& q, int j) {
+void at_oper(AnalysisContext& in, int k, std::vector<Cube>& list, const Cube& q, int j) {
     (void)in;
     std::vector<Cube> out;
     std::vector<std::uint8_t> r;
@@ -244,7 +244,7 @@ void at_oper(Interpreter& in, int k, std::vector<Cube>& list, const Cube& q, int
     list = std::move(out);
 }
 
-void dollar(Interpreter& in, const Cube& u, const Cube& q, int j, std::vector<Cube>& out) {
+void dollar(AnalysisContext& in, const Cube& u, const Cube& q, int j, std::vector<Cube>& out) {
     std::vector<std::uint8_t> r;
     int s = coordinate_sharp(u, q, r);
     if (s == 2) return;
@@ -272,7 +272,7 @@ void dollar(Interpreter& in, const Cube& u, const Cube& q, int j, std::vector<Cu
 
 }  // namespace
 
-std::vector<Cube> gkg_algorithm(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+std::vector<Cube> gkg_algorithm(AnalysisContext& in, const SystemRecord& sys, const std::vector<int>& map,
                                 const TermList& terms) {
     std::vector<int> where(sys.nodes.size(), -1);
     for (size_t p = 0; p < map.size(); ++p) where[static_cast<size_t>(map[p])] = static_cast<int>(p);
@@ -286,7 +286,7 @@ std::vector<Cube> gkg_algorithm(Interpreter& in, const SystemRecord& sys, const 
     return gkg_cubes(in, sys.name, map.size(), positions);
 }
 
-std::vector<Cube> gkg_cubes(Interpreter& in, const std::string& name, size_t width, const TermList& terms) {
+std::vector<Cube> gkg_cubes(AnalysisContext& in, const std::string& name, size_t width, const TermList& terms) {
     std::vector<Cube> term_cubes;
     for (const CutTerm& t : terms) {
         Cube c(width);
@@ -329,7 +329,7 @@ std::map<int, std::vector<size_t>> zero_groups(const Cube& c) {
 
 }  // namespace
 
-Exponomial form_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+Exponomial form_exponomial(AnalysisContext& in, const SystemRecord& sys, const std::vector<int>& map,
                            const std::vector<Cube>& cubes) {
     std::vector<Exponomial> in_state;
     in_state.reserve(map.size());
@@ -373,7 +373,7 @@ Exponomial disjoint_sum(const std::vector<Exponomial>& in_state, const std::vect
     return sum;
 }
 
-void print_mincuts(Interpreter& in, const SystemRecord& sys, const TermList& terms) {
+void print_mincuts(AnalysisContext& in, const SystemRecord& sys, const TermList& terms) {
     for (const CutTerm& t : terms) {
         std::string line = "{";
         for (size_t i = 0; i < t.size(); ++i) {
@@ -385,13 +385,13 @@ void print_mincuts(Interpreter& in, const SystemRecord& sys, const TermList& ter
     in.out.write("\n");
 }
 
-void print_p_q_form(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+void print_p_q_form(AnalysisContext& in, const SystemRecord& sys, const std::vector<int>& map,
                     const std::vector<Cube>& cubes) {
     write_p_q_cubes(in, cubes, [&](size_t p) { return real_name(sys, map[p]); }, 'Q', 'P');
     in.out.write("\n\n");
 }
 
-void write_p_q_cubes(Interpreter& in, const std::vector<Cube>& cubes, const std::function<std::string(size_t)>& name,
+void write_p_q_cubes(AnalysisContext& in, const std::vector<Cube>& cubes, const std::function<std::string(size_t)>& name,
                      char in_letter, char out_letter) {
     std::string text;
     for (size_t n = 0; n < cubes.size(); ++n) {

@@ -14,7 +14,7 @@
 #include "combinatorial/tree.h"
 #include "expo/constant_expo.h"
 #include "expo/results.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -43,7 +43,7 @@ void skip_not(const TreeModel& tm, int& t, bool& inverse, int& parent_record) {
 
 // The structure graph of the rewritten tree, built depth first with one node
 // per (tree node, polarity); children are created before their parents.
-void read_tree(Interpreter& in, SystemRecord& sys, FtBddInfo& info) {
+void read_tree(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info) {
     TreeModel& tm = tree_model(sys);
     std::vector<int> memo(2 * tm.tree.size(), -1);
     struct Frame {
@@ -209,7 +209,7 @@ void fbdd_ordering(FtBddInfo& info) {
 
 // A null result means the diagram reached the caller's node limit or the
 // number of nodes the available memory holds.
-bdd ftbdd_checked(Interpreter& in, BddManager* m, bdd f) {
+bdd ftbdd_checked(AnalysisContext& in, BddManager* m, bdd f) {
     if (f != kBddNull) return f;
     const long limit = bdd_node_limit(m, 0);
     bdd_node_limit(m, limit);
@@ -225,7 +225,7 @@ namespace {
 
 // Generation in index order (children first); a child's diagram is freed
 // once its last parent has used it, and every named gate keeps its function.
-void fbdd_generate(Interpreter& in, FtBddInfo& info) {
+void fbdd_generate(AnalysisContext& in, FtBddInfo& info) {
     BddManager* m = info.m;
     std::vector<int> users(info.st.size(), 0);
     for (const StructureNode& s : info.st)
@@ -369,7 +369,7 @@ FtBddInfo::FtBddInfo() : m(bdd_init()) {}
 
 FtBddInfo::~FtBddInfo() { bdd_quit(m); }
 
-std::unique_ptr<FtBddInfo> ftbdd_structure(Interpreter& in, SystemRecord& sys) {
+std::unique_ptr<FtBddInfo> ftbdd_structure(AnalysisContext& in, SystemRecord& sys) {
     TreeModel& tm = tree_model(sys);
     rewrite_kofn(in, sys, tm.root);
     auto info = std::make_unique<FtBddInfo>();
@@ -390,7 +390,7 @@ Exponomial ftbdd_evaluate_with(BddManager* m, bdd f, const std::function<const E
     return *evaluate_diagram<Exponomial>(m, f, dist, tol);
 }
 
-std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys, long node_limit) {
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(AnalysisContext& in, SystemRecord& sys, long node_limit) {
     std::unique_ptr<FtBddInfo> info = ftbdd_structure(in, sys);
     fbdd_ordering(*info);
     if (in.settings.work_limit >= 0 && (node_limit <= 0 || node_limit > in.settings.work_limit))
@@ -412,7 +412,7 @@ std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord&
 
 // The events' distributions are constants in most trees: then the values are
 // computed as ConstantExpo, which gives the same numbers and warnings.
-Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f) {
+Exponomial ftbdd_evaluate(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, bdd f) {
     BddManager* m = info.m;
     if (f == bdd_zero(m)) return Exponomial::constant(0.0);
     if (f == bdd_one(m)) return Exponomial::constant(1.0);
@@ -433,7 +433,7 @@ Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, b
     return *evaluate_diagram<Exponomial>(m, f, dist_at, tol);
 }
 
-Exponomial ftbdd_form_gate_exponomial(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int node) {
+Exponomial ftbdd_form_gate_exponomial(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, int node) {
     const int rec = resolve_transfer(sys, node);
     if (rec < 0) in.err.error(212, kFatal, format_string("node %s", sys.names[node].c_str()), true);
     const bdd f = info.v_bdd[static_cast<size_t>(rec)];
@@ -448,7 +448,7 @@ double first_coefficient(const Exponomial& F) { return F.empty() ? 0.0 : F[0].e_
 
 }  // namespace
 
-double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp, Kw kind) {
+double ftbdd_importance(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, int comp, Kw kind) {
     BddManager* m = info.m;
     bdd x = info.v_bdd[static_cast<size_t>(comp)];
     if (x == kBddNull || !is_event(sys.nodes[static_cast<size_t>(comp)].entry)) {
@@ -483,7 +483,7 @@ double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int
     return result;
 }
 
-CofactorProbabilities ftbdd_cofactor_probabilities(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp) {
+CofactorProbabilities ftbdd_cofactor_probabilities(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, int comp) {
     BddManager* m = info.m;
     CofactorProbabilities c;
     c.q = first_coefficient(ftbdd_evaluate(in, sys, info, info.root));
@@ -548,7 +548,7 @@ std::vector<int> components_in_order(const SystemRecord& sys, const FtBddInfo& i
     return comps;
 }
 
-void print_sets(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int mode) {
+void print_sets(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, int mode) {
     bdd s = ftbdd_checked(in, info.m, bdd_minsol(info.m, info.root, mode));
     std::vector<int> state(sys.nodes.size(), 0);
     const std::vector<int> comps = components_in_order(sys, info);
@@ -571,10 +571,10 @@ void print_sets(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int mode) {
 
 }  // namespace
 
-void ftbdd_print_mincuts(Interpreter& in, SystemRecord& sys, FtBddInfo& info) { print_sets(in, sys, info, 1); }
-void ftbdd_print_minpaths(Interpreter& in, SystemRecord& sys, FtBddInfo& info) { print_sets(in, sys, info, 0); }
+void ftbdd_print_mincuts(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info) { print_sets(in, sys, info, 1); }
+void ftbdd_print_minpaths(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info) { print_sets(in, sys, info, 0); }
 
-void ftbdd_print_p_q_form(Interpreter& in, SystemRecord& sys, FtBddInfo& info) {
+void ftbdd_print_p_q_form(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info) {
     std::vector<int> state(sys.nodes.size(), 0);
     const std::vector<int> comps = components_in_order(sys, info);
     bool first = true;

@@ -5,7 +5,7 @@
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
 #include "expo/results.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -26,7 +26,7 @@ struct RepeatedComponent {
     Exponomial dist;           // the event's failure CDF
 };
 
-std::vector<RepeatedComponent> fillin_rep_info(Interpreter& in, SystemRecord& sys) {
+std::vector<RepeatedComponent> fillin_rep_info(AnalysisContext& in, SystemRecord& sys) {
     std::vector<RepeatedComponent> info;
     std::vector<int> entry_of(sys.nodes.size(), -1);
     for (size_t r = 0; r < sys.nodes.size(); ++r) {
@@ -55,7 +55,7 @@ std::vector<RepeatedComponent> fillin_rep_info(Interpreter& in, SystemRecord& sy
 }
 
 struct Factoring {
-    Interpreter& in;
+    AnalysisContext& in;
     SystemRecord& sys;
     std::vector<RepeatedComponent>& comps;
 
@@ -106,7 +106,7 @@ struct Factoring {
 
 }  // namespace
 
-Exponomial analyze_ftree_with_factoring(Interpreter& in, SystemRecord& sys) {
+Exponomial analyze_ftree_with_factoring(AnalysisContext& in, SystemRecord& sys) {
     TreeModel& tm = tree_model(sys);
     bind_k_n(in, sys, tm.root, kFatal);
     std::vector<RepeatedComponent> comps = fillin_rep_info(in, sys);

@@ -13,7 +13,7 @@
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
 #include "expo/constant_expo.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 FtFastTree::FtFastTree() : m(bdd_init()) {}
@@ -167,7 +167,7 @@ std::vector<char> find_modules(const Graph& g, size_t records) {
 // Builds the diagram of every module, the modules below first.
 class ModuleBuilder {
 public:
-    ModuleBuilder(Interpreter& in, const Graph& g, const std::vector<char>& module, FtFastTree& t, FtOrder order,
+    ModuleBuilder(AnalysisContext& in, const Graph& g, const std::vector<char>& module, FtFastTree& t, FtOrder order,
                   size_t records)
         : in_(in), g_(g), module_(module), t_(t), order_(order), module_of_(g.gates.size(), -1),
           var_of_event_(records, kBddNull), seen_(g.gates.size(), 0), users_(g.gates.size(), 0),
@@ -182,7 +182,7 @@ public:
     }
 
 private:
-    Interpreter& in_;
+    AnalysisContext& in_;
     const Graph& g_;
     const std::vector<char>& module_;
     FtFastTree& t_;
@@ -367,7 +367,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys, FtOrder order) {
+std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& sys, FtOrder order) {
     std::unique_ptr<FtBddInfo> info = ftbdd_structure(in, sys);
     const Graph g = simplify(*info);
     info.reset();
@@ -433,7 +433,7 @@ Pair evaluate_pairs(BddManager* m, bdd f, const std::vector<Pair>& var) {
 
 }  // namespace
 
-Exponomial fast_ftree_evaluate(Interpreter& in, const SystemRecord& sys, const FtFastTree& t) {
+Exponomial fast_ftree_evaluate(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t) {
     if (t.constant >= 0) return Exponomial::constant(static_cast<double>(t.constant));
     const long vars = bdd_vars(t.m);
     auto dist = [&](int rec) -> const Exponomial& { return sys.nodes[static_cast<size_t>(rec)].dist; };

@@ -19,7 +19,7 @@
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 // Variable orders within a module.
@@ -52,14 +52,14 @@ struct FtFastTree {
 // Builds the modules and their diagrams of the (k-of-n rewritten) tree.
 // A diagram that reaches the nodes the available memory holds ends the run
 // with error 150.
-std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys,
+std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& sys,
                                              FtOrder order = FtOrder::DepthFirst);
 // The failure-time distribution of the top event under the current
 // component distributions: the modules bottom-up, each a variable of its
 // parent. With constant probabilities every node carries the pair (p, 1 − p)
 // computed from sums of non-negative products, so no digit is lost to
 // cancellation, however close to 0 or 1 the values are.
-Exponomial fast_ftree_evaluate(Interpreter& in, const SystemRecord& sys, const FtFastTree& t);
+Exponomial fast_ftree_evaluate(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t);
 // Nodes of all module diagrams together.
 long fast_ftree_size(const FtFastTree& t);
 

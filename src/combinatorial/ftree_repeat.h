@@ -13,11 +13,11 @@
 #include "combinatorial/ftree_modules.h"
 #include "combinatorial/importance.h"
 #include "expo/exponomial.h"
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 // ------------------------------------------------------------------ decision diagrams
@@ -62,31 +62,31 @@ struct FtBddInfo {
 // of such events: a diagram that reaches `node_limit` live nodes (0: none)
 // or the nodes the available memory holds stops the analysis with error 150
 // instead of exhausting the memory.
-std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(Interpreter& in, SystemRecord& sys, long node_limit = 0);
+std::unique_ptr<FtBddInfo> analyze_ftree_with_bdd(AnalysisContext& in, SystemRecord& sys, long node_limit = 0);
 // A null result of a building operation ends the run with error 150, after
 // a line naming the size reached when it was the memory that ran out.
-bdd ftbdd_checked(Interpreter& in, BddManager* m, bdd f);
+bdd ftbdd_checked(AnalysisContext& in, BddManager* m, bdd f);
 // The structure graph of the rewritten tree (`st`, `st_root`, `fanout`),
 // without variables or diagrams.
-std::unique_ptr<FtBddInfo> ftbdd_structure(Interpreter& in, SystemRecord& sys);
+std::unique_ptr<FtBddInfo> ftbdd_structure(AnalysisContext& in, SystemRecord& sys);
 // `f` evaluated by the expansion F·(R − L) + L, the variable at order
 // position p having the distribution dist(p).
 Exponomial ftbdd_evaluate_with(BddManager* m, bdd f, const std::function<const Exponomial&(long)>& dist,
                                const Tolerances& tol);
 // The failure-time distribution of `f` by the expansion F·(R − L) + L.
-Exponomial ftbdd_evaluate(Interpreter& in, SystemRecord& sys, FtBddInfo& info, bdd f);
+Exponomial ftbdd_evaluate(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, bdd f);
 // The distribution of gate or event `node` (transfers followed; a loop is
 // error 212): its own diagram evaluated.
-Exponomial ftbdd_form_gate_exponomial(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int node);
+Exponomial ftbdd_form_gate_exponomial(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, int node);
 // Structural, Birnbaum or criticality importance of component `comp`.
-double ftbdd_importance(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp, Kw kind);
+double ftbdd_importance(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, int comp, Kw kind);
 // Probabilities of the top event, of its two cofactors on component `comp`
 // (failed, working) and of the component, from the bound distributions. A
 // component without a variable leaves both cofactors equal to the top.
-CofactorProbabilities ftbdd_cofactor_probabilities(Interpreter& in, SystemRecord& sys, FtBddInfo& info, int comp);
-void ftbdd_print_mincuts(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
-void ftbdd_print_minpaths(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
-void ftbdd_print_p_q_form(Interpreter& in, SystemRecord& sys, FtBddInfo& info);
+CofactorProbabilities ftbdd_cofactor_probabilities(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info, int comp);
+void ftbdd_print_mincuts(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info);
+void ftbdd_print_minpaths(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info);
+void ftbdd_print_p_q_form(AnalysisContext& in, SystemRecord& sys, FtBddInfo& info);
 
 // ------------------------------------------------------------------ cut sets and disjoint products
 
@@ -111,34 +111,34 @@ int compare_ln(const CutTerm& r, const CutTerm& p);
 void insert_ln_term(TermList& list, CutTerm t);
 
 // The minimal cut sets of the tree, ordered by size (ties in arrival order).
-TermList compute_minsum(Interpreter& in, SystemRecord& sys);
+TermList compute_minsum(AnalysisContext& in, SystemRecord& sys);
 // The minimal path sets of a coherent tree (the cut sets of its dual).
-TermList compute_minpaths(Interpreter& in, SystemRecord& sys);
+TermList compute_minpaths(AnalysisContext& in, SystemRecord& sys);
 // Disjoint cubes of the terms over the component list `map` (by position).
-std::vector<Cube> gkg_algorithm(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+std::vector<Cube> gkg_algorithm(AnalysisContext& in, const SystemRecord& sys, const std::vector<int>& map,
                                 const TermList& terms);
 // The same over terms given as coordinate positions of a cube of `width`;
 // `name` titles the verbose listing of the term cubes.
-std::vector<Cube> gkg_cubes(Interpreter& in, const std::string& name, size_t width, const TermList& terms);
+std::vector<Cube> gkg_cubes(AnalysisContext& in, const std::string& name, size_t width, const TermList& terms);
 // Σ over the cubes of the product of their factors, where in_state[p] is the
 // probability that component p is in the terms' state.
 Exponomial disjoint_sum(const std::vector<Exponomial>& in_state, const std::vector<Cube>& cubes,
                         const Tolerances& tol);
 // Σ over the cubes of the product of their factors (failure CDFs).
-Exponomial form_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+Exponomial form_exponomial(AnalysisContext& in, const SystemRecord& sys, const std::vector<int>& map,
                            const std::vector<Cube>& cubes);
-void print_mincuts(Interpreter& in, const SystemRecord& sys, const TermList& terms);
-void print_p_q_form(Interpreter& in, const SystemRecord& sys, const std::vector<int>& map,
+void print_mincuts(AnalysisContext& in, const SystemRecord& sys, const TermList& terms);
+void print_p_q_form(AnalysisContext& in, const SystemRecord& sys, const std::vector<int>& map,
                     const std::vector<Cube>& cubes);
 // The cubes in p-q form: in_letter for a coordinate in state and for group
 // members, out_letter for a unique zero; cubes separated by "+\n".
-void write_p_q_cubes(Interpreter& in, const std::vector<Cube>& cubes, const std::function<std::string(size_t)>& name,
+void write_p_q_cubes(AnalysisContext& in, const std::vector<Cube>& cubes, const std::function<std::string(size_t)>& name,
                      char in_letter, char out_letter);
 
 // ------------------------------------------------------------------ factoring
 
 int count_repeated_components(const SystemRecord& sys);
-Exponomial analyze_ftree_with_factoring(Interpreter& in, SystemRecord& sys);
+Exponomial analyze_ftree_with_factoring(AnalysisContext& in, SystemRecord& sys);
 
 // ------------------------------------------------------------------ the solver of type 146
 
@@ -156,16 +156,16 @@ RepeatedTreeState& repeated_state(SystemRecord& sys);
 
 // The dispatcher's route for type 146: BDD, factoring or cut sets; leaves
 // the distribution in the record.
-void analyze_repeated_ftree(Interpreter& in, SystemRecord& sys, AnalysisRequest& req);
+void analyze_repeated_ftree(AnalysisContext& in, SystemRecord& sys, AnalysisRequest& req);
 // The listings after their headers (mincuts, minpaths, pqcdf) and the
 // importance measures, from whichever analysis ran.
-void print_repeated_listing(Interpreter& in, SystemRecord& sys, Kw kind);
-double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
+void print_repeated_listing(AnalysisContext& in, SystemRecord& sys, Kw kind);
+double repeated_importance(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call);
 // The events of the tree that an importance ranking lists, in declaration
 // order (copies of basic events included).
 std::vector<int> repeated_ranked_components(const SystemRecord& sys);
 // One importance value of event record `rec`, without warnings; `undefined`
 // is set when the measure has no value at this time point.
-double repeated_importance_value(Interpreter& in, SystemRecord& sys, int rec, Kw kind, bool& undefined);
+double repeated_importance_value(AnalysisContext& in, SystemRecord& sys, int rec, Kw kind, bool& undefined);
 
 }  // namespace corvel

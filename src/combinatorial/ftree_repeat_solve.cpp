@@ -8,8 +8,7 @@
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
-#include "interp/dispatch.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -26,11 +25,11 @@ bool is_listing(Kw kw) { return kw == Kw::Mincuts || kw == Kw::Minpaths || kw ==
 // Listings, mttf and the diagram statistics read the diagram in the
 // depth-first order; every other request only needs the function's numbers,
 // which any order gives.
-bool needs_ordered_diagram(Interpreter& in, Kw kw) {
+bool needs_ordered_diagram(AnalysisContext& in, Kw kw) {
     return is_listing(kw) || kw == Kw::Mttf || in.settings.debug[kDebugFtree];
 }
 
-void analyze_with_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& st, AnalysisRequest& req) {
+void analyze_with_bdd(AnalysisContext& in, SystemRecord& sys, RepeatedTreeState& st, AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
     if (tm.symbolic_kn) {
         st.bdd.reset();
@@ -64,7 +63,7 @@ void analyze_with_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& st,
     sys.has_dist = true;
 }
 
-void analyze_without_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& st, AnalysisRequest& req) {
+void analyze_without_bdd(AnalysisContext& in, SystemRecord& sys, RepeatedTreeState& st, AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
     if (!sys.coherent) {
         in.out.write("To use not, nor, nand, or nkofn gates, leave bdd on.\n");
@@ -117,7 +116,7 @@ void analyze_without_bdd(Interpreter& in, SystemRecord& sys, RepeatedTreeState& 
 
 }  // namespace
 
-void analyze_repeated_ftree(Interpreter& in, SystemRecord& sys, AnalysisRequest& req) {
+void analyze_repeated_ftree(AnalysisContext& in, SystemRecord& sys, AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
     if (tm.root < 0) in.err.error(80, kFatal, sys.name, true);
     RepeatedTreeState& st = repeated_state(sys);
@@ -129,7 +128,7 @@ void analyze_repeated_ftree(Interpreter& in, SystemRecord& sys, AnalysisRequest&
         analyze_without_bdd(in, sys, st, req);
 }
 
-void print_repeated_listing(Interpreter& in, SystemRecord& sys, Kw kind) {
+void print_repeated_listing(AnalysisContext& in, SystemRecord& sys, Kw kind) {
     RepeatedTreeState& st = repeated_state(sys);
     TreeModel& tm = tree_model(sys);
     // A cached analysis by another route may not have left what the listing reads.
@@ -164,7 +163,7 @@ namespace {
 
 // The depth-first diagram importance measures read; a request answered by
 // the order-free route leaves none, so it is built on first use.
-RepeatedTreeState& importance_state(Interpreter& in, SystemRecord& sys) {
+RepeatedTreeState& importance_state(AnalysisContext& in, SystemRecord& sys) {
     RepeatedTreeState& st = repeated_state(sys);
     if (!in.settings.use_bdd || (!st.bdd && !st.fast)) in.err.error(209, kFatal, sys.name, true);
     if (!st.bdd) {
@@ -176,7 +175,7 @@ RepeatedTreeState& importance_state(Interpreter& in, SystemRecord& sys) {
 
 }  // namespace
 
-double repeated_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
+double repeated_importance(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call) {
     RepeatedTreeState& st = importance_state(in, sys);
     int comp = sys.names.find(call.second);
     if (comp < 0) in.err.error(35, kFatal, call.second, true);
@@ -198,7 +197,7 @@ std::vector<int> repeated_ranked_components(const SystemRecord& sys) {
     return comps;
 }
 
-double repeated_importance_value(Interpreter& in, SystemRecord& sys, int rec, Kw kind, bool& undefined) {
+double repeated_importance_value(AnalysisContext& in, SystemRecord& sys, int rec, Kw kind, bool& undefined) {
     RepeatedTreeState& st = importance_state(in, sys);
     undefined = false;
     if (kind == Kw::Simpt) return ftbdd_importance(in, sys, *st.bdd, rec, kind);

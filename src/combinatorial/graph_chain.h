@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "expo/numeric_dist.h"
-#include "interp/system_store.h"
+#include "model/system_store.h"
 
 namespace corvel {
 

@@ -6,7 +6,7 @@
 // time). Fault trees and reliability graphs compute the cofactors from their
 // decision diagrams; the measures themselves are the same for both.
 
-#include "interp/tokens.h"
+#include "model/keywords.h"
 
 namespace corvel {
 

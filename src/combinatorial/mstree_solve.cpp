@@ -8,7 +8,7 @@
 #include <cctype>
 
 #include "combinatorial/tree.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -42,7 +42,7 @@ std::string event_text(const SystemRecord& sys, int rec) {
 }
 
 // The record an input refers to: transfers followed to their event.
-int input_record(Interpreter& in, const SystemRecord& sys, int rec) {
+int input_record(AnalysisContext& in, const SystemRecord& sys, int rec) {
     if (rec < 0 || rec >= static_cast<int>(sys.nodes.size())) in.err.error(213, kFatal, sys.name, true);
     const int r = resolve_transfer(sys, rec);
     if (r < 0) in.err.error(212, kFatal, event_text(sys, rec), true);
@@ -50,7 +50,7 @@ int input_record(Interpreter& in, const SystemRecord& sys, int rec) {
 }
 
 // Components and states from the names, top events by name.
-void count_components(Interpreter& in, SystemRecord& sys, MstreeAnalysis& a) {
+void count_components(AnalysisContext& in, SystemRecord& sys, MstreeAnalysis& a) {
     const size_t records = sys.nodes.size();
     a.record_comp.assign(records, -1);
     a.record_state.assign(records, 0);
@@ -127,7 +127,7 @@ bdd at_least(BddManager* m, const std::vector<bdd>& inputs, int k, int n) {
 }
 
 // k and n of a k-of-n gate under the current bindings.
-void gate_k_n(Interpreter& in, SystemRecord& sys, int rec, int& k, int& n) {
+void gate_k_n(AnalysisContext& in, SystemRecord& sys, int rec, int& k, int& n) {
     NodeInfo& info = sys.nodes[static_cast<size_t>(rec)];
     auto as_int = [](double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); };
     if (info.k_sym) info.k = as_int(in.eval.bind_expression(*info.k_sym));
@@ -141,7 +141,7 @@ void gate_k_n(Interpreter& in, SystemRecord& sys, int rec, int& k, int& n) {
 }
 
 // The function of gate `top` and of every gate below it not built yet.
-void generate(Interpreter& in, SystemRecord& sys, MstreeAnalysis& a, int top) {
+void generate(AnalysisContext& in, SystemRecord& sys, MstreeAnalysis& a, int top) {
     BddManager* m = a.m;
     const int n = a.ncpstate;
     // 0 not started, 1 inputs pending; a gate met again while pending is a loop.
@@ -215,7 +215,7 @@ bool needs_rebuild(const SystemRecord& sys, const TreeModel& tm) {
 
 }  // namespace
 
-MstreeAnalysis& analyze_mstree_with_bdd(Interpreter& in, SystemRecord& sys) {
+MstreeAnalysis& analyze_mstree_with_bdd(AnalysisContext& in, SystemRecord& sys) {
     TreeModel& tm = tree_model(sys);
     tm.mstree = std::make_shared<MstreeAnalysis>();
     MstreeAnalysis& a = *tm.mstree;
@@ -242,7 +242,7 @@ MstreeAnalysis& analyze_mstree_with_bdd(Interpreter& in, SystemRecord& sys) {
     return a;
 }
 
-Exponomial mstbdd_form_exponomial(Interpreter& in, SystemRecord& sys, int rec) {
+Exponomial mstbdd_form_exponomial(AnalysisContext& in, SystemRecord& sys, int rec) {
     TreeModel& tm = tree_model(sys);
     if (!tm.mstree || rec < 0 || rec >= static_cast<int>(tm.mstree->gate_bdd.size()) ||
         tm.mstree->gate_bdd[static_cast<size_t>(rec)] == kBddNull)
@@ -309,7 +309,7 @@ namespace {
 // its states may not add up to more than one, at time zero, at the requested
 // time or in the limit. The value is still computed, after the warning.
 // Each component is reported once per analysis of the tree.
-void check_state_sums(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) {
+void check_state_sums(AnalysisContext& in, SystemRecord& sys, const AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
     if (!tm.mstree) return;
     MstreeAnalysis& a = *tm.mstree;
@@ -335,7 +335,7 @@ void check_state_sums(Interpreter& in, SystemRecord& sys, const AnalysisRequest&
 
 }  // namespace
 
-void analyze_mstree_system(Interpreter& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req) {
+void analyze_mstree_system(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req) {
     const int rec = sys.names.find(call.node);
     if (rec < 0) in.err.error(35, kFatal, call.node, true);
     TreeModel& tm = tree_model(sys);

@@ -13,11 +13,11 @@
 
 #include "bdd/bdd.h"
 #include "expo/exponomial.h"
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 struct MstreeAnalysis {
@@ -46,13 +46,13 @@ struct MstreeAnalysis {
 bool split_state_name(const std::string& name, std::string& comp, int& state);
 
 // Builds the diagrams of every top event and gate of the tree.
-MstreeAnalysis& analyze_mstree_with_bdd(Interpreter& in, SystemRecord& sys);
+MstreeAnalysis& analyze_mstree_with_bdd(AnalysisContext& in, SystemRecord& sys);
 // The failure-time distribution of top event or gate `rec` under the bound
 // component distributions (error 214 for any other record).
-Exponomial mstbdd_form_exponomial(Interpreter& in, SystemRecord& sys, int rec);
+Exponomial mstbdd_form_exponomial(AnalysisContext& in, SystemRecord& sys, int rec);
 
 // The dispatcher's entry: builds when needed, binds the components for the
 // request and leaves the distribution of the named top event in the record.
-void analyze_mstree_system(Interpreter& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req);
+void analyze_mstree_system(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req);
 
 }  // namespace corvel

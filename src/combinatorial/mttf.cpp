@@ -6,7 +6,7 @@
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -93,12 +93,12 @@ AvailFreq bdd_avail_freq(BddManager* m, bdd root, bool var_true_is_up, bdd up_te
 
 namespace {
 
-[[noreturn]] void need_repair(Interpreter& in, const std::string& name) {
+[[noreturn]] void need_repair(AnalysisContext& in, const std::string& name) {
     in.out.printf("Please input repair rate for %s to compute mttf \n", name.c_str());
     in.err.exit_program(kExitFailure);
 }
 
-DiagramRates component_rates(Interpreter& in, const SystemRecord& sys, int rec) {
+DiagramRates component_rates(AnalysisContext& in, const SystemRecord& sys, int rec) {
     const NodeInfo& info = sys.nodes[static_cast<size_t>(rec)];
     if (!info.rudist) need_repair(in, real_name(sys, rec));
     DiagramRates r;
@@ -109,7 +109,7 @@ DiagramRates component_rates(Interpreter& in, const SystemRecord& sys, int rec) 
 
 // A/ν, with ν ≤ 0 (a system that never fails) refused rather than printed
 // as an infinite or negative time.
-double mean_up_time(Interpreter& in, const SystemRecord& sys, double A, double nu) {
+double mean_up_time(AnalysisContext& in, const SystemRecord& sys, double A, double nu) {
     if (!(nu > 0.0) || !std::isfinite(A / nu)) {
         (void)sys;
         in.err.error(128, kFatal, "", true);
@@ -121,7 +121,7 @@ double mean_up_time(Interpreter& in, const SystemRecord& sys, double A, double n
 
 // The bottom-up pass over the tree; `state[rec]` is +1 or −1 for a
 // repeated component conditioned up or down, 0 otherwise.
-MttfPair tree_pass(Interpreter& in, SystemRecord& sys, const std::unordered_map<int, int>& state) {
+MttfPair tree_pass(AnalysisContext& in, SystemRecord& sys, const std::unordered_map<int, int>& state) {
     TreeModel& tm = tree_model(sys);
     std::vector<MttfPair> value(tm.tree.size());
     std::vector<std::pair<int, bool>> stack{{tm.root, false}};
@@ -195,7 +195,7 @@ struct SharedComponent {
     double a, lambda;
 };
 
-std::vector<SharedComponent> shared_components(Interpreter& in, SystemRecord& sys) {
+std::vector<SharedComponent> shared_components(AnalysisContext& in, SystemRecord& sys) {
     std::vector<SharedComponent> table;
     std::unordered_map<int, int> seen;
     for (size_t r = 0; r < sys.nodes.size(); ++r) {
@@ -216,7 +216,7 @@ std::vector<SharedComponent> shared_components(Interpreter& in, SystemRecord& sy
 }
 
 // Conditions on table entry i (up, then down) and on those below it.
-AvailFreq factoring_step(Interpreter& in, SystemRecord& sys, const std::vector<SharedComponent>& table,
+AvailFreq factoring_step(AnalysisContext& in, SystemRecord& sys, const std::vector<SharedComponent>& table,
                          std::unordered_map<int, int>& state, int i) {
     if (i < 0) return root_pair(tree_pass(in, sys, state));
     const SharedComponent& c = table[static_cast<size_t>(i)];
@@ -233,7 +233,7 @@ AvailFreq factoring_step(Interpreter& in, SystemRecord& sys, const std::vector<S
     return r;
 }
 
-double ftree_mttf_with_bdd(Interpreter& in, SystemRecord& sys) {
+double ftree_mttf_with_bdd(AnalysisContext& in, SystemRecord& sys) {
     RepeatedTreeState& st = repeated_state(sys);
     TreeModel& tm = tree_model(sys);
     if (!st.bdd) {
@@ -252,7 +252,7 @@ double ftree_mttf_with_bdd(Interpreter& in, SystemRecord& sys) {
 }  // namespace
 
 
-double system_mttf(Interpreter& in, SystemRecord& sys) {
+double system_mttf(AnalysisContext& in, SystemRecord& sys) {
     switch (sys.type) {
         case kSysBlock:
         case kSysFtreeNoRepeat: {

@@ -17,7 +17,7 @@
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 // Marks of a sub-system whose state is fixed by conditioning (t_avail).
@@ -55,8 +55,8 @@ AvailFreq bdd_avail_freq(BddManager* m, bdd root, bool var_true_is_up, bdd up_te
 
 // The mttf measure of a block diagram, fault tree or reliability graph,
 // after the system was analysed for the request.
-double system_mttf(Interpreter& in, SystemRecord& sys);
+double system_mttf(AnalysisContext& in, SystemRecord& sys);
 // The reliability-graph variant (its diagram: then-branch = edge up).
-double relgraph_mttf_with_bdd(Interpreter& in, SystemRecord& sys);
+double relgraph_mttf_with_bdd(AnalysisContext& in, SystemRecord& sys);
 
 }  // namespace corvel

@@ -4,11 +4,11 @@
 
 #include "combinatorial/mttf.h"
 #include "combinatorial/relgraph_solve.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
-double relgraph_mttf_with_bdd(Interpreter& in, SystemRecord& sys) {
+double relgraph_mttf_with_bdd(AnalysisContext& in, SystemRecord& sys) {
     RgBddInfo& info = relgraph_bdd(in, sys);
     const AvailFreq r = bdd_avail_freq(info.m, info.root, true, bdd_one(info.m), [&](bdd node) {
         const EdgeRecord& e = sys.edges[static_cast<size_t>(info.edge_of(node))];

@@ -10,7 +10,7 @@
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/pms_blocks.h"
 #include "combinatorial/tree.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -23,7 +23,7 @@ namespace {
 bool is_event(int type) { return type == NT_LEAF || type == NT_REPEAT || type == NT_TRANSFER; }
 
 // The durations under the current bindings.
-std::vector<double> bind_durations(Interpreter& in, PmsModel& pms) {
+std::vector<double> bind_durations(AnalysisContext& in, PmsModel& pms) {
     std::vector<double> d;
     d.reserve(pms.phases.size());
     for (PmsPhase& ph : pms.phases) {
@@ -39,7 +39,7 @@ std::vector<double> bind_durations(Interpreter& in, PmsModel& pms) {
 // The phase (0-based) containing t: the first whose end is at or after t
 // (after t when the time point is taken on the right). At the end of the
 // last phase there is no later phase, so t belongs to the last one either way.
-int phase_of_time(Interpreter& in, const SystemRecord& sys, const std::vector<double>& d, double t) {
+int phase_of_time(AnalysisContext& in, const SystemRecord& sys, const std::vector<double>& d, double t) {
     double total = 0.0;
     for (double x : d) total += x;
     if (!(t >= 0.0) || t > total) in.err.error(211, kFatal, sys.name, true);
@@ -53,7 +53,7 @@ int phase_of_time(Interpreter& in, const SystemRecord& sys, const std::vector<do
 }
 
 // The event records of a tree in tree order, transfers followed, each once.
-std::vector<int> tree_events(Interpreter& in, SystemRecord& tsys) {
+std::vector<int> tree_events(AnalysisContext& in, SystemRecord& tsys) {
     TreeModel& tm = tree_model(tsys);
     std::vector<int> events;
     std::vector<char> seen(tsys.nodes.size(), 0);
@@ -77,7 +77,7 @@ std::vector<int> tree_events(Interpreter& in, SystemRecord& tsys) {
 
 // The phase tree's function over the variables of `phase`, built bottom-up
 // with an explicit stack.
-bdd phase_function(Interpreter& in, SystemRecord& tsys, PmsAnalysis& a, int phase) {
+bdd phase_function(AnalysisContext& in, SystemRecord& tsys, PmsAnalysis& a, int phase) {
     BddManager* m = a.m;
     TreeModel& tm = tree_model(tsys);
     std::vector<bdd> result(tm.tree.size(), kBddNull);
@@ -122,7 +122,7 @@ bdd phase_function(Interpreter& in, SystemRecord& tsys, PmsAnalysis& a, int phas
 // Components numbered by the order of the last phase's tree (the fault-tree
 // heuristic), then those absent from it in the order the phases, newest
 // first, name them; compmap filled for every phase.
-void map_components(Interpreter& in, PmsModel& pms, PmsAnalysis& a) {
+void map_components(AnalysisContext& in, PmsModel& pms, PmsAnalysis& a) {
     const int n = a.nphase;
     std::vector<std::vector<int>> events(static_cast<size_t>(n));
     auto add = [&](const std::string& name) {
@@ -155,7 +155,7 @@ void map_components(Interpreter& in, PmsModel& pms, PmsAnalysis& a) {
     }
 }
 
-std::unique_ptr<PmsAnalysis> build_mission(Interpreter& in, SystemRecord& sys, PmsModel& pms, int nphase) {
+std::unique_ptr<PmsAnalysis> build_mission(AnalysisContext& in, SystemRecord& sys, PmsModel& pms, int nphase) {
     auto a = std::make_unique<PmsAnalysis>();
     if (in.settings.work_limit >= 0) bdd_node_limit(a->m, std::max(1L, in.settings.work_limit));
     a->nphase = nphase;
@@ -202,7 +202,7 @@ std::unique_ptr<PmsAnalysis> build_mission(Interpreter& in, SystemRecord& sys, P
 
 // Failure probabilities by the end of every phase up to the one containing
 // t; each phase restarts the component's clock for its own time in it.
-void pms_bind(Interpreter& in, PmsModel& pms, PmsAnalysis& a, const std::vector<double>& d, double t) {
+void pms_bind(AnalysisContext& in, PmsModel& pms, PmsAnalysis& a, const std::vector<double>& d, double t) {
     const int nc = a.ncomp();
     a.p.assign(static_cast<size_t>(a.nphase) * nc, 0.0);
     double start = 0.0;
@@ -274,7 +274,7 @@ double pms_evaluate(const PmsAnalysis& a, bdd f) {
     return value_of(f);
 }
 
-PmsAnalysis& analyze_pms_with_bdd(Interpreter& in, SystemRecord& sys, double t) {
+PmsAnalysis& analyze_pms_with_bdd(AnalysisContext& in, SystemRecord& sys, double t) {
     PmsModel* pms = pms_model(sys);
     if (pms == nullptr || pms->phases.empty()) in.err.error(94, kInternal, "", false);
     const std::vector<double> d = bind_durations(in, *pms);
@@ -291,7 +291,7 @@ PmsAnalysis& analyze_pms_with_bdd(Interpreter& in, SystemRecord& sys, double t) 
     return a;
 }
 
-double pms_importance(Interpreter& in, SystemRecord& sys, const std::string& comp, int phase, Kw kind) {
+double pms_importance(AnalysisContext& in, SystemRecord& sys, const std::string& comp, int phase, Kw kind) {
     PmsModel* pms = pms_model(sys);
     if (pms == nullptr || !pms->analysis) in.err.error(94, kInternal, "", false);
     PmsAnalysis& a = *pms->analysis;
@@ -332,11 +332,11 @@ double pms_importance(Interpreter& in, SystemRecord& sys, const std::string& com
     return result;
 }
 
-void analyze_pms_system(Interpreter& in, SystemRecord& sys, const MeasureCall&, AnalysisRequest& req) {
+void analyze_pms_system(AnalysisContext& in, SystemRecord& sys, const MeasureCall&, AnalysisRequest& req) {
     analyze_pms_with_bdd(in, sys, req.time);
 }
 
-double pms_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest&) {
+double pms_measure_value(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest&) {
     PmsModel* pms = pms_model(sys);
     if (pms == nullptr || !pms->analysis) in.err.error(94, kInternal, "", false);
     const PmsAnalysis& a = *pms->analysis;

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "bdd/bdd.h"
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 struct PmsAnalysis {
@@ -54,7 +54,7 @@ struct PmsAnalysis {
 // Prepares (or reuses) the diagram for the phases up to the one containing
 // t, binds the in-phase probabilities and leaves P(mission failed by t) in
 // p_res.
-PmsAnalysis& analyze_pms_with_bdd(Interpreter& in, SystemRecord& sys, double t);
+PmsAnalysis& analyze_pms_with_bdd(AnalysisContext& in, SystemRecord& sys, double t);
 // Probability of `f` (a function on the mission's manager) under the bound
 // phase probabilities.
 double pms_evaluate(const PmsAnalysis& a, bdd f);
@@ -62,10 +62,10 @@ double pms_evaluate(const PmsAnalysis& a, bdd f);
 // phase `phase` (1-based) at the time of the last analysis. The measure
 // table offers no importance measure for missions, so this is reached by
 // callers of the solver only.
-double pms_importance(Interpreter& in, SystemRecord& sys, const std::string& comp, int phase, Kw kind);
+double pms_importance(AnalysisContext& in, SystemRecord& sys, const std::string& comp, int phase, Kw kind);
 
 // The dispatcher's entry for phased missions and the measure values.
-void analyze_pms_system(Interpreter& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req);
-double pms_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+void analyze_pms_system(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req);
+double pms_measure_value(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
 
 }  // namespace corvel

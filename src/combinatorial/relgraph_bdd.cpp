@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "combinatorial/relgraph_blocks.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -50,7 +50,7 @@ bdd or_into(BddManager* m, bdd acc, bdd term) {
 // edge upward, so each new variable lands above it and a long chain costs
 // linear work) and the OR of the complete paths found below it, which is
 // handed to the parent frame when the node is left.
-void paths_from(Interpreter& in, const SystemRecord& sys, const RelgraphModel& g, RgBddInfo& info, int start,
+void paths_from(AnalysisContext& in, const SystemRecord& sys, const RelgraphModel& g, RgBddInfo& info, int start,
                 std::vector<char>& on_path) {
     BddManager* m = info.m;
     struct Frame {
@@ -111,7 +111,7 @@ void paths_from(Interpreter& in, const SystemRecord& sys, const RelgraphModel& g
 
 }  // namespace
 
-std::unique_ptr<RgBddInfo> rgbdd_generate(Interpreter& in, SystemRecord& sys, const RelgraphModel& g) {
+std::unique_ptr<RgBddInfo> rgbdd_generate(AnalysisContext& in, SystemRecord& sys, const RelgraphModel& g) {
     long distinct = 0;
     for (size_t e = 0; e < sys.edges.size(); ++e)
         if (!sys.edges[e].is_repeat) ++distinct;
@@ -152,7 +152,7 @@ std::unique_ptr<RgBddInfo> rgbdd_generate(Interpreter& in, SystemRecord& sys, co
     return info;
 }
 
-Exponomial rgbdd_evaluate(Interpreter& in, const SystemRecord& sys, const RgBddInfo& info, bdd f) {
+Exponomial rgbdd_evaluate(AnalysisContext& in, const SystemRecord& sys, const RgBddInfo& info, bdd f) {
     BddManager* m = info.m;
     const Tolerances& tol = in.settings.tol;
     std::unordered_map<bdd, Exponomial> value;  // P(down) of each regular node
@@ -193,7 +193,7 @@ double first_coefficient(const Exponomial& F) { return F.empty() ? 0.0 : F[0].e_
 
 }  // namespace
 
-double rgbdd_importance(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int e, Kw kind) {
+double rgbdd_importance(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info, int e, Kw kind) {
     BddManager* m = info.m;
     bdd x = info.edge[static_cast<size_t>(owner_edge(sys, e))];
     if (x == kBddNull) return 0.0;
@@ -223,7 +223,7 @@ double rgbdd_importance(Interpreter& in, const SystemRecord& sys, RgBddInfo& inf
     return result;
 }
 
-CofactorProbabilities rgbdd_cofactor_probabilities(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int e) {
+CofactorProbabilities rgbdd_cofactor_probabilities(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info, int e) {
     BddManager* m = info.m;
     CofactorProbabilities c;
     c.q = first_coefficient(rgbdd_evaluate(in, sys, info, info.root));
@@ -286,7 +286,7 @@ std::string arrow_name(const SystemRecord& sys, int e) {
 
 // Cut sets (mode 0: the failing edges that bring the graph down) or path
 // sets (mode 1: the working edges that keep it up), edges in edge order.
-void print_sets(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int mode) {
+void print_sets(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info, int mode) {
     BddManager* m = info.m;
     bdd s = bdd_minsol(m, info.root, mode);
     if (s == kBddNull) in.err.error(150, kInternal, "s_rgbdd for BDD", false);
@@ -324,10 +324,10 @@ void print_sets(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int m
 
 }  // namespace
 
-void rgbdd_print_mincuts(Interpreter& in, const SystemRecord& sys, RgBddInfo& info) { print_sets(in, sys, info, 0); }
-void rgbdd_print_minpaths(Interpreter& in, const SystemRecord& sys, RgBddInfo& info) { print_sets(in, sys, info, 1); }
+void rgbdd_print_mincuts(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info) { print_sets(in, sys, info, 0); }
+void rgbdd_print_minpaths(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info) { print_sets(in, sys, info, 1); }
 
-void rgbdd_print_p_q_form(Interpreter& in, const SystemRecord& sys, RgBddInfo& info) {
+void rgbdd_print_p_q_form(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info) {
     std::vector<int> state(sys.edges.size(), 0);
     bool first = true;
     walk_paths(info, info.root, state, [&](bool one, bool) {

@@ -12,11 +12,11 @@
 #include "bdd/bdd.h"
 #include "combinatorial/importance.h"
 #include "expo/exponomial.h"
-#include "interp/tokens.h"
+#include "model/keywords.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 struct RelgraphModel;
 
@@ -45,18 +45,18 @@ int owner_edge(const SystemRecord& sys, int e);
 
 // Builds the diagram; a graph with more distinct edges than the package has
 // variables is refused with a clear error.
-std::unique_ptr<RgBddInfo> rgbdd_generate(Interpreter& in, SystemRecord& sys, const RelgraphModel& g);
+std::unique_ptr<RgBddInfo> rgbdd_generate(AnalysisContext& in, SystemRecord& sys, const RelgraphModel& g);
 // P(graph down) for function f (f = info.root gives the unreliability), from
 // the edges' bound failure CDFs.
-Exponomial rgbdd_evaluate(Interpreter& in, const SystemRecord& sys, const RgBddInfo& info, bdd f);
+Exponomial rgbdd_evaluate(AnalysisContext& in, const SystemRecord& sys, const RgBddInfo& info, bdd f);
 // Structural (simpt), Birnbaum (bimpt) or criticality (cimpt) importance of edge `e`.
-double rgbdd_importance(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int e, Kw kind);
+double rgbdd_importance(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info, int e, Kw kind);
 // Unreliability of the graph, of its cofactors on edge `e` (edge failed,
 // edge working) and the edge's failure probability, from the bound CDFs.
-CofactorProbabilities rgbdd_cofactor_probabilities(Interpreter& in, const SystemRecord& sys, RgBddInfo& info, int e);
-void rgbdd_print_mincuts(Interpreter& in, const SystemRecord& sys, RgBddInfo& info);
-void rgbdd_print_minpaths(Interpreter& in, const SystemRecord& sys, RgBddInfo& info);
-void rgbdd_print_p_q_form(Interpreter& in, const SystemRecord& sys, RgBddInfo& info);
+CofactorProbabilities rgbdd_cofactor_probabilities(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info, int e);
+void rgbdd_print_mincuts(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info);
+void rgbdd_print_minpaths(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info);
+void rgbdd_print_p_q_form(AnalysisContext& in, const SystemRecord& sys, RgBddInfo& info);
 
 // "(%d:%s->%s)": an edge as the diagram printer names its variable.
 std::string rg_edge_label(const SystemRecord& sys, int e);

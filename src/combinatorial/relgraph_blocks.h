@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "interp/system_store.h"
+#include "model/system_store.h"
 
 namespace corvel {
 

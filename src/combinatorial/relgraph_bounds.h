@@ -16,11 +16,11 @@
 #include <queue>
 #include <vector>
 
-#include "interp/tokens.h"
+#include "model/keywords.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 // A candidate path or cut waiting for a later look, by its last known value.
@@ -57,7 +57,7 @@ struct BoundParams {
     double seconds = 60.0;  // time limit
     bool check_time = false;  // the user set a positive runtime
 };
-BoundParams bound_params(const Interpreter& in, Kw kind);
+BoundParams bound_params(const AnalysisContext& in, Kw kind);
 
 // Summary of the last bound computation, for tests and reports.
 struct BoundReport {
@@ -68,7 +68,7 @@ struct BoundReport {
 
 // Runs the bound (Kw::Lbound or Kw::Ubound) on the edges as bound for time
 // t, leaves it in sys.s_dist and returns its value.
-double relgraph_bound(Interpreter& in, SystemRecord& sys, Kw kind, double t, BoundReport* report = nullptr);
+double relgraph_bound(AnalysisContext& in, SystemRecord& sys, Kw kind, double t, BoundReport* report = nullptr);
 
 // Opaque per-graph state of the bound solvers (kept between queries).
 struct RgBoundInfo {

@@ -5,7 +5,7 @@
 
 #include "combinatorial/relgraph_blocks.h"
 #include "combinatorial/relgraph_solve.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "symbols/progress.h"
 
 namespace corvel {
@@ -65,7 +65,7 @@ std::vector<RgPath> find_all_paths(const SystemRecord& sys, const RelgraphModel&
     return all;
 }
 
-Exponomial relgraph_paths_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<Cube>& cubes) {
+Exponomial relgraph_paths_exponomial(AnalysisContext& in, const SystemRecord& sys, const std::vector<Cube>& cubes) {
     const Tolerances& tol = in.settings.tol;
     // A path's coordinate is in state while its edge works.
     std::vector<Exponomial> works;

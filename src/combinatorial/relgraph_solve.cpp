@@ -9,11 +9,11 @@
 #include <cstdlib>
 
 #include "combinatorial/relgraph_blocks.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
-RelgraphModel& relgraph_graph(Interpreter& in, SystemRecord& sys) {
+RelgraphModel& relgraph_graph(AnalysisContext& in, SystemRecord& sys) {
     RelgraphModel* g = relgraph_model(sys);
     if (g == nullptr) in.err.error(94, kInternal, "", false);
     return *g;
@@ -25,7 +25,7 @@ RelgraphState& relgraph_state(SystemRecord& sys) {
     return *g->state;
 }
 
-RgBddInfo& relgraph_bdd(Interpreter& in, SystemRecord& sys) {
+RgBddInfo& relgraph_bdd(AnalysisContext& in, SystemRecord& sys) {
     RelgraphState& st = relgraph_state(sys);
     if (!st.rgbdd) st.rgbdd = rgbdd_generate(in, sys, relgraph_graph(in, sys));
     return *st.rgbdd;
@@ -44,7 +44,7 @@ bool exponential_rate(const Exponomial& F, double& rate) {
     return true;
 }
 
-void bind_edges(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) {
+void bind_edges(AnalysisContext& in, SystemRecord& sys, const AnalysisRequest& req) {
     for (size_t i = 0; i < sys.edges.size(); ++i) {
         EdgeRecord& e = sys.edges[i];
         // Errors name the edge as ": edge A to B".
@@ -80,7 +80,7 @@ void bind_edges(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) 
 
 bool is_listing(Kw kw) { return kw == Kw::Mincuts || kw == Kw::Minpaths || kw == Kw::Pqcdf; }
 
-void solve_without_bdd(Interpreter& in, SystemRecord& sys, RelgraphState& st, Kw kw) {
+void solve_without_bdd(AnalysisContext& in, SystemRecord& sys, RelgraphState& st, Kw kw) {
     if (!st.has_paths) {
         st.paths = find_all_paths(sys, relgraph_graph(in, sys));
         st.has_paths = true;
@@ -99,7 +99,7 @@ void solve_without_bdd(Interpreter& in, SystemRecord& sys, RelgraphState& st, Kw
 
 }  // namespace
 
-void analyze_relgraph_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req) {
+void analyze_relgraph_system(AnalysisContext& in, SystemRecord& sys, AnalysisRequest& req) {
     relgraph_graph(in, sys);
     RelgraphState& st = relgraph_state(sys);
     bind_edges(in, sys, req);
@@ -126,7 +126,7 @@ void analyze_relgraph_system(Interpreter& in, SystemRecord& sys, AnalysisRequest
     sys.has_dist = true;
 }
 
-void print_relgraph_listing(Interpreter& in, SystemRecord& sys, Kw kind) {
+void print_relgraph_listing(AnalysisContext& in, SystemRecord& sys, Kw kind) {
     RelgraphState& st = relgraph_state(sys);
     if (in.settings.use_bdd || kind == Kw::Mincuts) {
         // Cut sets of a graph come from its decision diagram.
@@ -162,7 +162,7 @@ void print_relgraph_listing(Interpreter& in, SystemRecord& sys, Kw kind) {
     in.out.write(")\n\n");
 }
 
-double relgraph_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
+double relgraph_importance(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call) {
     // An edge is named by its number, as the listings show it.
     char* end = nullptr;
     const long e = std::strtol(call.second.c_str(), &end, 10);
@@ -182,7 +182,7 @@ std::vector<int> relgraph_ranked_components(const SystemRecord& sys) {
     return edges;
 }
 
-double relgraph_importance_value(Interpreter& in, SystemRecord& sys, int e, Kw kind, bool& undefined) {
+double relgraph_importance_value(AnalysisContext& in, SystemRecord& sys, int e, Kw kind, bool& undefined) {
     undefined = false;
     RgBddInfo& info = relgraph_bdd(in, sys);
     if (kind == Kw::Simpt) return rgbdd_importance(in, sys, info, e, kind);

@@ -11,11 +11,11 @@
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/relgraph_bdd.h"
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 struct RelgraphModel;
 struct RgBoundInfo;
@@ -37,29 +37,29 @@ struct RelgraphState {
 };
 
 RelgraphState& relgraph_state(SystemRecord& sys);
-RelgraphModel& relgraph_graph(Interpreter& in, SystemRecord& sys);
+RelgraphModel& relgraph_graph(AnalysisContext& in, SystemRecord& sys);
 
 // Binds the edge distributions for the request and leaves the graph's
 // unreliability in sys.s_dist (not for the bounds, which compute their own).
-void analyze_relgraph_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req);
+void analyze_relgraph_system(AnalysisContext& in, SystemRecord& sys, AnalysisRequest& req);
 
 // The exact diagram, built on first use.
-RgBddInfo& relgraph_bdd(Interpreter& in, SystemRecord& sys);
+RgBddInfo& relgraph_bdd(AnalysisContext& in, SystemRecord& sys);
 
 // Every simple path from a source to a sink, by sources in node order, each
 // source's paths in enumeration order, then stably ordered by length.
 // Enumerated with an explicit stack.
 std::vector<RgPath> find_all_paths(const SystemRecord& sys, const RelgraphModel& g);
 // The failure CDF from the paths' disjoint products: 1 − Σ over the cubes.
-Exponomial relgraph_paths_exponomial(Interpreter& in, const SystemRecord& sys, const std::vector<Cube>& cubes);
+Exponomial relgraph_paths_exponomial(AnalysisContext& in, const SystemRecord& sys, const std::vector<Cube>& cubes);
 
 // The listings after their headers: mincuts, minpaths, pqcdf.
-void print_relgraph_listing(Interpreter& in, SystemRecord& sys, Kw kind);
+void print_relgraph_listing(AnalysisContext& in, SystemRecord& sys, Kw kind);
 // bimpt, cimpt, simpt of the edge named by its number.
-double relgraph_importance(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
+double relgraph_importance(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call);
 // The edges an importance ranking lists: each edge that owns its variable.
 std::vector<int> relgraph_ranked_components(const SystemRecord& sys);
 // One importance value of edge `e`, without warnings (see cofactor_importance).
-double relgraph_importance_value(Interpreter& in, SystemRecord& sys, int e, Kw kind, bool& undefined);
+double relgraph_importance_value(AnalysisContext& in, SystemRecord& sys, int e, Kw kind, bool& undefined);
 
 }  // namespace corvel

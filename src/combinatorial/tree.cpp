@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "expo/results.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -25,20 +25,20 @@ constexpr double kMaxFormulaBytes = 2e8;     // text held while a p-q formula is
 
 }  // namespace
 
-int kofn_count(Interpreter& in, double value, const char* which, const std::string& node, int level) {
+int kofn_count(AnalysisContext& in, double value, const char* which, const std::string& node, int level) {
     return static_cast<int>(checked_count(in.err, value, CountRounding::Truncate,
                                           std::string(which) + " of node " + node, level));
 }
 
 namespace {
 
-bool tracing(const Interpreter& in, int ttype) {
+bool tracing(const AnalysisContext& in, int ttype) {
     const int* d = in.settings.debug;
     return ((ttype == kSysFtreeRepeated || ttype == kSysFtreeNoRepeat) && d[kDebugFtree]) ||
            (ttype == kSysGraph && d[kDebugGraph]) || (ttype == kSysBlock && d[kDebugBlock]);
 }
 
-void trace_header(Interpreter& in, const SystemRecord& sys, const TreeNode& node) {
+void trace_header(AnalysisContext& in, const SystemRecord& sys, const TreeNode& node) {
     in.out.write("-------------------\n");
     in.out.printf("node %s, type %s\n", real_name(sys, node.first_node).c_str(), tree_node_type_label(node.type));
 }
@@ -110,7 +110,7 @@ const char* tree_node_type_label(int type) {
 
 // ------------------------------------------------------------------ arena
 
-int TreeModel::new_node(Interpreter& in, int type, int first_node) {
+int TreeModel::new_node(AnalysisContext& in, int type, int first_node) {
     int index;
     if (!free_.empty()) {
         index = free_.back();
@@ -190,7 +190,7 @@ namespace {
 
 // The record a leaf of the tree stands for, following transfers; a transfer
 // cycle is error 212.
-int leaf_record(Interpreter& in, const SystemRecord& sys, int first_node) {
+int leaf_record(AnalysisContext& in, const SystemRecord& sys, int first_node) {
     int rec = resolve_transfer(sys, first_node);
     if (rec < 0) in.err.error(212, kFatal, sys.names[first_node], true);
     return rec;
@@ -240,7 +240,7 @@ std::vector<char> shareable_gates(const SystemRecord& sys, int top) {
 
 }  // namespace
 
-int make_btree(Interpreter& in, SystemRecord& sys, int top) {
+int make_btree(AnalysisContext& in, SystemRecord& sys, int top) {
     TreeModel& tm = tree_model(sys);
     // A shareable gate is one tree node however many gates name it, so the
     // tree is a graph whose size is that of the model, not of its expansion.
@@ -301,7 +301,7 @@ int make_btree(Interpreter& in, SystemRecord& sys, int top) {
     return root;
 }
 
-int copy_tree(Interpreter& in, TreeModel& tm, int node) {
+int copy_tree(AnalysisContext& in, TreeModel& tm, int node) {
     int root = tm.new_node(in, 0, -1);
     std::vector<std::pair<int, int>> stack{{node, root}};  // (original, copy)
     while (!stack.empty()) {
@@ -325,7 +325,7 @@ int copy_tree(Interpreter& in, TreeModel& tm, int node) {
 
 // ------------------------------------------------------------------ k and n
 
-void bind_k_n(Interpreter& in, SystemRecord& sys, int root, int level) {
+void bind_k_n(AnalysisContext& in, SystemRecord& sys, int root, int level) {
     TreeModel& tm = tree_model(sys);
     if (root < 0) return;
     std::vector<char> seen(tm.tree.size(), 0);
@@ -397,7 +397,7 @@ namespace {
 // An AND node over the given children. The children are shared with the
 // gate's other subsets rather than copied: a copy would stand for the same
 // records, hence the same events, so the function is the same.
-int and_of(Interpreter& in, TreeModel& tm, int first_node, std::vector<int> parts) {
+int and_of(AnalysisContext& in, TreeModel& tm, int first_node, std::vector<int> parts) {
     int a = tm.new_node(in, NT_MAX, first_node);
     TreeNode& node = tm.tree[static_cast<size_t>(a)];
     node.kids = std::move(parts);
@@ -405,7 +405,7 @@ int and_of(Interpreter& in, TreeModel& tm, int first_node, std::vector<int> part
     return a;
 }
 
-void rewrite_one(Interpreter& in, SystemRecord& sys, TreeModel& tm, int t) {
+void rewrite_one(AnalysisContext& in, SystemRecord& sys, TreeModel& tm, int t) {
     {
         TreeNode& node = tm.tree[static_cast<size_t>(t)];
         if (!node.has_bak) {
@@ -472,7 +472,7 @@ void rewrite_one(Interpreter& in, SystemRecord& sys, TreeModel& tm, int t) {
 
 }  // namespace
 
-void rewrite_kofn(Interpreter& in, SystemRecord& sys, int root) {
+void rewrite_kofn(AnalysisContext& in, SystemRecord& sys, int root) {
     TreeModel& tm = tree_model(sys);
     if (root < 0) return;
     // Pre-order: nkofn becomes not over a k-of-n gate that takes its place.
@@ -510,7 +510,7 @@ void rewrite_kofn(Interpreter& in, SystemRecord& sys, int root) {
 
 // ------------------------------------------------------------------ analysis
 
-void analyze_tree(Interpreter& in, SystemRecord& sys, int root, int ttype, int keep) {
+void analyze_tree(AnalysisContext& in, SystemRecord& sys, int root, int ttype, int keep) {
     TreeModel& tm = tree_model(sys);
     if (root < 0) return;
     const Tolerances& tol = in.settings.tol;
@@ -675,7 +675,7 @@ void sym_kofn(std::vector<std::string>& children, SymFormula& d, int k, int n) {
 
 }  // namespace
 
-SymFormula analyze_tree_pqcdf(Interpreter& in, SystemRecord& sys, int root, int ttype) {
+SymFormula analyze_tree_pqcdf(AnalysisContext& in, SystemRecord& sys, int root, int ttype) {
     TreeModel& tm = tree_model(sys);
     if (root < 0) return std::nullopt;
     const bool trace = tracing(in, ttype);
@@ -746,7 +746,7 @@ SymFormula analyze_tree_pqcdf(Interpreter& in, SystemRecord& sys, int root, int 
     return result;
 }
 
-void print_tree_pqcdf(Interpreter& in, SystemRecord& sys) {
+void print_tree_pqcdf(AnalysisContext& in, SystemRecord& sys) {
     const TreeModel* tm = find_tree_model(sys);
     int root = tm ? tm->root : -1;
     SymFormula f = analyze_tree_pqcdf(in, sys, root, sys.type);

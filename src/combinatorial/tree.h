@@ -19,12 +19,12 @@
 
 #include "expo/exponomial.h"
 #include "expo/sym_pq.h"
-#include "interp/measure_call.h"
-#include "interp/system_store.h"
+#include "model/measure_call.h"
+#include "model/system_store.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 
 // Node type codes (also the `entry` of a node-table record).
 enum TreeNodeType {
@@ -90,7 +90,7 @@ struct TreeModel : ModelData {
     // A new tree node (taken from the released ones when there are any).
     // Beyond kMaxTreeNodes nodes the allocation is refused with internal
     // error 7 through `in`.
-    int new_node(Interpreter& in, int type, int first_node);
+    int new_node(AnalysisContext& in, int type, int first_node);
     // Releases a node and everything below it.
     void release(int node);
     // Releases one node; its children stay (they may have other parents).
@@ -121,34 +121,34 @@ int resolve_transfer(const SystemRecord& sys, int node);
 // basic event becomes a separate copy record, and a gate with no basic event
 // below it is built once and shared by all the gates that name it (so the
 // tree is then a directed acyclic graph; every walk visits a node once).
-int make_btree(Interpreter& in, SystemRecord& sys, int node);
+int make_btree(AnalysisContext& in, SystemRecord& sys, int node);
 
 // Deep copy of a sub-tree; returns the new root.
-int copy_tree(Interpreter& in, TreeModel& tm, int node);
+int copy_tree(AnalysisContext& in, TreeModel& tm, int node);
 
 // Before each analysis: restores rewritten k-of-n gates, evaluates symbolic k
 // and n (errors 46 and 47 at `level`, 49 at level 2) and sets k and n of the
 // AND/OR-type gates from their child counts.
-void bind_k_n(Interpreter& in, SystemRecord& sys, int root, int level);
+void bind_k_n(AnalysisContext& in, SystemRecord& sys, int root, int level);
 
 // k or n of the k-of-n gate or exit `node` as an integer (truncated), refused
 // at `level` when it is not finite or too large to count; `which` is "k" or "n".
-int kofn_count(Interpreter& in, double value, const char* which, const std::string& node, int level);
+int kofn_count(AnalysisContext& in, double value, const char* which, const std::string& node, int level);
 
 // Rewrites every k-of-n gate below `root` into OR/AND structure (nkofn
 // becomes not over the rewritten gate). Shorthand gates are refused (205).
-void rewrite_kofn(Interpreter& in, SystemRecord& sys, int root);
+void rewrite_kofn(AnalysisContext& in, SystemRecord& sys, int root);
 
 // Computes the CDF of every node below and including `root`, for a system of
 // type `ttype`. Children's results are released once their parent has used
 // them; the root keeps its result, and so does every tree node that stands for
 // node-table record `keep` (when keep >= 0). Exponomial errors are reported
 // as internal errors.
-void analyze_tree(Interpreter& in, SystemRecord& sys, int root, int ttype, int keep = -1);
+void analyze_tree(AnalysisContext& in, SystemRecord& sys, int root, int ttype, int keep = -1);
 
 // Graphs with "multpath": one distribution per execution path, kept in the
 // model's `paths`; returns the overall distribution Σ probability × CDF.
-Exponomial mult_path_cdf(Interpreter& in, SystemRecord& sys);
+Exponomial mult_path_cdf(AnalysisContext& in, SystemRecord& sys);
 
 // The paths of the last "multpath" analysis, or null when the system has none.
 const std::vector<PathResult>* tree_paths(const SystemRecord& sys);
@@ -160,17 +160,21 @@ const Exponomial* tree_node_cdf(const SystemRecord& sys, int node);
 
 // Builds the p-q formula of the tree (after the system was analysed, so that
 // k and n are bound) and returns the root's formula.
-SymFormula analyze_tree_pqcdf(Interpreter& in, SystemRecord& sys, int root, int ttype);
+SymFormula analyze_tree_pqcdf(AnalysisContext& in, SystemRecord& sys, int root, int ttype);
 // The pqcdf statement's output after its header: the root's formula.
-void print_tree_pqcdf(Interpreter& in, SystemRecord& sys);
+void print_tree_pqcdf(AnalysisContext& in, SystemRecord& sys);
 
 // Binds every component distribution for the request: repair distributions
 // combined with the failure rates, Weibull components at the call's time, and
 // for tvalue every component replaced by its value at the time.
-void bind_tree_components(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req);
+void bind_tree_components(AnalysisContext& in, SystemRecord& sys, const AnalysisRequest& req);
 
 // The branch probabilities of a graph: bound, in [0, 1], present for every
 // branch of a "prob" exit and adding up to one.
-void check_probabilities(Interpreter& in, SystemRecord& sys);
+void check_probabilities(AnalysisContext& in, SystemRecord& sys);
+
+// Solves graphs, block diagrams and fault trees without repeated events,
+// leaving the results in the record.
+void analyze_tree_system(AnalysisContext& in, SystemRecord& sys, AnalysisRequest& req);
 
 }  // namespace corvel

@@ -9,8 +9,7 @@
 #include "symbols/counts.h"
 #include "combinatorial/tree_stable.h"
 #include "expo/guarded.h"
-#include "interp/dispatch.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -45,7 +44,7 @@ bool exponential_rate(const Exponomial& F, double& rate, const Tolerances& tol) 
 // The stable route of the system behind a cdf(name) distribution (also
 // through named distributions such as binomial), as that system was just
 // analysed for this binding; null for any other distribution.
-std::shared_ptr<const NumericDist> referenced_stable(Interpreter& in, const DistSpec& spec) {
+std::shared_ptr<const NumericDist> referenced_stable(AnalysisContext& in, const DistSpec& spec) {
     const DistSpec* s = &spec;
     for (int depth = 0; depth < 64 && s != nullptr; ++depth) {
         if (s->type == kDistSystem || s->type == kDistSystemState) {
@@ -62,14 +61,14 @@ std::shared_ptr<const NumericDist> referenced_stable(Interpreter& in, const Dist
     return nullptr;
 }
 
-[[noreturn]] void only_exponential(Interpreter& in) {
+[[noreturn]] void only_exponential(AnalysisContext& in) {
     in.out.write("Currently only exponential distribution is accepted.\n");
     in.err.exit_program(kExitFailure);
 }
 
 // A component with a repair distribution: its unavailability in the form the
 // measure needs, from the failure rate l and the repair rate m.
-void combine_repair(Interpreter& in, NodeInfo& info, const std::string& name, const AnalysisRequest& req) {
+void combine_repair(AnalysisContext& in, NodeInfo& info, const std::string& name, const AnalysisRequest& req) {
     const Tolerances& tol = in.settings.tol;
     in.dist_binder.bind_distribution(*info.rudist, info.rdist, kFatal, name, "");
     double l = 0.0, m = 0.0;
@@ -97,7 +96,7 @@ void combine_repair(Interpreter& in, NodeInfo& info, const std::string& name, co
     }
 }
 
-void bind_component(Interpreter& in, SystemRecord& sys, int index, const AnalysisRequest& req) {
+void bind_component(AnalysisContext& in, SystemRecord& sys, int index, const AnalysisRequest& req) {
     NodeInfo& info = sys.nodes[static_cast<size_t>(index)];
     const std::string name = real_name(sys, index);
     info.stable.reset();
@@ -142,7 +141,7 @@ void bind_component(Interpreter& in, SystemRecord& sys, int index, const Analysi
 
 }  // namespace
 
-void bind_tree_components(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req) {
+void bind_tree_components(AnalysisContext& in, SystemRecord& sys, const AnalysisRequest& req) {
     if (sys.type == kSysGraph) {
         for (int v = 1; v < static_cast<int>(sys.nodes.size()); ++v) {
             if (!sys.nodes[static_cast<size_t>(v)].udist) in.err.error(44, kFatal, sys.names[v], true);
@@ -155,7 +154,7 @@ void bind_tree_components(Interpreter& in, SystemRecord& sys, const AnalysisRequ
     for (int index : tm.map) bind_component(in, sys, index, req);
 }
 
-void check_probabilities(Interpreter& in, SystemRecord& sys) {
+void check_probabilities(AnalysisContext& in, SystemRecord& sys) {
     const TreeModel& tm = tree_model(sys);
     const double eps = in.settings.tol.epsilon;
     for (size_t v = 0; v < sys.nodes.size() && v < tm.exit_type.size(); ++v) {
@@ -214,7 +213,7 @@ int tree_index_of(const TreeModel& tm, int node, int root) {
 
 }  // namespace
 
-void analyze_tree_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req) {
+void analyze_tree_system(AnalysisContext& in, SystemRecord& sys, AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
     sys.s_dist.clear();
     sys.has_dist = false;

@@ -6,7 +6,7 @@
 
 #include "combinatorial/graph_chain.h"
 #include "combinatorial/tree.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 
 namespace corvel {
 
@@ -158,13 +158,13 @@ private:
 };
 
 // The numeric form of one component.
-std::shared_ptr<const NumericDist> component_dist(Interpreter& in, const NodeInfo& info, const AnalysisRequest&) {
+std::shared_ptr<const NumericDist> component_dist(AnalysisContext& in, const NodeInfo& info, const AnalysisRequest&) {
     if (info.stable) return info.stable;
     return std::make_shared<ExpoDist>(info.dist, in.settings.tol);
 }
 
 struct Builder {
-    Interpreter& in;
+    AnalysisContext& in;
     SystemRecord& sys;
     TreeModel& tm;
     const AnalysisRequest& req;
@@ -282,7 +282,7 @@ struct Builder {
 
 }  // namespace
 
-std::shared_ptr<const NumericDist> build_structure_dist(Interpreter& in, SystemRecord& sys, int root,
+std::shared_ptr<const NumericDist> build_structure_dist(AnalysisContext& in, SystemRecord& sys, int root,
                                                         const AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
     if (root < 0) return nullptr;

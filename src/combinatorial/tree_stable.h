@@ -16,16 +16,16 @@
 #include <memory>
 
 #include "expo/numeric_dist.h"
-#include "interp/measure_call.h"
-#include "interp/system_store.h"
+#include "model/measure_call.h"
+#include "model/system_store.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 
 // The numeric form of the tree below `root` (a tree node index) with the
 // components as bound for `req`.
-std::shared_ptr<const NumericDist> build_structure_dist(Interpreter& in, SystemRecord& sys, int root,
+std::shared_ptr<const NumericDist> build_structure_dist(AnalysisContext& in, SystemRecord& sys, int root,
                                                         const AnalysisRequest& req);
 
 // An upper estimate of the term count of the closed form below `root`

@@ -3,46 +3,19 @@
 #include <algorithm>
 
 #include "interp/interpreter.h"
+#include "interp/model_kinds.h"
 #include "interp/parser.h"
 
 namespace corvel {
 
 int block_type_of(Kw kw) {
-    switch (kw) {
-        case Kw::Graph: return kSysGraph;
-        case Kw::Markov: return kSysMarkov;
-        case Kw::Semimark: return kSysSemimark;
-        case Kw::Block: return kSysBlock;
-        case Kw::Ftree: return kSysFtree;
-        case Kw::Relgraph: return kSysRelgraph;
-        case Kw::Pfqn: return kSysPfqn;
-        case Kw::Mpfqn: return kSysMpfqn;
-        case Kw::Gspn: return kSysGspn;
-        case Kw::Pms: return kSysPms;
-        case Kw::Mstree: return kSysMstree;
-        case Kw::Srn: return kSysSrn;
-        case Kw::Mrgp: return kSysMrgp;
-        default: return 0;
-    }
+    const ModelKind* kind = model_kind_of(kw);
+    return kind == nullptr ? 0 : kind->type;
 }
 
 BlockReader block_reader_of(Kw kw) {
-    switch (kw) {
-        case Kw::Graph: return read_graph_block;
-        case Kw::Block: return read_block_block;
-        case Kw::Ftree: return read_ftree_block;
-        case Kw::Mstree: return read_mstree_block;
-        case Kw::Relgraph: return read_relgraph_block;
-        case Kw::Pms: return read_pms_block;
-        case Kw::Markov: return read_markov_block;
-        case Kw::Semimark: return read_semimark_block;
-        case Kw::Mrgp: return read_mrgp_block;
-        case Kw::Pfqn: return read_pfqn_block;
-        case Kw::Mpfqn: return read_mpfqn_block;
-        case Kw::Gspn: return read_gspn_block;
-        case Kw::Srn: return read_srn_block;
-        default: return nullptr;
-    }
+    const ModelKind* kind = model_kind_of(kw);
+    return kind == nullptr ? nullptr : kind->reader;
 }
 
 // keyword word params, then the kind's own lines.

@@ -6,9 +6,11 @@
 #include "combinatorial/mstree_solve.h"
 #include "combinatorial/pms_solve.h"
 #include "combinatorial/relgraph_solve.h"
+#include "combinatorial/tree.h"
 #include "interp/chain_measures.h"
 #include "interp/func_sys.h"
 #include "interp/interpreter.h"
+#include "interp/model_kinds.h"
 #include "statespace/chain.h"
 #include "statespace/markov_solve.h"
 #include "statespace/phase_type.h"
@@ -17,7 +19,7 @@
 #include "statespace/fast_mttf.h"
 #include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
-#include "statespace/steady_measures.h"
+#include "interp/steady_measures.h"
 
 namespace corvel {
 
@@ -201,84 +203,21 @@ void analyze_markov_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequ
 
 namespace {
 
-void analyze_system_unguarded(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
-    SystemRecord& sys = in.systems[call.system];
-    bool saved_bdd = in.settings.use_bdd;
-    struct RestoreBdd {
-        Settings& s;
-        bool value;
-        ~RestoreBdd() { s.use_bdd = value; }
-    } restore{in.settings, saved_bdd};
-    if (sys.is_relgraph_repeat) in.settings.use_bdd = true;
+// The node a call names: a state of the system's chain, or a node of its
+// name table.
+void resolve_call_node(Interpreter& in, SystemRecord& sys, const MeasureCall& call, AnalysisRequest& req) {
+    if (!call.has_node) return;
+    req.node_name = call.node;
+    req.node = find_chain(sys) != nullptr ? find_chain_state(sys, call.node) : sys.names.find(call.node);
+    if (req.node < 0) in.err.error(35, kFatal, call.node, true);
+}
 
-    bool unchanged = bind_system_arguments(in, sys, call);
-    sys.analysed_once = true;
-
-    // Chains are rebuilt from their loop groups for the current parameter values.
-    if (!(unchanged && sys.s_vbound)) {
-        if (find_chain(sys) != nullptr) {
-            if (in.settings.verbose && !chain_of(sys).loop_arcs.empty())
-                in.out.printf("expanding markov chain %s.\n", sys.name.c_str());
-            expand_chain(in, sys);
-        }
-    }
-
-    std::optional<FuncSysEntry> entry = func_sys(call.kw, sys.type);
-    if (!entry) in.err.error(21, kFatal, sys.name, true);
-    if (entry->rule == NodeRule::None && call.has_node) in.err.error(105, kFatal, sys.name, true);
-    if (entry->rule == NodeRule::Required && !call.has_node) in.err.error(13, kFatal, "", true);
-
-    if (in.settings.verbose || in.settings.debug[kDebugMarkov]) verbose_report(in, sys, call, req);
-
-    // Nets name places and transitions; their analysis resolves the names.
-    if (petri_model(sys)) {
-        analyze_petri_net(in, sys, req, unchanged);
-        return;
-    }
-    // Phased missions name components and phases, multi-state trees their
-    // top events; both keep their diagrams in their own records.
-    if (sys.type == kSysPms) return analyze_pms_system(in, sys, call, req);
-    if (sys.type == kSysMstree) return analyze_mstree_system(in, sys, call, req);
-
-    if (call.has_node) {
-        req.node_name = call.node;
-        req.node = find_chain(sys) != nullptr ? find_chain_state(sys, call.node) : sys.names.find(call.node);
-        if (req.node < 0) in.err.error(35, kFatal, call.node, true);
-    }
-
-    if (is_queue_system(sys.type)) return analyze_queue_system(in, sys, unchanged);
-    // The mean time between the sets of a chain's fastmttf section. A
-    // semi-Markov chain is solved first (or its cached solution reused): the
-    // computation walks the branch probabilities and sojourn means it stores.
-    if (call.kw == Kw::Fastmttf && find_chain(sys)) {
-        if (sys.type == kSysMarkov || sys.type == kSysMarkovAcyclic || sys.type == kSysMarkovIrreducible ||
-            sys.type == kSysMarkovPhase) {
-            fast_mttf(in, sys);
-            return;
-        }
-        if (sys.type == kSysSemimarkAcyclic || sys.type == kSysSemimarkIrreducible) {
-            analyze_steady_chain(in, sys, req, unchanged);
-            fast_mttf(in, sys);
-            return;
-        }
-    }
-
-    if (is_steady_chain_request(sys, req)) return analyze_steady_chain(in, sys, req, unchanged);
-    if (is_markov_system(sys)) return analyze_markov_chain(in, sys, req, unchanged);
-
-    // A regenerative process keeps its result while the binding and the
-    // reward setting stay the same.
-    if (sys.type == kSysMrgp) {
-        if (unchanged && sys.s_vbound && sys.s_reward == req.computing_reward) {
-            if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
-            return;
-        }
-        MRGP_mrgp(in, sys);
-        sys.s_vbound = true;
-        sys.s_reward = req.computing_reward;
-        return;
-    }
-
+// Systems whose components are bound for the measure, so that a cached
+// result serves only the same binding mode: graphs, block diagrams, fault
+// trees, reliability graphs. A type no solver takes (a chain left
+// unclassified) ends here too.
+void solve_by_components(Interpreter& in, SystemRecord& sys, MeasureCall& call, AnalysisRequest& req,
+                         bool unchanged) {
     int mode = component_binding_mode(call.kw);
     bool cached = unchanged && sys.s_vbound && sys.cache_mode == mode &&
                   (req.transient ? (sys.s_tbound && sys.s_time == req.time) : (sys.s_sbound && sys.has_dist));
@@ -309,12 +248,110 @@ void analyze_system_unguarded(Interpreter& in, MeasureCall& call, AnalysisReques
     sys.s_reward = req.computing_reward;
 }
 
+void analyze_system_unguarded(Interpreter& in, MeasureCall& call, AnalysisRequest& req) {
+    SystemRecord& sys = in.systems[call.system];
+    bool saved_bdd = in.settings.use_bdd;
+    struct RestoreBdd {
+        Settings& s;
+        bool value;
+        ~RestoreBdd() { s.use_bdd = value; }
+    } restore{in.settings, saved_bdd};
+    if (sys.is_relgraph_repeat) in.settings.use_bdd = true;
+
+    bool unchanged = bind_system_arguments(in, sys, call);
+    sys.analysed_once = true;
+
+    // Chains are rebuilt from their loop groups for the current parameter values.
+    if (!(unchanged && sys.s_vbound)) {
+        if (find_chain(sys) != nullptr) {
+            if (in.settings.verbose && !chain_of(sys).loop_arcs.empty())
+                in.out.printf("expanding markov chain %s.\n", sys.name.c_str());
+            expand_chain(in, sys);
+        }
+    }
+
+    std::optional<FuncSysEntry> entry = func_sys(call.kw, sys.type);
+    if (!entry) in.err.error(21, kFatal, sys.name, true);
+    if (entry->rule == NodeRule::None && call.has_node) in.err.error(105, kFatal, sys.name, true);
+    if (entry->rule == NodeRule::Required && !call.has_node) in.err.error(13, kFatal, "", true);
+
+    if (in.settings.verbose || in.settings.debug[kDebugMarkov]) verbose_report(in, sys, call, req);
+
+    const ModelKind* kind = model_kind_of_type(sys.type);
+    if (kind == nullptr) in.err.error(94, kInternal, "", false);
+    kind->analyze(in, sys, call, req, unchanged);
+}
+
 // Analyses in progress: a system whose parameters or components refer to
 // another system analyses that one first, one level deeper.
 int analysis_depth = 0;
 constexpr int kMaxAnalysisDepth = 200;
 
 }  // namespace
+
+void analyze_combinatorial(Interpreter& in, SystemRecord& sys, MeasureCall& call, AnalysisRequest& req,
+                           bool unchanged) {
+    resolve_call_node(in, sys, call, req);
+    solve_by_components(in, sys, call, req, unchanged);
+}
+
+// Markov and semi-Markov chains.
+void analyze_chain(Interpreter& in, SystemRecord& sys, MeasureCall& call, AnalysisRequest& req, bool unchanged) {
+    resolve_call_node(in, sys, call, req);
+    // The mean time between the sets of a chain's fastmttf section. A
+    // semi-Markov chain is solved first (or its cached solution reused): the
+    // computation walks the branch probabilities and sojourn means it stores.
+    if (call.kw == Kw::Fastmttf && find_chain(sys)) {
+        if (sys.type == kSysMarkov || sys.type == kSysMarkovAcyclic || sys.type == kSysMarkovIrreducible ||
+            sys.type == kSysMarkovPhase) {
+            fast_mttf(in, sys);
+            return;
+        }
+        if (sys.type == kSysSemimarkAcyclic || sys.type == kSysSemimarkIrreducible) {
+            analyze_steady_chain(in, sys, req, unchanged);
+            fast_mttf(in, sys);
+            return;
+        }
+    }
+
+    if (is_steady_chain_request(sys, req)) return analyze_steady_chain(in, sys, req, unchanged);
+    if (is_markov_system(sys)) return analyze_markov_chain(in, sys, req, unchanged);
+    solve_by_components(in, sys, call, req, unchanged);
+}
+
+// A regenerative process keeps its result while the binding and the reward
+// setting stay the same.
+void analyze_mrgp(Interpreter& in, SystemRecord& sys, MeasureCall& call, AnalysisRequest& req, bool unchanged) {
+    resolve_call_node(in, sys, call, req);
+    if (unchanged && sys.s_vbound && sys.s_reward == req.computing_reward) {
+        if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
+        return;
+    }
+    MRGP_mrgp(in, sys);
+    sys.s_vbound = true;
+    sys.s_reward = req.computing_reward;
+}
+
+void analyze_queue(Interpreter& in, SystemRecord& sys, MeasureCall& call, AnalysisRequest& req, bool unchanged) {
+    resolve_call_node(in, sys, call, req);
+    analyze_queue_system(in, sys, unchanged);
+}
+
+// Nets name places and transitions; their analysis resolves the names.
+void analyze_net(Interpreter& in, SystemRecord& sys, MeasureCall&, AnalysisRequest& req, bool unchanged) {
+    if (petri_model(sys) == nullptr) in.err.error(94, kInternal, "", false);
+    analyze_petri_net(in, sys, req, unchanged);
+}
+
+// Phased missions name components and phases, multi-state trees their top
+// events; both keep their diagrams in their own records.
+void analyze_pms(Interpreter& in, SystemRecord& sys, MeasureCall& call, AnalysisRequest& req, bool) {
+    analyze_pms_system(in, sys, call, req);
+}
+
+void analyze_mstree(Interpreter& in, SystemRecord& sys, MeasureCall& call, AnalysisRequest& req, bool) {
+    analyze_mstree_system(in, sys, call, req);
+}
 
 // A model too large for the memory of the machine (a dense block of a huge
 // chain, for instance) stops with "out of memory" instead of aborting.

@@ -1,7 +1,7 @@
 #pragma once
 // The one entry through which every measure gets its system solved.
 
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 
 namespace corvel {
 
@@ -16,9 +16,5 @@ void analyze_system(Interpreter& in, MeasureCall& call, AnalysisRequest& req);
 // Solves the call's system for an eval table of the given kind (cdf, reward or
 // a timed measure), asking for numbers only; the call keeps its own keyword.
 AnalysisRequest analyze_for_table(Interpreter& in, MeasureCall& call, Kw kind);
-
-// Solvers of the model kinds, each leaving its results in the record.
-// Graphs, block diagrams and fault trees without repeated events.
-void analyze_tree_system(Interpreter& in, SystemRecord& sys, AnalysisRequest& req);
 
 }  // namespace corvel

@@ -8,7 +8,7 @@
 #include "interp/measures.h"
 #include "interp/net_measures.h"
 #include "statespace/petri_blocks.h"
-#include "statespace/steady_measures.h"
+#include "interp/steady_measures.h"
 
 namespace corvel {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "interp/system_store.h"
+#include "model/system_store.h"
 #include "interp/tokens.h"
 
 namespace corvel {

@@ -21,25 +21,17 @@
 
 namespace corvel {
 
-Interpreter::Interpreter()
-    : err(out), scanner(err, out), eval(symbols, settings, err, *this), dist_binder(symbols, settings, err, eval) {
-    connect();
-}
+Interpreter::Interpreter() : AnalysisContext(static_cast<EvalHooks&>(*this)), scanner(err, out) { connect(); }
 
 Interpreter::Interpreter(std::string* capture)
-    : out(capture),
-      err(out),
-      scanner(err, out),
-      eval(symbols, settings, err, *this),
-      dist_binder(symbols, settings, err, eval) {
+    : AnalysisContext(static_cast<EvalHooks&>(*this), capture), scanner(err, out) {
     connect();
 }
 
-void Interpreter::connect() {
-    err.location_source = [this] { return scanner.location(); };
-    dist_binder.system_hook = [this](const DistSpec& spec, Exponomial& result, int) {
-        return measure_distribution(*this, *spec.subsystem, result);
-    };
+void Interpreter::connect() { err.location_source = [this] { return scanner.location(); }; }
+
+bool Interpreter::system_distribution(MeasureCall& call, Exponomial& result) {
+    return measure_distribution(*this, call, result);
 }
 
 Interpreter::~Interpreter() {
@@ -76,19 +68,6 @@ void Interpreter::print_system_type(const std::string& name) {
     out.write(system_type_text(systems[index].type));
 }
 
-
-void Interpreter::print_allocations() {
-    // Records are owned values rather than pooled nodes, so nothing is
-    // counted per block; the report keeps its layout.
-    out.printf("\nexponomial allocations: %d\n", 0);
-    out.printf("successor allocations: %d\n", 0);
-    out.printf("tree allocations: %d\n", 0);
-    out.printf("ee allocations: %d\n", 0);
-    out.printf("sym allocations: %d\n", 0);
-    out.printf("param allocations: %d\n", 0);
-    out.printf("path allocations: %d\n", 0);
-    out.printf("term_list allocations: %d\n", 0);
-}
 
 double Interpreter::measure_value(const Expr& call) { return evaluate_measure(*this, *call.measure); }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The interpreter's context: everything that lives for the length of one run.
 // One Interpreter owns the output channel, the reporter, the settings, the
-// scanner and its include stack, the symbol table and the system store.
+// scanner and its include stack, the symbol table and the system store; the
+// solvers see it as their analysis context.
 
 #include <cstdio>
 #include <iosfwd>
@@ -11,33 +12,19 @@
 
 #include "expo/distribution.h"
 #include "interp/scanner.h"
-#include "interp/system_store.h"
 #include "interp/table_export.h"
-#include "symbols/errors.h"
-#include "symbols/expression.h"
-#include "symbols/output.h"
-#include "symbols/settings.h"
+#include "model/context.h"
 #include "symbols/statement.h"
-#include "symbols/symbol_table.h"
 
 namespace corvel {
 
-class Interpreter : public EvalHooks {
+class Interpreter : public EvalHooks, public AnalysisContext {
 public:
     Interpreter();
     explicit Interpreter(std::string* capture);
     ~Interpreter() override;
 
-    Output out;
-    ErrorReporter err;
-    Settings settings;
     Scanner scanner;
-    SymbolTable symbols;
-    SystemStore systems;
-    Evaluator eval;
-    // Turns distribution specifications into exponomials; cdf(...) of another
-    // system is analysed through the measure layer.
-    DistributionBinder dist_binder;
 
     // Where the printed tables are also saved (-csv, -svg).
     TableExport tables;
@@ -62,8 +49,6 @@ public:
     void print_system_type(const std::string& name);
     // The help text of the built-in distributions.
     void print_builtin_help();
-    // The allocation counters of the debug statement "alloc".
-    void print_allocations();
 
     // Runs the whole program: command line, start-up, parse. Returns the exit status.
     int run(const std::vector<std::string>& args);
@@ -83,6 +68,9 @@ public:
     double prompt_value(int symbol) override;
     double run_function_body(int symbol, bool& returned) override;
     double net_reference(const Expr& ref) override;
+
+    // AnalysisContext
+    bool system_distribution(MeasureCall& call, Exponomial& result) override;
 
 private:
     void connect();

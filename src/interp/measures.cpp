@@ -15,6 +15,7 @@
 #include "interp/func_sys.h"
 #include "interp/importance_table.h"
 #include "interp/interpreter.h"
+#include "interp/model_kinds.h"
 #include "interp/net_measures.h"
 #include "interp/trusted_numbers.h"
 #include "statespace/queue_analysis.h"
@@ -22,7 +23,7 @@
 #include "statespace/chain.h"
 #include "statespace/mrgp.h"
 #include "statespace/petri_net.h"
-#include "statespace/steady_measures.h"
+#include "interp/steady_measures.h"
 
 namespace corvel {
 
@@ -97,27 +98,18 @@ bool has_distribution_result(int type) {
 
 }  // namespace
 
+// The kind of an analysed system (the analysis refused any other).
+static const ModelKind& kind_of(Interpreter& in, const SystemRecord& sys) {
+    const ModelKind* kind = model_kind_of_type(sys.type);
+    if (kind == nullptr) in.err.error(94, kInternal, "", false);
+    return *kind;
+}
+
 double evaluate_measure(Interpreter& in, MeasureCall& call) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
-    if (sys.type == kSysFtreeRepeated && is_component_importance(call.kw))
-        return repeated_importance(in, sys, call);
-    if (sys.type == kSysRelgraph && is_component_importance(call.kw))
-        return relgraph_importance(in, sys, call);
-    if (sys.type == kSysRelgraph && (call.kw == Kw::Lbound || call.kw == Kw::Ubound))
-        return relgraph_bound(in, sys, call.kw, req.time);
-    if (call.kw == Kw::Mttf && has_distribution_result(sys.type)) return system_mttf(in, sys);
-    if (petri_model(sys)) return petri_measure_value(in, sys, call, req);
-    if (sys.type == kSysMrgp) return mrgp_measure_value(in, sys, call, req);
-    if (call.kw == Kw::Fastmttf && find_chain(sys)) return sys.s_mttf;
-    if (is_steady_chain_request(sys, req)) return steady_chain_value(in, sys, call, req);
-    if (is_markov_system(sys)) return markov_measure_value(in, sys, call, req);
-    if (sys.type == kSysPms) return pms_measure_value(in, sys, call, req);
-    if (has_distribution_result(sys.type)) return distribution_measure_value(in, sys, call, req);
-    if (is_queue_system(sys.type)) return queue_measure_value(in, sys, call, req);
-    in.err.error(94, kInternal, "", false);
-    return 0.0;
+    return kind_of(in, sys).value(in, sys, call, req);
 }
 
 bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
@@ -129,21 +121,9 @@ bool measure_distribution(Interpreter& in, MeasureCall& call, Exponomial& out) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
-    if (is_steady_chain_request(sys, req)) {
-        steady_chain_distribution(in, sys, call, req, out);
-        return true;
-    }
-    if (is_markov_system(sys)) {
-        markov_measure_distribution(in, sys, call, req, out, &call.node_stable);
-        check_handed_form(in, sys, call, out);
-        return true;
-    }
-    if (petri_model(sys)) {
-        petri_measure_distribution(in, sys, call, out);
-        return true;
-    }
-    if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
-    out = system_distribution(in, sys);
+    const ModelKind& kind = kind_of(in, sys);
+    if (kind.distribution == nullptr) in.err.error(94, kInternal, "", false);
+    kind.distribution(in, sys, call, req, out);
     return true;
 }
 
@@ -204,18 +184,36 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
     AnalysisRequest req = request_for(in, call);
     analyze_system(in, call, req);
     SystemRecord& sys = in.systems[call.system];
-    if (is_steady_chain_request(sys, req)) {
-        print_steady_chain_result(in, sys, call, req);
-        return;
+    const ModelKind& kind = kind_of(in, sys);
+    if (kind.print == nullptr) in.err.error(94, kInternal, "", false);
+    kind.print(in, sys, st, req);
+}
+
+// ------------------------------------------------------ measures of the kinds
+
+double combinatorial_value(Interpreter& in, SystemRecord& sys, MeasureCall& call, const AnalysisRequest& req) {
+    if (sys.type == kSysFtreeRepeated && is_component_importance(call.kw))
+        return repeated_importance(in, sys, call);
+    if (sys.type == kSysRelgraph && is_component_importance(call.kw))
+        return relgraph_importance(in, sys, call);
+    if (sys.type == kSysRelgraph && (call.kw == Kw::Lbound || call.kw == Kw::Ubound))
+        return relgraph_bound(in, sys, call.kw, req.time);
+    if (!has_distribution_result(sys.type)) {
+        in.err.error(94, kInternal, "", false);
+        return 0.0;
     }
-    if (is_markov_system(sys)) {
-        print_markov_result(in, sys, call, req);
-        return;
-    }
-    if (petri_model(sys)) {
-        print_petri_result(in, sys, call);
-        return;
-    }
+    if (call.kw == Kw::Mttf) return system_mttf(in, sys);
+    return distribution_measure_value(in, sys, call, req);
+}
+
+void combinatorial_distribution(Interpreter& in, SystemRecord& sys, MeasureCall&, const AnalysisRequest&,
+                                Exponomial& out) {
+    if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
+    out = system_distribution(in, sys);
+}
+
+void print_combinatorial_result(Interpreter& in, SystemRecord& sys, OutputStatement& st, const AnalysisRequest& req) {
+    MeasureCall& call = st.call;
     if (!has_distribution_result(sys.type)) in.err.error(94, kInternal, "", false);
     switch (call.kw) {
         case Kw::Cdf:
@@ -248,6 +246,59 @@ void run_output_statement(Interpreter& in, OutputStatement& st) {
         default:
             in.err.error(21, kFatal, sys.name, true);
     }
+}
+
+double chain_value(Interpreter& in, SystemRecord& sys, MeasureCall& call, const AnalysisRequest& req) {
+    if (call.kw == Kw::Fastmttf && find_chain(sys)) return sys.s_mttf;
+    if (is_steady_chain_request(sys, req)) return steady_chain_value(in, sys, call, req);
+    if (is_markov_system(sys)) return markov_measure_value(in, sys, call, req);
+    in.err.error(94, kInternal, "", false);
+    return 0.0;
+}
+
+void chain_distribution(Interpreter& in, SystemRecord& sys, MeasureCall& call, const AnalysisRequest& req,
+                        Exponomial& out) {
+    if (is_steady_chain_request(sys, req)) {
+        steady_chain_distribution(in, sys, call, req, out);
+        return;
+    }
+    if (!is_markov_system(sys)) in.err.error(94, kInternal, "", false);
+    markov_measure_distribution(in, sys, call, req, out, &call.node_stable);
+    check_handed_form(in, sys, call, out);
+}
+
+void print_chain_result(Interpreter& in, SystemRecord& sys, OutputStatement& st, const AnalysisRequest& req) {
+    if (is_steady_chain_request(sys, req)) {
+        print_steady_chain_result(in, sys, st.call, req);
+        return;
+    }
+    if (!is_markov_system(sys)) in.err.error(94, kInternal, "", false);
+    print_markov_result(in, sys, st.call, req);
+}
+
+double net_value(Interpreter& in, SystemRecord& sys, MeasureCall& call, const AnalysisRequest& req) {
+    return petri_measure_value(in, sys, call, req);
+}
+
+void net_distribution(Interpreter& in, SystemRecord& sys, MeasureCall& call, const AnalysisRequest&,
+                      Exponomial& out) {
+    petri_measure_distribution(in, sys, call, out);
+}
+
+void print_net_result(Interpreter& in, SystemRecord& sys, OutputStatement& st, const AnalysisRequest&) {
+    print_petri_result(in, sys, st.call);
+}
+
+double mrgp_value(Interpreter& in, SystemRecord& sys, MeasureCall& call, const AnalysisRequest& req) {
+    return mrgp_measure_value(in, sys, call, req);
+}
+
+double queue_value(Interpreter& in, SystemRecord& sys, MeasureCall& call, const AnalysisRequest& req) {
+    return queue_measure_value(in, sys, call, req);
+}
+
+double pms_value(Interpreter& in, SystemRecord& sys, MeasureCall& call, const AnalysisRequest& req) {
+    return pms_measure_value(in, sys, call, req);
 }
 
 }  // namespace corvel

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 #include "symbols/statement.h"
 
 namespace corvel {

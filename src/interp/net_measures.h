@@ -5,7 +5,7 @@
 // from a closed form goes through the guard, with the transient solution of
 // the tangible chain as its stable route.
 
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 #include "interp/tokens.h"
 
 namespace corvel {

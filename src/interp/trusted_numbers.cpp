@@ -6,7 +6,7 @@
 #include "expo/guarded.h"
 #include "expo/numeric_dist.h"
 #include "interp/interpreter.h"
-#include "interp/system_store.h"
+#include "model/system_store.h"
 
 namespace corvel {
 

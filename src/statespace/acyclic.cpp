@@ -9,7 +9,7 @@
 
 #include "expo/guarded.h"
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/markov_solve.h"
 
 namespace corvel {
@@ -19,7 +19,7 @@ namespace {
 // The recurrences of the symbolic solution. `sojourn` (when not empty) gives
 // the rate of leaving each state in place of its total outflow; the branch
 // probabilities always come from the arcs.
-void solve_acyclic(Interpreter& in, SystemRecord& sys, int start, bool computing_reward,
+void solve_acyclic(AnalysisContext& in, SystemRecord& sys, int start, bool computing_reward,
                    std::span<const double> sojourn) {
     ChainModel& m = chain_of(sys);
     const Tolerances& tol = in.settings.tol;
@@ -154,7 +154,7 @@ double forms_discrepancy(const ChainModel& m, bool computing_reward, const Toler
 
 }  // namespace
 
-void analyze_acyclic_markov(Interpreter& in, SystemRecord& sys, int start, bool computing_reward) {
+void analyze_acyclic_markov(AnalysisContext& in, SystemRecord& sys, int start, bool computing_reward) {
     solve_acyclic(in, sys, start, computing_reward, {});
     // Sojourn rates that differ by a tiny fraction give closed forms whose
     // terms cancel (coefficients of the order of the inverse differences).
@@ -190,7 +190,7 @@ void analyze_acyclic_markov(Interpreter& in, SystemRecord& sys, int start, bool 
     m.prob = std::move(original_prob);
 }
 
-void add_absorbing_cdfs(Interpreter& in, SystemRecord& sys) {
+void add_absorbing_cdfs(AnalysisContext& in, SystemRecord& sys) {
     ChainModel& m = chain_of(sys);
     const Tolerances& tol = in.settings.tol;
     const double eps = tol.epsilon;

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "symbols/counts.h"
 
 namespace corvel {
@@ -121,7 +121,7 @@ const ChainModel* find_chain(const SystemRecord& sys) { return dynamic_cast<cons
 
 namespace {
 
-int add_arc_names(Interpreter& in, SystemRecord& sys, ChainModel& m, std::string_view from, std::string_view to,
+int add_arc_names(AnalysisContext& in, SystemRecord& sys, ChainModel& m, std::string_view from, std::string_view to,
                   double rate) {
     std::string_view a = from.size() > kNameLimit ? from.substr(0, kNameLimit) : from;
     std::string_view b = to.size() > kNameLimit ? to.substr(0, kNameLimit) : to;
@@ -138,11 +138,11 @@ int add_arc_names(Interpreter& in, SystemRecord& sys, ChainModel& m, std::string
 
 }  // namespace
 
-int add_chain_arc(Interpreter& in, SystemRecord& sys, std::string_view from, std::string_view to, double rate) {
+int add_chain_arc(AnalysisContext& in, SystemRecord& sys, std::string_view from, std::string_view to, double rate) {
     return add_arc_names(in, sys, chain_of(sys), from, to, rate);
 }
 
-int add_chain_arc(Interpreter& in, SystemRecord& sys, std::string_view from, std::string_view to, EdgeRecord arc) {
+int add_chain_arc(AnalysisContext& in, SystemRecord& sys, std::string_view from, std::string_view to, EdgeRecord arc) {
     ChainModel& m = chain_of(sys);
     int e = add_arc_names(in, sys, m, from, to, arc.rate);
     if (e < 0) return e;
@@ -169,7 +169,7 @@ int find_chain_state(const SystemRecord& sys, std::string_view name) {
     return m->names.find(name.size() > kNameLimit ? name.substr(0, kNameLimit) : name);
 }
 
-std::string spell_chain_word(Interpreter& in, const ChainWord& word) {
+std::string spell_chain_word(AnalysisContext& in, const ChainWord& word) {
     if (word.pieces.size() == 1 && !word.pieces[0].subst) return word.pieces[0].text;
     std::string name;
     for (const ChainWord::Piece& p : word.pieces)
@@ -211,7 +211,7 @@ void build_offsets(ChainModel& m) {
 
 }  // namespace
 
-int mtopsort(Interpreter& in, SystemRecord& sys, int kind, const std::string& label) {
+int mtopsort(AnalysisContext& in, SystemRecord& sys, int kind, const std::string& label) {
     ChainModel& m = chain_of(sys);
     const int n = m.num_states();
     build_offsets(m);  // by name position for now
@@ -307,7 +307,7 @@ int mtopsort(Interpreter& in, SystemRecord& sys, int kind, const std::string& la
     return code;
 }
 
-void classify_chain(Interpreter& in, SystemRecord& sys) {
+void classify_chain(AnalysisContext& in, SystemRecord& sys) {
     ChainModel& m = chain_of(sys);
     if (m.num_states() == 0) return;
     sys.type = mtopsort(in, sys, sys.block_kind);
@@ -325,7 +325,7 @@ namespace {
 constexpr long long kMaxLoopLines = 50'000'000;
 
 template <class Item>
-void run_group(Interpreter& in, ChainLoop& loop, Item& item, long long& lines_left) {
+void run_group(AnalysisContext& in, ChainLoop& loop, Item& item, long long& lines_left) {
     double low = in.eval.bind_expression(*loop.low);
     double high = in.eval.bind_expression(*loop.high);
     double step = in.eval.bind_expression(*loop.step);
@@ -354,13 +354,13 @@ void run_group(Interpreter& in, ChainLoop& loop, Item& item, long long& lines_le
 }
 
 template <class Item>
-void run_groups(Interpreter& in, std::vector<std::unique_ptr<ChainLoop>>& groups, Item& item) {
+void run_groups(AnalysisContext& in, std::vector<std::unique_ptr<ChainLoop>>& groups, Item& item) {
     long long lines_left = kMaxLoopLines;
     for (auto& loop : groups) run_group(in, *loop, item, lines_left);
 }
 
 // Direct arcs first, in the order written, then the arcs of the loop groups.
-void rebuild_arcs(Interpreter& in, SystemRecord& sys, ChainModel& m) {
+void rebuild_arcs(AnalysisContext& in, SystemRecord& sys, ChainModel& m) {
     if (m.direct_ends.empty() && m.num_direct_arcs > 0) {
         for (int e = 0; e < m.num_direct_arcs; ++e) {
             m.direct_ends.push_back(m.direct_names.add(m.names[m.arcs[static_cast<size_t>(e)].from]));
@@ -391,13 +391,13 @@ void rebuild_arcs(Interpreter& in, SystemRecord& sys, ChainModel& m) {
     }
 }
 
-int state_or_error(Interpreter& in, const SystemRecord& sys, const std::string& name) {
+int state_or_error(AnalysisContext& in, const SystemRecord& sys, const std::string& name) {
     int k = find_chain_state(sys, name);
     if (k < 0) in.err.error(35, kFatal, name, true);
     return k;
 }
 
-void expand_start_probs(Interpreter& in, SystemRecord& sys, ChainModel& m) {
+void expand_start_probs(AnalysisContext& in, SystemRecord& sys, ChainModel& m) {
     std::fill(m.start_prob.begin(), m.start_prob.end(), 0.0);
     auto set = [&](const std::string& name, const Expr& value) {
         int k = state_or_error(in, sys, name);
@@ -412,7 +412,7 @@ void expand_start_probs(Interpreter& in, SystemRecord& sys, ChainModel& m) {
     for (const StateValue& p : m.start_probs) set(p.state, *p.value);
 }
 
-void expand_rewards(Interpreter& in, SystemRecord& sys, ChainModel& m) {
+void expand_rewards(AnalysisContext& in, SystemRecord& sys, ChainModel& m) {
     double fallback = m.default_reward ? in.eval.bind_expression(*m.default_reward) : 0.0;
     std::fill(m.reward.begin(), m.reward.end(), fallback);
     auto set = [&](const std::string& name, const Expr& value) {
@@ -424,7 +424,7 @@ void expand_rewards(Interpreter& in, SystemRecord& sys, ChainModel& m) {
     for (const StateValue& r : m.rewards) set(r.state, *r.value);
 }
 
-void resolve_sets(Interpreter& in, const SystemRecord& sys, ChainModel& m) {
+void resolve_sets(AnalysisContext& in, const SystemRecord& sys, ChainModel& m) {
     m.set_a_states.clear();
     m.set_f_states.clear();
     for (const std::string& n : m.set_a) m.set_a_states.push_back(state_or_error(in, sys, n));
@@ -433,7 +433,7 @@ void resolve_sets(Interpreter& in, const SystemRecord& sys, ChainModel& m) {
 
 }  // namespace
 
-void expand_chain(Interpreter& in, SystemRecord& sys) {
+void expand_chain(AnalysisContext& in, SystemRecord& sys) {
     ChainModel& m = chain_of(sys);
     if (!m.loop_arcs.empty()) rebuild_arcs(in, sys, m);
     if (m.num_states() == 0) in.err.error(80, kFatal, sys.name, true);
@@ -448,7 +448,7 @@ void expand_chain(Interpreter& in, SystemRecord& sys) {
 // ---------------------------------------------------------------------------
 // Binding and checks
 
-void rebind_markov(Interpreter& in, SystemRecord& sys, bool computing_reward) {
+void rebind_markov(AnalysisContext& in, SystemRecord& sys, bool computing_reward) {
     ChainModel& m = chain_of(sys);
     const double eps = in.settings.tol.epsilon;
     for (size_t e = 0; e < m.direct_rates.size() && e < m.arcs.size(); ++e)
@@ -475,7 +475,7 @@ void rebind_markov(Interpreter& in, SystemRecord& sys, bool computing_reward) {
     }
 }
 
-int check_starting_probs(Interpreter& in, SystemRecord& sys) {
+int check_starting_probs(AnalysisContext& in, SystemRecord& sys) {
     ChainModel& m = chain_of(sys);
     const double eps = in.settings.tol.epsilon;
     const int n = m.num_states();

@@ -36,12 +36,12 @@
 
 #include "expo/distribution.h"
 #include "expo/exponomial.h"
-#include "interp/system_store.h"
+#include "model/system_store.h"
 #include "symbols/expression.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 
 // State names: stored once, found by hashing.
 class ChainNames {
@@ -170,10 +170,10 @@ const ChainModel* find_chain(const SystemRecord& sys);
 
 // Adds an arc (names are added when new) and returns its index, or -1 after
 // error 79 (a state to itself, level 3; nothing is added).
-int add_chain_arc(Interpreter& in, SystemRecord& sys, std::string_view from, std::string_view to, double rate);
+int add_chain_arc(AnalysisContext& in, SystemRecord& sys, std::string_view from, std::string_view to, double rate);
 // The same with a full edge record (semimark and mrgp arcs: the record goes to
 // the system's `edges`, index for index with the arcs).
-int add_chain_arc(Interpreter& in, SystemRecord& sys, std::string_view from, std::string_view to,
+int add_chain_arc(AnalysisContext& in, SystemRecord& sys, std::string_view from, std::string_view to,
                   EdgeRecord arc);
 // Empties the built chain (names, arcs, per-state data) before it is loaded
 // anew; the declarations stay.
@@ -184,7 +184,7 @@ int find_chain_state(const SystemRecord& sys, std::string_view name);
 
 // The name a chain word stands for with the current index values; names
 // longer than 29 characters are cut with warning 220.
-std::string spell_chain_word(Interpreter& in, const ChainWord& word);
+std::string spell_chain_word(AnalysisContext& in, const ChainWord& word);
 
 // Classification. Numbers the states topologically (acyclic chains) or with
 // the absorbing states at the end (cyclic chains), renumbers the arcs and
@@ -194,10 +194,10 @@ std::string spell_chain_word(Interpreter& in, const ChainWord& word);
 // error 114 for a rejected routing chain. A cyclic semimark chain with
 // absorbing states is error 132 (level 2). `label` names the chain in error
 // 114 (the system name by default).
-int mtopsort(Interpreter& in, SystemRecord& sys, int kind, const std::string& label = "");
+int mtopsort(AnalysisContext& in, SystemRecord& sys, int kind, const std::string& label = "");
 
 // Classifies a chain that has states and stores the class in s_type.
-void classify_chain(Interpreter& in, SystemRecord& sys);
+void classify_chain(AnalysisContext& in, SystemRecord& sys);
 
 // Before analysis: rebuilds the arcs of a chain with loop groups for the
 // current parameter values (direct arcs first, then the groups in the order
@@ -208,20 +208,20 @@ void classify_chain(Interpreter& in, SystemRecord& sys);
 // positive, 35 for a probability, reward or set naming no state (all level
 // 2), 79 for a self-loop; warning 25 when a state's initial probability is
 // given twice.
-void expand_chain(Interpreter& in, SystemRecord& sys);
+void expand_chain(AnalysisContext& in, SystemRecord& sys);
 
 // Binds the rates of the arcs written directly and computes every state's
 // total outflow (each rate divided by the state's reward when computing
 // rewards). Errors (level 2): 52 for a negative rate, 147 for a state with
 // outflow and reward 0 when computing rewards; for routing chains (pfqn,
 // mpfqn) 50 when a state's branch probabilities add up to more than 1.
-void rebind_markov(Interpreter& in, SystemRecord& sys, bool computing_reward);
+void rebind_markov(AnalysisContext& in, SystemRecord& sys, bool computing_reward);
 
 // Validates the starting probabilities (warnings 117, 118, 140), gives state 0
 // probability 1 when none is given and state 0 has no incoming arc while
 // state 1 has one (else error 43), and returns the first state with a
 // non-zero starting probability.
-int check_starting_probs(Interpreter& in, SystemRecord& sys);
+int check_starting_probs(AnalysisContext& in, SystemRecord& sys);
 
 // A state with outflow below epsilon (or no arcs out) is absorbing.
 bool is_absorbing(const ChainModel& m, int state, double epsilon);

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/chain.h"
 #include "statespace/sor.h"
 
@@ -73,7 +73,7 @@ double mean_time_between_sets(const MttfChain& c, bool verbose) {
 namespace {
 
 // Branching probabilities and holding times of a Markov chain, from the rates.
-void markov_steps(Interpreter& in, SystemRecord& sys, MttfChain& c) {
+void markov_steps(AnalysisContext& in, SystemRecord& sys, MttfChain& c) {
     // The rates are bound for the current parameters; the outflows kept in
     // the chain stay those of the reward setting of its cached analysis.
     rebind_markov(in, sys, sys.s_vbound && sys.s_reward);
@@ -105,7 +105,7 @@ void semimark_steps(const SystemRecord& sys, const ChainModel& m, MttfChain& c) 
 
 }  // namespace
 
-void fast_mttf(Interpreter& in, SystemRecord& sys) {
+void fast_mttf(AnalysisContext& in, SystemRecord& sys) {
     MttfChain c;
     c.n = chain_of(sys).num_states();
     if (sys.type == kSysSemimarkAcyclic || sys.type == kSysSemimarkIrreducible)

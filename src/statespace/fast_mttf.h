@@ -11,7 +11,7 @@
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 // The chain as the computation sees it: for each arc its branching
@@ -39,6 +39,6 @@ double mean_time_between_sets(const MttfChain& c, bool verbose);
 // its solver stored (the chain must have been analysed for the current
 // parameters), so the result is a time and not a number of steps; a state
 // without arcs holds 0.
-void fast_mttf(Interpreter& in, SystemRecord& sys);
+void fast_mttf(AnalysisContext& in, SystemRecord& sys);
 
 }  // namespace corvel

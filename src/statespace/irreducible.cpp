@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "expo/guarded.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/chain.h"
 
 namespace corvel {
@@ -15,26 +15,26 @@ namespace {
 
 bool is_semimark(const SystemRecord& sys) { return sys.type == kSysSemimarkIrreducible; }
 
-void report_range(Interpreter& in, const SystemRecord& sys, const ChainModel& m, int s, double p) {
+void report_range(AnalysisContext& in, const SystemRecord& sys, const ChainModel& m, int s, double p) {
     in.err.error(122, kConsistency,
                  format_string(", system %s state %s prob %9.6f", sys.name.c_str(), std::string(m.names[s]).c_str(), p),
                  false);
 }
 
-void report_total(Interpreter& in, const SystemRecord& sys, double total) {
+void report_total(AnalysisContext& in, const SystemRecord& sys, double total) {
     in.err.error(121, kConsistency, format_string(", system %s, total is %9.6f", sys.name.c_str(), total), false);
 }
 
 }  // namespace
 
-void check_irreducible(Interpreter& in, SystemRecord& sys) {
+void check_irreducible(AnalysisContext& in, SystemRecord& sys) {
     const ChainModel& m = chain_of(sys);
     const bool all_arcs = sys.type == kSysSemimarkIrreducible;
     if (m.num_states() < 2 || not_irreducible(m, in.settings.tol.epsilon, all_arcs))
         in.err.error(114, kFatal, sys.name, true);
 }
 
-SparseChain irreducible_matrix(Interpreter& in, const SystemRecord& sys) {
+SparseChain irreducible_matrix(AnalysisContext& in, const SystemRecord& sys) {
     const ChainModel& m = *find_chain(sys);
     const bool semi = is_semimark(sys);
     return setupsp(
@@ -47,7 +47,7 @@ SparseChain irreducible_matrix(Interpreter& in, const SystemRecord& sys) {
         &in.err);
 }
 
-SteadyStateResult analyze_irred(Interpreter& in, SystemRecord& sys) {
+SteadyStateResult analyze_irred(AnalysisContext& in, SystemRecord& sys) {
     ChainModel& m = chain_of(sys);
     const double eps = in.settings.tol.epsilon;
     const int n = m.num_states();
@@ -91,7 +91,7 @@ SteadyStateResult analyze_irred(Interpreter& in, SystemRecord& sys) {
     return res;
 }
 
-double chain_steady_measure(Interpreter& in, SystemRecord& sys, Kw measure, int node) {
+double chain_steady_measure(AnalysisContext& in, SystemRecord& sys, Kw measure, int node) {
     const ChainModel& m = chain_of(sys);
     auto reward = [&](int s) { return m.reward.empty() ? 0.0 : m.reward[static_cast<size_t>(s)]; };
     switch (measure) {
@@ -108,7 +108,7 @@ double chain_steady_measure(Interpreter& in, SystemRecord& sys, Kw measure, int 
     }
 }
 
-void solve_irreducible_markov(Interpreter& in, SystemRecord& sys) {
+void solve_irreducible_markov(AnalysisContext& in, SystemRecord& sys) {
     rebind_markov(in, sys, false);
     check_irreducible(in, sys);
     analyze_irred(in, sys);

@@ -11,21 +11,21 @@
 #include <vector>
 
 #include "expo/numeric_dist.h"
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 #include "statespace/chain.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 class Output;
 
 // Symbolic solution of an acyclic chain from state `start` on: every state's
 // visit probability, its closed form and its leaving-time CDF; with
 // `computing_reward` in accumulated-reward units.
-void analyze_acyclic_markov(Interpreter& in, SystemRecord& sys, int start, bool computing_reward);
+void analyze_acyclic_markov(AnalysisContext& in, SystemRecord& sys, int start, bool computing_reward);
 // s_dist = the sum of the absorbing states' closed forms, with the checks of
 // the absorption probabilities (reports 126, 127).
-void add_absorbing_cdfs(Interpreter& in, SystemRecord& sys);
+void add_absorbing_cdfs(AnalysisContext& in, SystemRecord& sys);
 
 // The arcs of a chain as uniformization reads them: the incoming arcs of
 // state j are arcs[pred[k]] for k in [pred_off[j], pred_off[j+1]).
@@ -54,7 +54,7 @@ UniformStats uniform(const ChainArcsView& chain, std::vector<double>& prob, std:
                      double precision, double time, double epsilon, Output* trace,
                      long max_steps = std::numeric_limits<long>::max());
 // The same with the interpreter's tolerance and verbose trace, unbounded.
-UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& prob, std::vector<double>* cum,
+UniformStats uniform(AnalysisContext& in, const ChainModel& m, std::vector<double>& prob, std::vector<double>* cum,
                      double precision, double time);
 
 // The step budget of a transient solution on a chain of this size (about
@@ -84,7 +84,7 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
 
 // Transient probabilities and their integrals at `time` into tprob/tcumprob
 // (error 211 for a negative time); their error bound into terror.
-void m_transient(Interpreter& in, SystemRecord& sys, double time);
+void m_transient(AnalysisContext& in, SystemRecord& sys, double time);
 
 // The distribution of reaching a set of states of a chain, as a function of
 // time computed by uniformization: F(t) = Σ_{i in targets} p_i(t) / scale.

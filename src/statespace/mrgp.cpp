@@ -9,7 +9,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/chain.h"
 #include "statespace/sor.h"
 
@@ -39,7 +39,7 @@ double exp_rate(const Exponomial& F, double eps) {
 
 cplx coefficient(const Term& t) { return t.is_complex() ? cplx(t.e_a, t.e_a_complex) : cplx(t.e_a, 0.0); }
 
-[[noreturn]] void stop(Interpreter& in, const std::string& text) {
+[[noreturn]] void stop(AnalysisContext& in, const std::string& text) {
     in.out.write(text);
     in.out.flush();
     in.err.exit_program(kExitFailure);
@@ -164,7 +164,7 @@ private:
 
 }  // namespace
 
-void MRGP_mrgp(Interpreter& in, SystemRecord& sys) {
+void MRGP_mrgp(AnalysisContext& in, SystemRecord& sys) {
     ChainModel& m = chain_of(sys);
     const Tolerances& tol = in.settings.tol;
     const int n = m.num_states();
@@ -329,7 +329,7 @@ void MRGP_mrgp(Interpreter& in, SystemRecord& sys) {
     for (double& p : m.prob) p /= total;
 }
 
-double mrgp_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
+double mrgp_measure_value(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
     ChainModel& m = chain_of(sys);
     if (m.prob.size() != static_cast<std::size_t>(m.num_states())) in.err.error(94, kInternal, "", false);
     switch (call.kw) {

@@ -17,11 +17,11 @@
 // state and is solved by the shared steady-state solver; the state
 // probabilities are the embedded ones weighted by the alpha times.
 
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 // The whole analysis; leaves every state's probability in the chain's
@@ -30,9 +30,9 @@ struct SystemRecord;
 // Gen distribution at state NAME"; 121 (fatal) when a row of the embedded
 // chain does not add up to one; 114 when the embedded chain has a state it
 // never leaves.
-void MRGP_mrgp(Interpreter& in, SystemRecord& sys);
+void MRGP_mrgp(AnalysisContext& in, SystemRecord& sys);
 
 // prob(sys, state) and exrss(sys) after the analysis.
-double mrgp_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+double mrgp_measure_value(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
 
 }  // namespace corvel

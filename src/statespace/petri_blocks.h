@@ -8,9 +8,12 @@
 // is also stored at once.
 
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
-#include "interp/system_store.h"
+#include "model/system_store.h"
+#include "symbols/statement.h"
 
 namespace corvel {
 
@@ -82,6 +85,70 @@ struct PetriModel : ModelData {
 
 // The model record of a net (null for other kinds).
 PetriModel* petri_model(SystemRecord& sys);
+
+// Finds references to the marking (#, ?, Rate) in an expression, directly or
+// through the variables and functions it uses. Definitions never change once
+// made, so what was found for a symbol is remembered for the whole block.
+class MarkingSearch {
+public:
+    explicit MarkingSearch(const SymbolTable& symbols) : symbols_(symbols) {}
+
+    // What to name in the message: the reference itself, or the variable or
+    // function through which it is reached; empty when there is none.
+    std::string in(const Expr& e) {
+        switch (e.code) {
+            case kPlaceTokens: return "#(" + e.name + ")";
+            case kTransEnabled: return "?(" + e.name + ")";
+            case kTransRate: return "Rate(" + e.name + ")";
+            case kMeasure: return {};
+            default: break;
+        }
+        for (const auto& a : e.args)
+            if (a)
+                if (std::string r = in(*a); !r.empty()) return r;
+        if ((e.code == kFunctionCall || e.code == kVariableRef || e.code == kSymbolRef) && e.symbol >= 0 &&
+            e.symbol < symbols_.size()) {
+            bool found;
+            if (auto it = known_.find(e.symbol); it != known_.end()) {
+                found = it->second;
+            } else {
+                known_[e.symbol] = false;  // while its definition is searched
+                const Symbol& s = symbols_[e.symbol];
+                found = (s.exp && !in(*s.exp).empty()) || (s.body && !in(*s.body).empty());
+                known_[e.symbol] = found;
+            }
+            if (found) return symbols_[e.symbol].name;
+        }
+        return {};
+    }
+
+    bool reaches_body(const StmtList& body) { return !in(body).empty(); }
+
+private:
+    std::string in(const StmtList& body) {
+        for (const auto& st : body) {
+            if (!st) continue;
+            for (const auto& b : st->bindings)
+                if (b.expr)
+                    if (std::string r = in(*b.expr); !r.empty()) return r;
+            for (const auto& e : st->exprs)
+                if (e)
+                    if (std::string r = in(*e); !r.empty()) return r;
+            if (st->cond)
+                if (std::string r = in(*st->cond); !r.empty()) return r;
+            for (const auto& br : st->branches) {
+                if (br.cond)
+                    if (std::string r = in(*br.cond); !r.empty()) return r;
+                if (std::string r = in(br.body); !r.empty()) return r;
+            }
+            if (std::string r = in(st->body); !r.empty()) return r;
+        }
+        return {};
+    }
+
+    const SymbolTable& symbols_;
+    std::unordered_map<int, bool> known_;  // symbol: its definition reaches the marking
+};
 
 // The variables and functions whose definitions refer to the marking (#, ?,
 // Rate), directly or through other symbols: their cached values are stale

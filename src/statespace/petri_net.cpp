@@ -10,7 +10,7 @@
 #include <limits>
 
 #include "expo/guarded.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/petri_blocks.h"
 #include "statespace/petri_solve.h"
 
@@ -21,7 +21,7 @@ namespace {
 // The marking whose expressions are being evaluated, for #, ? and Rate.
 class SrnContext final : public MarkingEvaluator {
 public:
-    SrnContext(Interpreter& in, const PetriModel& model, const NetAnalysis& a)
+    SrnContext(AnalysisContext& in, const PetriModel& model, const NetAnalysis& a)
         : in_(in), model_(model), a_(a), saved_(active_) {
         active_ = this;
     }
@@ -70,7 +70,7 @@ public:
     }
 
 private:
-    Interpreter& in_;
+    AnalysisContext& in_;
     const PetriModel& model_;
     const NetAnalysis& a_;
     const std::int32_t* marking_ = nullptr;
@@ -99,7 +99,7 @@ int srn_code(int gspn_code) {
 }
 
 // Generation, elimination and classification for the current binding.
-void build(Interpreter& in, SystemRecord& sys, PetriModel& model) {
+void build(AnalysisContext& in, SystemRecord& sys, PetriModel& model) {
     auto a = std::make_shared<NetAnalysis>();
     a->net = bind_net(in, sys, model);
     if (model.srn) a->dependent_symbols = marking_dependent_symbols(in.symbols);
@@ -177,7 +177,7 @@ bool needs_times(Kw kw) {
 
 }  // namespace
 
-double srn_reference(Interpreter& in, const Expr& ref) {
+double srn_reference(AnalysisContext& in, const Expr& ref) {
     SrnContext* ctx = SrnContext::active();
     if (!ctx) {
         in.out.write("srn_enabled cannot be called on other system!\n");
@@ -186,7 +186,7 @@ double srn_reference(Interpreter& in, const Expr& ref) {
     return ctx->reference(ref);
 }
 
-BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model) {
+BoundNet bind_net(AnalysisContext& in, SystemRecord& sys, PetriModel& model) {
     (void)sys;
     BoundNet net;
     net.place_names = model.place_names.names();
@@ -253,7 +253,7 @@ BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model) {
     return net;
 }
 
-int classify_tangible_chain(Interpreter& in, SystemRecord& sys, const TangibleChain& c) {
+int classify_tangible_chain(AnalysisContext& in, SystemRecord& sys, const TangibleChain& c) {
     const std::uint32_t n = c.num_states();
     if (n == 0) in.err.error(80, kFatal, sys.name, true);
     if (c.num_absorbing == 0) {
@@ -299,7 +299,7 @@ void print_reachgraph(Output& out, const BoundNet& net, const ReachGraph& g) {
     out.write("---------------------------\n");
 }
 
-void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req, bool params_same) {
+void analyze_petri_net(AnalysisContext& in, SystemRecord& sys, AnalysisRequest& req, bool params_same) {
     PetriModel* model = petri_model(sys);
     if (!model) in.err.error(174, kInternal, "", false);
     if (req.transient && req.time < 0) in.err.error(211, kFatal, sys.name, true);
@@ -369,7 +369,7 @@ namespace {
 // the state's weight times a factor: take(s, factor) for each term (a state
 // may give several). False for any other measure.
 template <class Take>
-bool state_factors(Interpreter& in, const PetriModel& model, const NetAnalysis& a, const MeasureCall& call,
+bool state_factors(AnalysisContext& in, const PetriModel& model, const NetAnalysis& a, const MeasureCall& call,
                    std::uint32_t lo, std::uint32_t hi, Take&& take) {
     const TangibleChain& c = a.chain;
     const ReachGraph& g = a.graph;
@@ -412,7 +412,7 @@ bool state_factors(Interpreter& in, const PetriModel& model, const NetAnalysis& 
 
 }  // namespace
 
-bool petri_state_factors(Interpreter& in, SystemRecord& sys, const MeasureCall& call, std::vector<double>& factor) {
+bool petri_state_factors(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, std::vector<double>& factor) {
     PetriModel* model = petri_model(sys);
     if (!model || !model->analysis) in.err.error(174, kInternal, "", false);
     const NetAnalysis& a = *model->analysis;
@@ -421,7 +421,7 @@ bool petri_state_factors(Interpreter& in, SystemRecord& sys, const MeasureCall& 
                          [&factor](std::uint32_t s, double f) { factor[s] += f; });
 }
 
-Guarded petri_transient_sum(Interpreter& in, SystemRecord& sys, const std::vector<double>& factor, double t) {
+Guarded petri_transient_sum(AnalysisContext& in, SystemRecord& sys, const std::vector<double>& factor, double t) {
     PetriModel* model = petri_model(sys);
     if (!model || !model->analysis) in.err.error(174, kInternal, "", false);
     NetAnalysis& a = *model->analysis;
@@ -442,7 +442,7 @@ Guarded petri_transient_sum(Interpreter& in, SystemRecord& sys, const std::vecto
     return sum.result(Route::Uniformization);
 }
 
-Exponomial petri_measure_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call) {
+Exponomial petri_measure_form(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call) {
     PetriModel* model = petri_model(sys);
     if (!model || !model->analysis) in.err.error(174, kInternal, "", false);
     NetAnalysis& a = *model->analysis;
@@ -457,7 +457,7 @@ Exponomial petri_measure_form(Interpreter& in, SystemRecord& sys, const MeasureC
     return form;
 }
 
-std::uint32_t petri_node_state(Interpreter& in, const NetAnalysis& a, const std::string& node) {
+std::uint32_t petri_node_state(AnalysisContext& in, const NetAnalysis& a, const std::string& node) {
     // Only the index as written by the chain: digits without a leading zero.
     std::uint64_t index = 0;
     bool ok = !node.empty() && node.size() <= 10 && node[0] != '0';
@@ -470,7 +470,7 @@ std::uint32_t petri_node_state(Interpreter& in, const NetAnalysis& a, const std:
     return static_cast<std::uint32_t>(index - 1);
 }
 
-double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
+double petri_measure_value(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
     PetriModel* model = petri_model(sys);
     if (!model || !model->analysis) in.err.error(174, kInternal, "", false);
     NetAnalysis& a = *model->analysis;

@@ -8,13 +8,13 @@
 
 #include "expo/exponomial.h"
 #include "expo/guarded.h"
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 #include "statespace/petri_elim.h"
 #include "statespace/petri_reach.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 class Output;
 struct SystemRecord;
 struct PetriModel;
@@ -56,36 +56,36 @@ struct NetAnalysis {
 // transition is enabled), weights (117 when negative),
 // arc multiplicities (truncated; 178 when negative); for an srn the
 // marking-independent parts, the rest stays an expression.
-BoundNet bind_net(Interpreter& in, SystemRecord& sys, PetriModel& model);
+BoundNet bind_net(AnalysisContext& in, SystemRecord& sys, PetriModel& model);
 
 // The analysis entry of the dispatch. `params_same`: the binding did not
 // change since the last analysis.
-void analyze_petri_net(Interpreter& in, SystemRecord& sys, AnalysisRequest& req, bool params_same);
+void analyze_petri_net(AnalysisContext& in, SystemRecord& sys, AnalysisRequest& req, bool params_same);
 
 // The value of a net measure after `analyze_petri_net`.
-double petri_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+double petri_measure_value(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
 
 // The closed form in t of fprempty, fetok, ftput or futil after an analysis
 // that built the net's closed forms (error 21 otherwise).
-Exponomial petri_measure_form(Interpreter& in, SystemRecord& sys, const MeasureCall& call);
+Exponomial petri_measure_form(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call);
 
 // The factor of each chain state in a place or transition measure (tokens
 // in the place, 1 when it is empty, the transition's rate or 1 where it is
 // enabled); false for any other measure. After an analysis.
-bool petri_state_factors(Interpreter& in, SystemRecord& sys, const MeasureCall& call, std::vector<double>& factor);
+bool petri_state_factors(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, std::vector<double>& factor);
 
 // Σ factor(s)·p_s(t) from the transient solution at t, with its error bound.
-Guarded petri_transient_sum(Interpreter& in, SystemRecord& sys, const std::vector<double>& factor, double t);
+Guarded petri_transient_sum(AnalysisContext& in, SystemRecord& sys, const std::vector<double>& factor, double t);
 
 // The chain state a node argument names: the marking index as decimal text
 // (tangible markings 1, 2, ..., then the absorbing ones). Error 35 for any
 // other name.
-std::uint32_t petri_node_state(Interpreter& in, const NetAnalysis& a, const std::string& node);
+std::uint32_t petri_node_state(AnalysisContext& in, const NetAnalysis& a, const std::string& node);
 
 // #(place), ?(transition) and Rate(transition) in the marking being
 // evaluated; outside an srn evaluation "srn_enabled cannot be called on
 // other system!" and -1.
-double srn_reference(Interpreter& in, const Expr& ref);
+double srn_reference(AnalysisContext& in, const Expr& ref);
 
 // The debug printout of a reachability graph (markings in discovery order).
 void print_reachgraph(Output& out, const BoundNet& net, const ReachGraph& g);
@@ -93,6 +93,6 @@ void print_reachgraph(Output& out, const BoundNet& net, const ReachGraph& g);
 // The class of the tangible chain: 148 when it has no absorbing state (114
 // unless it is irreducible), 149 when it has absorbing states and no cycle,
 // 150 otherwise. 80 for a chain without states.
-int classify_tangible_chain(Interpreter& in, SystemRecord& sys, const TangibleChain& c);
+int classify_tangible_chain(AnalysisContext& in, SystemRecord& sys, const TangibleChain& c);
 
 }  // namespace corvel

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "interp/chain_measures.h"
-#include "interp/interpreter.h"
+#include "statespace/chain_forms.h"
+#include "model/context.h"
 #include "statespace/markov_solve.h"
 #include "statespace/petri_net.h"
 #include "statespace/phase_type.h"
@@ -64,7 +64,7 @@ struct Predecessors {
 };
 
 // Every tangible state reaches an absorbing one (113 otherwise).
-void check_transient_states(Interpreter& in, SystemRecord& sys, const TangibleChain& c) {
+void check_transient_states(AnalysisContext& in, SystemRecord& sys, const TangibleChain& c) {
     const std::uint32_t n = c.num_states();
     const Predecessors pred(c);
     const std::vector<std::uint64_t>& in_start = pred.in_start;
@@ -138,7 +138,7 @@ std::vector<double> acyclic_times(const TangibleChain& c) {
 // the expected times spent in each state from the starting vector,
 // sum_j tau_j q_ji - out_i tau_i = -p0_i; or (`remaining`) the expected
 // times to absorption from each state, sum_j q_ij h_j - out_i h_i = -1.
-std::vector<double> sor_times(Interpreter& in, const TangibleChain& c, bool remaining) {
+std::vector<double> sor_times(AnalysisContext& in, const TangibleChain& c, bool remaining) {
     const int nt = static_cast<int>(c.num_tangible);
     std::vector<double> out = outflow(c);
     for (int i = 0; i < nt; ++i)
@@ -165,7 +165,7 @@ std::vector<double> sor_times(Interpreter& in, const TangibleChain& c, bool rema
 // state (N 1). Blocks too large for the elimination are left to the sweeps
 // of GenSor; a result that is not finite there is refused (139), never
 // passed on to a measure.
-std::vector<double> block_times(Interpreter& in, SystemRecord& sys, const TangibleChain& c, bool remaining) {
+std::vector<double> block_times(AnalysisContext& in, SystemRecord& sys, const TangibleChain& c, bool remaining) {
     const int nt = static_cast<int>(c.num_tangible);
     const SparseChain t = transposed(c, in.err);
     std::vector<double> b = remaining ? std::vector<double>(static_cast<std::size_t>(nt), 1.0) : start_vector(c);
@@ -219,7 +219,7 @@ bool chain_is_irreducible(const TangibleChain& c) {
     });
 }
 
-void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+void solve_mean_times(AnalysisContext& in, SystemRecord& sys, NetAnalysis& a) {
     const TangibleChain& c = a.chain;
     if (c.num_absorbing == 0) {
         in.out.flush();
@@ -232,7 +232,7 @@ void solve_mean_times(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
     a.has_times = true;
 }
 
-double absorption_time_variance(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+double absorption_time_variance(AnalysisContext& in, SystemRecord& sys, NetAnalysis& a) {
     if (!a.has_times) solve_mean_times(in, sys, a);
     const TangibleChain& c = a.chain;
     std::vector<double> h = a.klass == kSysGspnAcyclic ? acyclic_remaining(c) : block_times(in, sys, c, true);
@@ -248,7 +248,7 @@ double absorption_time_variance(Interpreter& in, SystemRecord& sys, NetAnalysis&
     return v < 0.0 ? 0.0 : v;
 }
 
-void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+void solve_limit(AnalysisContext& in, SystemRecord& sys, NetAnalysis& a) {
     const TangibleChain& c = a.chain;
     if (a.klass == kSysGspnIrreducible) {
         SparseChain m = transposed(c, in.err);
@@ -271,7 +271,7 @@ void solve_limit(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
 }
 
 
-void solve_transient(Interpreter& in, SystemRecord& sys, NetAnalysis& a, double t) {
+void solve_transient(AnalysisContext& in, SystemRecord& sys, NetAnalysis& a, double t) {
     if (t < 0.0) in.err.error(211, kFatal, sys.name, true);
     // The tangible chain's arcs with their incoming-arc index, as the shared
     // transient solver reads them.
@@ -306,7 +306,7 @@ namespace {
 // The tangible chain as a Markov chain of a scratch record, bound and
 // classified, so that the chain solvers work on it; state s is named by its
 // number, and the names give the states back after mtopsort renumbered them.
-void scratch_chain(Interpreter& in, const SystemRecord& sys, const TangibleChain& c, SystemRecord& chain_sys) {
+void scratch_chain(AnalysisContext& in, const SystemRecord& sys, const TangibleChain& c, SystemRecord& chain_sys) {
     chain_sys.name = sys.name;
     chain_sys.block_kind = kSysMarkov;
     ChainModel& m = chain_of(chain_sys);
@@ -333,7 +333,7 @@ bool closed_form_fits(const NetAnalysis& a) {
     return a.klass == kSysGspnAcyclic || a.chain.num_states() <= kMaxClosedFormStates;
 }
 
-void solve_absorption_route(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+void solve_absorption_route(AnalysisContext& in, SystemRecord& sys, NetAnalysis& a) {
     if (a.klass == kSysGspnIrreducible) return;
     if (!a.has_limit) {
         solve_limit(in, sys, a);
@@ -347,7 +347,7 @@ void solve_absorption_route(Interpreter& in, SystemRecord& sys, NetAnalysis& a) 
     sys.s_stable = markov_absorbing_route(in, chain_sys, false);
 }
 
-void solve_distribution(Interpreter& in, SystemRecord& sys, NetAnalysis& a) {
+void solve_distribution(AnalysisContext& in, SystemRecord& sys, NetAnalysis& a) {
     const TangibleChain& c = a.chain;
     const std::uint32_t n = c.num_states();
     if (!closed_form_fits(a)) in.err.error(169, kFatal, ": closed form of system " + sys.name, true);

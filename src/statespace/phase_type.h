@@ -39,7 +39,7 @@
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 // The generator over the reached states: positions 0..nt−1 transient, the
@@ -134,12 +134,12 @@ PhBlock ph_block(const ChainModel& m, const std::vector<int>& starts, bool compu
 // The symbolic solution into dists/prob of the states marked in need_node,
 // by the variant the settings select. Error 115 when the eigenvalues cannot
 // all be found.
-void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward);
+void analyze_ph_markov(AnalysisContext& in, SystemRecord& sys, bool computing_reward);
 
 // The whole symbolic request of a phase-type chain (rates bound, start
 // probabilities checked): solves the states that still need a closed form
 // and makes s_dist the sum of the absorbing states' closed forms when
 // `need_overall`.
-void solve_ph_chain(Interpreter& in, SystemRecord& sys, bool computing_reward, bool need_overall);
+void solve_ph_chain(AnalysisContext& in, SystemRecord& sys, bool computing_reward, bool need_overall);
 
 }  // namespace corvel

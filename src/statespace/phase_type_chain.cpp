@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "expo/guarded.h"
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/phase_type.h"
 
 namespace corvel {
@@ -76,7 +76,7 @@ double expansion_error(const PhExpansion& x) {
 
 }  // namespace
 
-void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward) {
+void analyze_ph_markov(AnalysisContext& in, SystemRecord& sys, bool computing_reward) {
     ChainModel& m = chain_of(sys);
     const Settings& set = in.settings;
     const Tolerances& tol = set.tol;
@@ -165,7 +165,7 @@ void analyze_ph_markov(Interpreter& in, SystemRecord& sys, bool computing_reward
         print_trust_warning(in.out, "closed form of system " + sys.name, Guarded{1.0, worst, Route::ClosedForm});
 }
 
-void solve_ph_chain(Interpreter& in, SystemRecord& sys, bool computing_reward, bool need_overall) {
+void solve_ph_chain(AnalysisContext& in, SystemRecord& sys, bool computing_reward, bool need_overall) {
     ChainModel& m = chain_of(sys);
     const double eps = in.settings.tol.epsilon;
     if (need_a_node(m, need_overall, eps))

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/mva.h"
 #include "statespace/queue_blocks.h"
 #include "statespace/routing_chain.h"
@@ -23,7 +23,7 @@ constexpr double kMaxCustomers = 1e7;
 
 class QueueBinder {
 public:
-    QueueBinder(Interpreter& in, SystemRecord& sys, QueueModel& q) : in_(in), sys_(sys), q_(q) {}
+    QueueBinder(AnalysisContext& in, SystemRecord& sys, QueueModel& q) : in_(in), sys_(sys), q_(q) {}
 
     void run() {
         for (size_t k = 0; k < q_.chains.size(); ++k) bind_routing(arcs_of(k));
@@ -170,7 +170,7 @@ private:
         return r;
     }
 
-    Interpreter& in_;
+    AnalysisContext& in_;
     SystemRecord& sys_;
     QueueModel& q_;
     std::vector<int> customers_;
@@ -179,7 +179,7 @@ private:
 
 }  // namespace
 
-void analyze_queue_system(Interpreter& in, SystemRecord& sys, bool unchanged) {
+void analyze_queue_system(AnalysisContext& in, SystemRecord& sys, bool unchanged) {
     if (unchanged && sys.s_vbound && sys.s_ibound) {
         if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
         return;
@@ -212,7 +212,7 @@ void analyze_queue_system(Interpreter& in, SystemRecord& sys, bool unchanged) {
     sys.s_reward = false;
 }
 
-double queue_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
+double queue_measure_value(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
     QueueModel* q = queue_model(sys);
     if (q == nullptr) in.err.error(94, kInternal, "", false);
     Station* st = q->station_at(req.node);

@@ -4,11 +4,11 @@
 // network, the visit ratios and the mean value analysis; and the values of
 // the queueing measures read from the solved stations.
 
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 bool is_queue_system(int type);
@@ -22,11 +22,11 @@ bool is_queue_system(int type);
 // has more servers than there are customers (the count is lowered), and
 // warning 122 when a marginal probability of an ms or lds station lost its
 // digits to cancellation.
-void analyze_queue_system(Interpreter& in, SystemRecord& sys, bool unchanged);
+void analyze_queue_system(AnalysisContext& in, SystemRecord& sys, bool unchanged);
 
 // tput, rtime, qlength, util of a station of a pfqn; mtput, mrtime, mqlength,
 // mutil of a station of an mpfqn, for the chain named second or, without
 // one, for all chains together.
-double queue_measure_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
+double queue_measure_value(AnalysisContext& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req);
 
 }  // namespace corvel

@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "interp/system_store.h"
+#include "model/system_store.h"
 
 namespace corvel {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/sor.h"
 
 namespace corvel {
@@ -49,7 +49,7 @@ bool routing_irreducible(int n, const std::vector<RoutingArc>& arcs, double epsi
     return reach_count(n, arcs, epsilon, true) == n && reach_count(n, arcs, epsilon, false) == n;
 }
 
-std::vector<double> routing_visit_ratios(Interpreter& in, int n, const std::vector<RoutingArc>& arcs) {
+std::vector<double> routing_visit_ratios(AnalysisContext& in, int n, const std::vector<RoutingArc>& arcs) {
     // The shared steady-state solver, with the routing probabilities as rates
     // (arcs of negligible probability are left out, as for reachability).
     const double eps = in.settings.tol.epsilon;

@@ -7,7 +7,7 @@
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 
 struct RoutingArc {
     int from = -1, to = -1;  // station indices 0 .. n-1 within the chain
@@ -20,6 +20,6 @@ bool routing_irreducible(int n, const std::vector<RoutingArc>& arcs, double epsi
 
 // The steady-state probabilities of the chain with the routing probabilities
 // in place of rates (summing to one). The chain must be irreducible.
-std::vector<double> routing_visit_ratios(Interpreter& in, int n, const std::vector<RoutingArc>& arcs);
+std::vector<double> routing_visit_ratios(AnalysisContext& in, int n, const std::vector<RoutingArc>& arcs);
 
 }  // namespace corvel

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/chain.h"
 #include "statespace/irreducible.h"
 #include "statespace/markov_solve.h"
@@ -53,7 +53,7 @@ Exponomial in_reward_units(const Exponomial& F, double r, const Tolerances& tol)
     return G;
 }
 
-bool is_weibull_spec(const Interpreter& in, const DistSpec& spec) {
+bool is_weibull_spec(const AnalysisContext& in, const DistSpec& spec) {
     const DistSpec* s = &spec;
     for (int depth = 0; depth < 64 && s != nullptr; ++depth) {
         if (s->type == kDistWeibull) return true;
@@ -117,7 +117,7 @@ void compute_probs_and_dist(Exponomial& H, std::span<const Exponomial* const> F,
     }
 }
 
-void rebind_semimark(Interpreter& in, SystemRecord& sys, bool computing_reward) {
+void rebind_semimark(AnalysisContext& in, SystemRecord& sys, bool computing_reward) {
     ChainModel& m = chain_of(sys);
     const Tolerances& tol = in.settings.tol;
     const double eps = tol.epsilon;
@@ -142,7 +142,7 @@ void rebind_semimark(Interpreter& in, SystemRecord& sys, bool computing_reward) 
     }
 }
 
-void analyze_acyclic_semimark(Interpreter& in, SystemRecord& sys, int start, bool computing_reward) {
+void analyze_acyclic_semimark(AnalysisContext& in, SystemRecord& sys, int start, bool computing_reward) {
     ChainModel& m = chain_of(sys);
     const Tolerances& tol = in.settings.tol;
     const double eps = tol.epsilon;
@@ -207,7 +207,7 @@ void analyze_acyclic_semimark(Interpreter& in, SystemRecord& sys, int start, boo
     for (int i = 0; i < start; ++i) m.dists[static_cast<size_t>(i)].has_dist = true;
 }
 
-void prepare_embedded_chain(Interpreter& in, SystemRecord& sys) {
+void prepare_embedded_chain(AnalysisContext& in, SystemRecord& sys) {
     ChainModel& m = chain_of(sys);
     const Tolerances& tol = in.settings.tol;
     const double eps = tol.epsilon;
@@ -231,7 +231,7 @@ void prepare_embedded_chain(Interpreter& in, SystemRecord& sys) {
     }
 }
 
-void solve_semimark(Interpreter& in, SystemRecord& sys, bool computing_reward) {
+void solve_semimark(AnalysisContext& in, SystemRecord& sys, bool computing_reward) {
     rebind_semimark(in, sys, computing_reward);
     if (sys.type == kSysSemimarkAcyclic) {
         int start = check_starting_probs(in, sys);

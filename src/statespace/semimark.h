@@ -18,7 +18,7 @@
 
 namespace corvel {
 
-class Interpreter;
+class AnalysisContext;
 struct SystemRecord;
 
 // For each arc e of one state: min_all_but[e] = prod over the other arcs f of
@@ -39,7 +39,7 @@ void compute_probs_and_dist(Exponomial& H, std::span<const Exponomial* const> F,
 // from-state (F(t) becomes F(t / r)). Errors (level 2): 61 for a Weibull
 // arc, 98 for an arc distribution with a mass at zero, 147 for a state with
 // arcs and reward 0 when computing rewards.
-void rebind_semimark(Interpreter& in, SystemRecord& sys, bool computing_reward);
+void rebind_semimark(AnalysisContext& in, SystemRecord& sys, bool computing_reward);
 
 // Class 143: every state's visit probability, its closed form (probability
 // of being in it at t; for an absorbing state the CDF of having reached it)
@@ -47,17 +47,17 @@ void rebind_semimark(Interpreter& in, SystemRecord& sys, bool computing_reward);
 // time of entering a state through an arc is the entering time of the
 // from-state (its density plus its start mass) convolved with that arc's own
 // exit CDF, which keeps arcs with differently shaped delays apart.
-void analyze_acyclic_semimark(Interpreter& in, SystemRecord& sys, int start, bool computing_reward);
+void analyze_acyclic_semimark(AnalysisContext& in, SystemRecord& sys, int start, bool computing_reward);
 
 // Class 144 preparation: every state's sojourn distribution, branch
 // probabilities (into the system's edges) and mean sojourn time. A sojourn
 // distribution that does not reach 1 prints "lim is %12.6e\n" and stops with
 // error 154.
-void prepare_embedded_chain(Interpreter& in, SystemRecord& sys);
+void prepare_embedded_chain(AnalysisContext& in, SystemRecord& sys);
 
 // The whole solution of a semi-Markov chain as the dispatch runs it: 143 by
 // the closed form and the absorption checks, 144 by the embedded chain
 // (irreducibility checked first; sets s_ibound).
-void solve_semimark(Interpreter& in, SystemRecord& sys, bool computing_reward);
+void solve_semimark(AnalysisContext& in, SystemRecord& sys, bool computing_reward);
 
 }  // namespace corvel

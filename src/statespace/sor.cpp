@@ -6,7 +6,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/sweep_matrix.h"
 #include "symbols/errors.h"
 #include "symbols/output.h"
@@ -14,7 +14,7 @@
 
 namespace corvel {
 
-SolverIo solver_io(Interpreter& in) {
+SolverIo solver_io(AnalysisContext& in) {
     SolverIo io;
     io.err = &in.err;
     io.out = &in.out;

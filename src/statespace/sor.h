@@ -39,7 +39,7 @@ namespace corvel {
 
 class ErrorReporter;
 class Output;
-class Interpreter;
+class AnalysisContext;
 
 // ---------------------------------------------------------------------------
 // Where the solvers' reports go. Every pointer may be null (unit tests): the
@@ -58,7 +58,7 @@ struct SolverIo {
 
 // The interpreter's reporter, output, verbose flag, sor debug switch, basic
 // tolerance and steady-state method.
-SolverIo solver_io(Interpreter& in);
+SolverIo solver_io(AnalysisContext& in);
 
 // ---------------------------------------------------------------------------
 // The compressed chain of `sor`.

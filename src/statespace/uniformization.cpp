@@ -13,7 +13,7 @@
 
 #include <Eigen/Dense>
 
-#include "interp/interpreter.h"
+#include "model/context.h"
 #include "statespace/chain_moments.h"
 #include "statespace/markov_solve.h"
 #include "statespace/sor.h"
@@ -47,7 +47,7 @@ ChainArcsView arcs_view(const ChainModel& m) {
     return {m.num_states(), m.arcs, m.pred_off, m.pred};
 }
 
-UniformStats uniform(Interpreter& in, const ChainModel& m, std::vector<double>& prob, std::vector<double>* cum,
+UniformStats uniform(AnalysisContext& in, const ChainModel& m, std::vector<double>& prob, std::vector<double>* cum,
                      double precision, double time) {
     return uniform(arcs_view(m), prob, cum, precision, time, in.settings.tol.epsilon,
                    in.settings.verbose ? &in.out : nullptr);
@@ -388,7 +388,7 @@ TransientResult transient_solution(const ChainArcsView& chain, const std::vector
     return r;
 }
 
-void m_transient(Interpreter& in, SystemRecord& sys, double time) {
+void m_transient(AnalysisContext& in, SystemRecord& sys, double time) {
     ChainModel& m = chain_of(sys);
     if (time < 0.0) in.err.error(211, kFatal, sys.name, true);
     TransientResult r = transient_solution(arcs_view(m), m.start_prob, time, in.settings.tol.u_epsilon,

@@ -8,11 +8,9 @@
 #include "interp/blocks.h"
 #include "interp/interpreter.h"
 #include "interp/parser.h"
-#include "statespace/block_lines.h"
+#include "interp/block_lines.h"
 
 namespace corvel {
-
-RelgraphModel* relgraph_model(SystemRecord& sys) { return dynamic_cast<RelgraphModel*>(sys.model.get()); }
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "interp/system_store.h"
+#include "model/system_store.h"
 
 namespace corvel {
 

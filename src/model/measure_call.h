@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "interp/tokens.h"
+#include "model/keywords.h"
 #include "symbols/expression.h"
 
 namespace corvel {

@@ -10,11 +10,9 @@
 #include "interp/interpreter.h"
 #include "interp/parser.h"
 #include "symbols/counts.h"
-#include "statespace/block_lines.h"
+#include "interp/block_lines.h"
 
 namespace corvel {
-
-PmsModel* pms_model(SystemRecord& sys) { return dynamic_cast<PmsModel*>(sys.model.get()); }
 
 namespace {
 

@@ -4,7 +4,8 @@
 // analysis with its cache, their value measures, their printouts and their
 // distributions as components of other models.
 
-#include "interp/measure_call.h"
+#include "model/measure_call.h"
+#include "statespace/steady_chain.h"
 
 namespace corvel {
 
@@ -13,18 +14,6 @@ class Exponomial;
 struct SystemRecord;
 struct OutputStatement;
 struct EvalKind;
-
-// A system whose block is a semimark block (classified 143 or 144).
-bool is_semimark_system(const SystemRecord& sys);
-
-// True when the request is one this module answers.
-bool is_steady_chain_request(const SystemRecord& sys, const AnalysisRequest& req);
-
-// Runs (or reuses, "  using previous analysis for %s\n" when verbose) the
-// analysis. A steady-state result is valid while the binding is unchanged
-// and s_ibound holds; a semi-Markov closed form while s_sbound holds for the
-// same reward setting.
-void analyze_steady_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged);
 
 // The number a value measure yields: prob, sreward, exrss; for acyclic
 // semi-Markov chains also exrt/cexrt, the reward measures, and value, tvalue,

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "interp/system_store.h"
+#include "model/system_store.h"
 
 namespace corvel {
 namespace {

@@ -1,7 +1,7 @@
 // Analysis, value measures and printouts of irreducible chains in steady
 // state and of semi-Markov chains.
 
-#include "statespace/steady_measures.h"
+#include "interp/steady_measures.h"
 
 #include <cmath>
 
@@ -16,12 +16,11 @@
 #include "statespace/chain.h"
 #include "statespace/irreducible.h"
 #include "statespace/semimark.h"
+#include "statespace/steady_chain.h"
 
 namespace corvel {
 
 namespace {
-
-bool is_semimark_type(int type) { return type == kSysSemimarkAcyclic || type == kSysSemimarkIrreducible; }
 
 // The closed form a number of an acyclic semi-Markov chain is read from:
 // the absorption CDF, or the named state's own closed form (probability of
@@ -43,31 +42,6 @@ Exponomial conditional_form(Interpreter& in, SystemRecord& sys, int node) {
 }
 
 }  // namespace
-
-bool is_semimark_system(const SystemRecord& sys) { return is_semimark_type(sys.type); }
-
-bool is_steady_chain_request(const SystemRecord& sys, const AnalysisRequest& req) {
-    if (is_semimark_type(sys.type)) return true;
-    if (sys.type != kSysMarkovIrreducible || req.transient) return false;
-    return req.measure == Kw::Prob || req.measure == Kw::Sreward || req.measure == Kw::Exrss;
-}
-
-void analyze_steady_chain(Interpreter& in, SystemRecord& sys, const AnalysisRequest& req, bool unchanged) {
-    const bool acyclic = sys.type == kSysSemimarkAcyclic;
-    bool cached = unchanged && sys.s_vbound &&
-                  (acyclic ? sys.s_sbound && sys.s_reward == req.computing_reward : sys.s_ibound);
-    if (cached) {
-        if (in.settings.verbose) in.out.printf("  using previous analysis for %s\n", sys.name.c_str());
-        return;
-    }
-    if (is_semimark_type(sys.type))
-        solve_semimark(in, sys, acyclic && req.computing_reward);
-    else
-        solve_irreducible_markov(in, sys);
-    sys.s_vbound = true;
-    sys.s_reward = acyclic && req.computing_reward;
-    sys.s_tbound = false;
-}
 
 double steady_chain_value(Interpreter& in, SystemRecord& sys, const MeasureCall& call, const AnalysisRequest& req) {
     if (call.kw == Kw::Sreward && sys.type == kSysSemimarkAcyclic) {

@@ -1,4 +1,4 @@
-#include "statespace/block_lines.h"
+#include "interp/block_lines.h"
 
 #include <climits>
 #include <cmath>

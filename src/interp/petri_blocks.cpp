@@ -9,78 +9,12 @@
 #include "interp/blocks.h"
 #include "interp/interpreter.h"
 #include "interp/parser.h"
-#include "statespace/block_lines.h"
+#include "interp/block_lines.h"
 #include "symbols/counts.h"
 
 namespace corvel {
 
-PetriModel* petri_model(SystemRecord& sys) { return dynamic_cast<PetriModel*>(sys.model.get()); }
-
 namespace {
-
-// Finds references to the marking (#, ?, Rate) in an expression, directly or
-// through the variables and functions it uses. Definitions never change once
-// made, so what was found for a symbol is remembered for the whole block.
-class MarkingSearch {
-public:
-    explicit MarkingSearch(const SymbolTable& symbols) : symbols_(symbols) {}
-
-    // What to name in the message: the reference itself, or the variable or
-    // function through which it is reached; empty when there is none.
-    std::string in(const Expr& e) {
-        switch (e.code) {
-            case kPlaceTokens: return "#(" + e.name + ")";
-            case kTransEnabled: return "?(" + e.name + ")";
-            case kTransRate: return "Rate(" + e.name + ")";
-            case kMeasure: return {};
-            default: break;
-        }
-        for (const auto& a : e.args)
-            if (a)
-                if (std::string r = in(*a); !r.empty()) return r;
-        if ((e.code == kFunctionCall || e.code == kVariableRef || e.code == kSymbolRef) && e.symbol >= 0 &&
-            e.symbol < symbols_.size()) {
-            bool found;
-            if (auto it = known_.find(e.symbol); it != known_.end()) {
-                found = it->second;
-            } else {
-                known_[e.symbol] = false;  // while its definition is searched
-                const Symbol& s = symbols_[e.symbol];
-                found = (s.exp && !in(*s.exp).empty()) || (s.body && !in(*s.body).empty());
-                known_[e.symbol] = found;
-            }
-            if (found) return symbols_[e.symbol].name;
-        }
-        return {};
-    }
-
-    bool reaches_body(const StmtList& body) { return !in(body).empty(); }
-
-private:
-    std::string in(const StmtList& body) {
-        for (const auto& st : body) {
-            if (!st) continue;
-            for (const auto& b : st->bindings)
-                if (b.expr)
-                    if (std::string r = in(*b.expr); !r.empty()) return r;
-            for (const auto& e : st->exprs)
-                if (e)
-                    if (std::string r = in(*e); !r.empty()) return r;
-            if (st->cond)
-                if (std::string r = in(*st->cond); !r.empty()) return r;
-            for (const auto& br : st->branches) {
-                if (br.cond)
-                    if (std::string r = in(*br.cond); !r.empty()) return r;
-                if (std::string r = in(br.body); !r.empty()) return r;
-            }
-            if (std::string r = in(st->body); !r.empty()) return r;
-        }
-        return {};
-    }
-
-    const SymbolTable& symbols_;
-    std::unordered_map<int, bool> known_;  // symbol: its definition reaches the marking
-};
 
 int comparison_code(Tok kind) {
     switch (kind) {
@@ -243,32 +177,8 @@ private:
 
 }  // namespace
 
-std::vector<int> marking_dependent_symbols(const SymbolTable& symbols) {
-    MarkingSearch search(symbols);
-    std::vector<int> found;
-    for (int i = 0; i < symbols.size(); ++i) {
-        const Symbol& s = symbols[i];
-        if (s.type != kSymFunction && s.type != kSymVariable) continue;
-        if ((s.exp && !search.in(*s.exp).empty()) || (s.body && search.reaches_body(*s.body))) found.push_back(i);
-    }
-    return found;
-}
-
 void read_gspn_block(Parser& parser, SystemRecord& sys) { PetriReader(parser, sys, false).read(); }
 
 void read_srn_block(Parser& parser, SystemRecord& sys) { PetriReader(parser, sys, true).read(); }
-
-long checked_tokens(ErrorReporter& err, double value, const std::string& place, int level) {
-    long long n = checked_count(err, value, CountRounding::Nearest, "initial tokens of place " + place, level,
-                                kMaxPlaceTokens, CountBeyond::Clamp);
-    if (n < 0) err.error(177, kFatal, ": place " + place, true);
-    if (n > kMaxPlaceTokens) err.error(200, level, place, true);
-    return static_cast<long>(n);
-}
-
-int checked_multiplicity(ErrorReporter& err, double value, bool srn, const std::string& arc) {
-    return static_cast<int>(
-        checked_count(err, value, srn ? CountRounding::Nearest : CountRounding::Truncate, arc, kFatal));
-}
 
 }  // namespace corvel
