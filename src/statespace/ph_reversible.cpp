@@ -52,8 +52,8 @@ constexpr int kMaxCluster = 200;
 class ShiftedTridiagonal {
 public:
     ShiftedTridiagonal(const Eigen::VectorXd& d, const Eigen::VectorXd& e, double lam, double tiny)
-        : m_(d.size()), d_(d.array() - lam), dl_(e), du_(e), du2_(Eigen::VectorXd::Zero(std::max<Eigen::Index>(m_ - 2, 0))),
-          swap_(static_cast<size_t>(std::max<Eigen::Index>(m_ - 1, 0)), 0) {
+        : m_(d.size()), d_(d.array() - lam), dl_(e), du_(e), du2_(Eigen::VectorXd::Zero(d.size())),
+          swap_(static_cast<size_t>(d.size()), 0) {
         for (Eigen::Index i = 0; i + 1 < m_; ++i) {
             if (std::fabs(d_(i)) >= std::fabs(dl_(i))) {
                 if (d_(i) == 0.0) d_(i) = tiny;
@@ -113,7 +113,10 @@ bool inverse_iteration(const Eigen::VectorXd& d, const Eigen::VectorXd& e, const
     for (Eigen::Index i = 0; i < m; ++i)
         norm = std::max(norm, std::fabs(d(i)) + (i > 0 ? std::fabs(e(i - 1)) : 0.0) + (i + 1 < m ? std::fabs(e(i)) : 0.0));
     const double tiny = 1e-16 * norm, close = 1e-5 * norm;
-    Eigen::VectorXd x(m);
+    // One start vector for all: no eigenvector is orthogonal to it in
+    // practice, and the shifts tell the vectors apart.
+    Eigen::VectorXd start(m), x(m);
+    for (Eigen::Index i = 0; i < m; ++i) start(i) = 1.0 + 0.5 * std::fmod(0.6180339887 * static_cast<double>(i), 1.0);
     Eigen::Index first = 0;  // of the current cluster
     for (Eigen::Index k = 0; k < m; ++k) {
         if (k > 0 && lam(k) - lam(k - 1) >= close) first = k;
@@ -122,7 +125,7 @@ bool inverse_iteration(const Eigen::VectorXd& d, const Eigen::VectorXd& e, const
         // of the norm.
         const double shift = lam(k) + static_cast<double>(k - first) * 4.0 * tiny;
         const ShiftedTridiagonal f(d, e, shift, tiny);
-        for (Eigen::Index i = 0; i < m; ++i) x(i) = 1.0 + 0.5 * std::fmod(0.6180339887 * static_cast<double>(i + k), 1.0);
+        x = start;
         for (int step = 0; step < 3; ++step) {
             f.solve(x);
             for (Eigen::Index j = first; j < k; ++j) x -= z.col(j).dot(x) * z.col(j);
