@@ -7,17 +7,26 @@
 //   BM_DenseClosedFormRing/N: a ring of N states (a step ahead, a jump of
 //     seven ahead, a step back from every third) with two exits: far from
 //     normal, so its closed form cancels and the check reports it.
+//   BM_DenseExpansionWalk/N, BM_DenseExpansionRing/N: the same two blocks
+//     handed to the dense route directly, without the interpreter's other
+//     work on the request (reading, moments, printing).
+// The walk is reversible and a path: symmetric tridiagonal, O(N^2) for the
+// decomposition (the coefficients of every position are N^2 numbers); the
+// ring takes the general route, O(N^3), whose 2000 states take minutes.
 // Counters: printed terms, the check's error estimate of the closed forms,
-// the process's peak memory so far. The time grows with N^3.
+// the process's peak memory so far (one size per run, with
+// --benchmark_filter, gives each size its own peak).
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
 #include "bench_models.h"
 #include "statespace/chain.h"
+#include "statespace/phase_type.h"
 
 namespace {
 
@@ -62,7 +71,65 @@ void run_cdf(benchmark::State& state, const std::string& model) {
 void BM_DenseClosedFormCdf(benchmark::State& state) { run_cdf(state, walk(state.range(0))); }
 void BM_DenseClosedFormRing(benchmark::State& state) { run_cdf(state, ring(state.range(0))); }
 
+// The blocks of walk(n) and ring(n): transient positions 0..n−1, absorbing
+// ones after them.
+struct BlockBuilder {
+    corvel::PhBlock b;
+    BlockBuilder(int nt, int n) {
+        b.nt = nt;
+        b.a = Eigen::MatrixXd::Zero(n, n);
+        for (int i = 0; i < n; ++i) b.state.push_back(i);
+    }
+    void arc(int from, int to, double rate) {
+        b.a(from, to) += rate;
+        b.a(from, from) -= rate;
+    }
+};
+
+corvel::PhBlock walk_block(int n) {
+    // States s1..sn are positions 0..n−1; s0 and s(n+1) absorb.
+    BlockBuilder k(n, n + 2);
+    for (int i = 1; i <= n; ++i) {
+        k.arc(i - 1, i < n ? i : n + 1, 1.0 + 0.001 * i);
+        k.arc(i - 1, i > 1 ? i - 2 : n, 1.0 + 0.001 * (i - 1));
+    }
+    return k.b;
+}
+
+corvel::PhBlock ring_block(int n) {
+    BlockBuilder k(n, n + 2);
+    for (int i = 0; i <= n - 2; ++i) k.arc(i, i + 1, 1.0 + 0.001 * i);
+    k.arc(n - 1, 0, 1.0);
+    for (int i = 0; i <= n - 8; ++i) k.arc(i, i + 7, 0.3);
+    for (int i = 1; i <= (n - 1) / 3; ++i) k.arc(3 * i, 3 * i - 1, 0.5);
+    k.arc(n / 2, n, 0.4);
+    k.arc(n - 1, n + 1, 0.7);
+    return k.b;
+}
+
+void run_expansion(benchmark::State& state, const corvel::PhBlock& b, int start) {
+    Eigen::VectorXd p0 = Eigen::VectorXd::Zero(b.size());
+    p0(start) = 1.0;
+    double error = 0.0;
+    for (auto _ : state) {
+        const corvel::PhExpansion x = corvel::ph_dense_expansion(b, p0, corvel::PhTrace{});
+        error = x.value_error;
+        for (double e : x.error) error = std::max(error, e);
+        benchmark::DoNotOptimize(x.coef.data());
+    }
+    state.counters["form_error"] = error;
+    state.counters["peak_MB"] = peak_mb();
+}
+
+void BM_DenseExpansionWalk(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    run_expansion(state, walk_block(n), n / 2 - 1);
+}
+void BM_DenseExpansionRing(benchmark::State& state) { run_expansion(state, ring_block(static_cast<int>(state.range(0))), 0); }
+
 }  // namespace
 
 BENCHMARK(BM_DenseClosedFormCdf)->Arg(250)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_DenseClosedFormRing)->Arg(250)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DenseExpansionWalk)->Arg(250)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DenseExpansionRing)->Arg(250)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -1,19 +1,23 @@
 // The dense eigen-decomposition route of the closed forms (see
-// phase_type.h): the eigenvalues and real pseudo-eigenvectors of the
-// transient block, one real inverse, and the coefficients of every position
-// in O(n^2) from them. Its check compares with uniformization of the block
+// phase_type.h): a diagonalisation of the transient block (symmetric when
+// the block is reversible, see ph_diagonal.h; the real Schur form and
+// pseudo-eigenvectors otherwise), and the coefficients of every position in
+// O(n^2) from it. Its check compares with uniformization of the block
 // (sparse, cheap at the fast and middle time scales) and with the
 // fundamental matrix, which holds the integrals of the transient
 // probabilities (the slow time scales).
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Eigenvalues>
 #include <Eigen/Sparse>
+#include <Eigen/SparseLU>
 
 #include "expo/guarded.h"
+#include "statespace/ph_diagonal.h"
 #include "statespace/phase_type.h"
 
 namespace corvel {
@@ -106,72 +110,96 @@ Eigen::VectorXd balance(Eigen::MatrixXd& b) {
     return d;
 }
 
-}  // namespace
 
-PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, const PhTrace& trace) {
-    PhExpansion x;
-    const int nt = b.nt, n = b.size(), na = n - nt;
-    if (trace.out && trace.verbose) trace.out->printf("NOTE: dense eigen-decomposition of %d transient states\n", nt);
-    if (nt == 0) {
-        // Nothing moves: every position keeps its starting probability.
-        x.eig.push_back({0.0, 1});
-        x.entries.push_back({0, 1});
-        x.coef = p0.cast<cplx>();
-        x.error.assign(static_cast<size_t>(n), 0.0);
-        x.ok = true;
-        return x;
-    }
-    // In time units where the rates are of order 1 (exact: a power of 2).
-    const double sigma = ph_rate_scale(b);
-    Eigen::MatrixXd att = b.a.topLeftCorner(nt, nt) / sigma;
+// The general route: balancing, then the real Schur form and the
+// pseudo-eigenvectors of B = D^(-1)·A·D, B = V_r·Λ_r·V_r^(-1) with Λ_r
+// block diagonal. A complex pair at k, k+1 has the eigenvectors
+// V_r e_k ± i·V_r e_(k+1) and the rows (r_k ∓ i·r_(k+1))/2 of V^(-1). Those
+// of A_TT = D·B·D^(-1) are D·V and V^(-1)·D^(-1): the factors go to the
+// start vector and the columns. False when the iterations fail.
+bool general_diagonal(Eigen::MatrixXd att, const Eigen::VectorXd& p0t, PhDiagonal& out) {
+    const int nt = static_cast<int>(att.rows());
     const Eigen::VectorXd d = balance(att);
     Eigen::EigenSolver<Eigen::MatrixXd> es(nt);
     es.compute(att, true);
-    if (es.info() != Eigen::Success) {
-        x.eigen_failed = true;
-        return x;
-    }
-    Eigen::VectorXcd lam = es.eigenvalues();
-    for (Eigen::Index k = 0; k < lam.size(); ++k)
-        if (!std::isfinite(lam(k).real()) || !std::isfinite(lam(k).imag())) {
-            x.eigen_failed = true;
-            return x;
-        }
-    const bool closed = na == 0;
-    if (closed && nt > 0) {
-        // The generator of a closed chain is singular: its eigenvalue of
-        // least modulus is 0 up to rounding (the steady-state pole).
-        Eigen::Index least = 0;
-        for (Eigen::Index k = 1; k < lam.size(); ++k)
-            if (std::abs(lam(k)) < std::abs(lam(least))) least = k;
-        lam(least) = 0.0;
-    }
-    // B = V_r·Λ_r·V_r^(-1) with Λ_r block diagonal; a complex pair at k, k+1
-    // has the eigenvectors V_r e_k ± i·V_r e_(k+1) and the rows
-    // (r_k ∓ i·r_(k+1))/2 of V^(-1). Those of A_TT = D·B·D^(-1) are D·V and
-    // V^(-1)·D^(-1): the factors go to the start vector and the columns.
+    if (es.info() != Eigen::Success) return false;
+    out.lam = es.eigenvalues();
+    for (Eigen::Index k = 0; k < out.lam.size(); ++k)
+        if (!std::isfinite(out.lam(k).real()) || !std::isfinite(out.lam(k).imag())) return false;
     const Eigen::MatrixXd& vr = es.pseudoEigenvectors();
     Eigen::PartialPivLU<Eigen::MatrixXd> vlu(vr);
     const Eigen::MatrixXd wr = vlu.inverse() * d.cwiseInverse().asDiagonal();
-    const Eigen::RowVectorXd ar = p0.head(nt).cwiseProduct(d).transpose() * vr;
-    Eigen::VectorXcd a(nt);
-    Eigen::MatrixXcd w(nt, nt);
+    const Eigen::RowVectorXd ar = p0t.cwiseProduct(d).transpose() * vr;
+    out.a.resize(nt);
+    out.w.resize(nt, nt);
     for (int k = 0; k < nt; ++k) {
-        if (lam(k).imag() != 0.0 && k + 1 < nt) {
-            a(k) = cplx(ar(k), ar(k + 1));
-            a(k + 1) = std::conj(a(k));
-            w.row(k) = 0.5 * (wr.row(k).cast<cplx>() - cplx(0.0, 1.0) * wr.row(k + 1).cast<cplx>());
-            w.row(k + 1) = w.row(k).conjugate();
+        if (out.lam(k).imag() != 0.0 && k + 1 < nt) {
+            out.a(k) = cplx(ar(k), ar(k + 1));
+            out.a(k + 1) = std::conj(out.a(k));
+            out.w.row(k) = 0.5 * (wr.row(k).cast<cplx>() - cplx(0.0, 1.0) * wr.row(k + 1).cast<cplx>());
+            out.w.row(k + 1) = out.w.row(k).conjugate();
             ++k;
         } else {
-            a(k) = ar(k);
-            w.row(k) = wr.row(k).cast<cplx>();
+            out.a(k) = ar(k);
+            out.w.row(k) = wr.row(k).cast<cplx>();
         }
+    }
+    return true;
+}
+
+// What the fundamental matrix N = (−A_TT)^(-1) gives, independently of the
+// eigenvalues: the integrals p0_T·N of the transient probabilities and the
+// absorption probabilities G = N·A_TA. Sparse LU (a chain's block has few
+// arcs per state), dense LU when the sparse one finds the block singular.
+struct Fundamental {
+    Eigen::VectorXd integral;
+    Eigen::MatrixXd g;
+};
+
+Fundamental fundamental(const PhBlock& b, const Eigen::VectorXd& p0t) {
+    const int nt = b.nt, na = b.size() - b.nt;
+    Fundamental f;
+    const Eigen::MatrixXd exits = b.a.block(0, nt, nt, na);
+    std::vector<Eigen::Triplet<double>> t;
+    for (int j = 0; j < nt; ++j)
+        for (int i = 0; i < nt; ++i)
+            if (b.a(i, j) != 0.0) t.emplace_back(i, j, -b.a(i, j));
+    Eigen::SparseMatrix<double> m(nt, nt);
+    m.setFromTriplets(t.begin(), t.end());
+    m.makeCompressed();
+    Eigen::SparseLU<Eigen::SparseMatrix<double>> lu;
+    lu.compute(m);
+    if (lu.info() == Eigen::Success) {
+        f.integral = lu.transpose().solve(p0t);
+        f.g = lu.solve(exits);
+        if (f.integral.allFinite() && f.g.allFinite()) return f;
+    }
+    const Eigen::PartialPivLU<Eigen::MatrixXd> dense(-b.a.topLeftCorner(nt, nt));
+    f.integral = dense.transpose().solve(p0t);
+    f.g = dense.solve(exits);
+    return f;
+}
+
+// The closed forms of every position from a diagonalisation of the block
+// divided by sigma, and their check against the transient solution and the
+// fundamental matrix.
+PhExpansion assemble(const PhBlock& b, const Eigen::VectorXd& p0, PhDiagonal d, double sigma, const Fundamental* f,
+                     const SparseTransient& reference) {
+    PhExpansion x;
+    const int nt = b.nt, n = b.size(), na = n - nt;
+    const bool closed = na == 0;
+    if (closed) {
+        // The generator of a closed chain is singular: its eigenvalue of
+        // least modulus is 0 up to rounding (the steady-state pole).
+        Eigen::Index least = 0;
+        for (Eigen::Index k = 1; k < d.lam.size(); ++k)
+            if (std::abs(d.lam(k)) < std::abs(d.lam(least))) least = k;
+        d.lam(least) = 0.0;
     }
     // One pole per eigenvalue (real ones have no imaginary part left), and 0
     // for the absorbing positions.
     for (int k = 0; k < nt; ++k) {
-        cplx v = lam(k) * sigma;
+        cplx v = d.lam(k) * sigma;
         if (std::fabs(v.imag()) < 1e-14 * std::abs(v)) v.imag(0.0);
         x.eig.push_back({v, 1});
         x.entries.push_back({k, 1});
@@ -183,11 +211,8 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
     const auto entries = static_cast<Eigen::Index>(x.entries.size());
     x.coef = Eigen::MatrixXcd::Zero(n, entries);
     // Transient positions: a_k·W(k, j).
-    x.coef.topLeftCorner(nt, nt) = (a.asDiagonal() * w).transpose();
-    Eigen::VectorXd integral;  // ∫ p_T over [0, ∞): p0_T·(−A_TT)^(-1), in the block's time unit
+    x.coef.topLeftCorner(nt, nt) = (d.a.asDiagonal() * d.w).transpose();
     if (!closed) {
-        const Eigen::PartialPivLU<Eigen::MatrixXd> flu(-b.a.topLeftCorner(nt, nt));
-        integral = flu.transpose().solve(p0.head(nt));
         // Absorbing position q: p0_q + ∫ p_T·r_q, with r_q the rates into it:
         // terms a_k·(W·r_q)_k·(e^(λ_k t) − 1)/λ_k. With g_q = (−A_TT)^(-1)·r_q
         // (the probability of ending in q from each transient state) the
@@ -195,16 +220,14 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
         // but the closed form is then exactly p0_q at t = 0 and exactly the
         // absorption probability p0_q + p0_T·g_q at infinity, whatever the
         // rounding of slow eigenvalues.
-        const Eigen::MatrixXd g = flu.solve(b.a.block(0, nt, nt, na));
-        const Eigen::MatrixXcd wg = w * g.cast<cplx>();
+        const Eigen::MatrixXcd wg = d.w * f->g.cast<cplx>();
         for (int q = 0; q < na; ++q) {
-            for (int k = 0; k < nt; ++k) x.coef(nt + q, k) = -a(k) * wg(k, q);
-            x.coef(nt + q, nt) = p0(nt + q) + p0.head(nt).dot(g.col(q));
+            for (int k = 0; k < nt; ++k) x.coef(nt + q, k) = -d.a(k) * wg(k, q);
+            x.coef(nt + q, nt) = p0(nt + q) + p0.head(nt).dot(f->g.col(q));
         }
     }
     for (Eigen::Index i = 0; i < x.coef.size(); ++i)
         if (!std::isfinite(x.coef(i).real()) || !std::isfinite(x.coef(i).imag())) x.coef(i) = INFINITY;
-    const SparseTransient reference(b);
     ph_check_expansion(b, p0, x, [&](double t, Eigen::VectorXd& out) { return reference(p0, t, out); });
     // The integrals of the transient positions' closed forms, −Σ c/λ, against
     // the fundamental matrix: the slow time scales that uniformization
@@ -212,13 +235,13 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
     if (!closed) {
         for (int j = 0; j < nt; ++j) {
             cplx sum = 0.0;
-            double mag = std::fabs(integral(j));
+            double mag = std::fabs(f->integral(j));
             for (int k = 0; k < nt; ++k) {
                 const cplx term = -x.coef(j, k) / x.eig[static_cast<size_t>(k)].value;
                 sum += term;
                 mag += std::abs(term);
             }
-            const double off = std::fabs(sum.real() - integral(j));
+            const double off = std::fabs(sum.real() - f->integral(j));
             const double floor = 16.0 * kUnitRoundoff * nt * mag;
             double& e = x.error[static_cast<size_t>(j)];
             if (!std::isfinite(off)) e = INFINITY;
@@ -227,6 +250,56 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
     }
     x.ok = true;
     return x;
+}
+
+// Whether an expansion's check found every coefficient finite.
+bool finite_check(const PhExpansion& x) {
+    if (!std::isfinite(x.value_error)) return false;
+    for (double e : x.error)
+        if (!std::isfinite(e)) return false;
+    return true;
+}
+
+}  // namespace
+
+PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, const PhTrace& trace) {
+    const int nt = b.nt, n = b.size();
+    if (nt == 0) {
+        // Nothing moves: every position keeps its starting probability.
+        PhExpansion x;
+        x.eig.push_back({0.0, 1});
+        x.entries.push_back({0, 1});
+        x.coef = p0.cast<cplx>();
+        x.error.assign(static_cast<size_t>(n), 0.0);
+        x.ok = true;
+        return x;
+    }
+    // In time units where the rates are of order 1 (exact: a power of 2).
+    const double sigma = ph_rate_scale(b);
+    const Eigen::MatrixXd att = b.a.topLeftCorner(nt, nt) / sigma;
+    const Eigen::VectorXd p0t = p0.head(nt);
+    Fundamental f;
+    if (nt < n) f = fundamental(b, p0t);
+    const SparseTransient reference(b);
+    PhDiagonal d;
+    if (ph_reversible_diagonal(att, p0t, d)) {
+        if (trace.out && trace.verbose)
+            trace.out->printf("NOTE: symmetric eigen-decomposition of %d transient states\n", nt);
+        // Its eigenvectors are orthonormal and found to the rounding of
+        // the entries, so its coefficients are as accurate as the closed form
+        // itself allows: where it cancels (weights growing steeply from the
+        // start) the general route cancels as much, and the check reports
+        // it. Only a form that overflowed is tried again.
+        PhExpansion x = assemble(b, p0, std::move(d), sigma, &f, reference);
+        if (finite_check(x)) return x;
+    }
+    if (trace.out && trace.verbose) trace.out->printf("NOTE: dense eigen-decomposition of %d transient states\n", nt);
+    if (!general_diagonal(att, p0t, d)) {
+        PhExpansion failed;
+        failed.eigen_failed = true;
+        return failed;
+    }
+    return assemble(b, p0, std::move(d), sigma, &f, reference);
 }
 
 }  // namespace corvel
