@@ -283,8 +283,6 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
     const SparseTransient reference(b);
     PhDiagonal d;
     if (ph_reversible_diagonal(att, p0t, d)) {
-        if (trace.out && trace.verbose)
-            trace.out->printf("NOTE: symmetric eigen-decomposition of %d transient states\n", nt);
         // Its eigenvectors are orthonormal and found to the rounding of
         // the entries, so its coefficients are as accurate as the closed form
         // itself allows: where it cancels (weights growing steeply from the
