@@ -281,6 +281,7 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
     Fundamental f;
     if (nt < n) f = fundamental(b, p0t);
     const SparseTransient reference(b);
+    if (trace.out && trace.verbose) trace.out->printf("NOTE: dense eigen-decomposition of %d transient states\n", nt);
     PhDiagonal d;
     if (ph_reversible_diagonal(att, p0t, d)) {
         // Its eigenvectors are orthonormal and found to the rounding of
@@ -291,7 +292,6 @@ PhExpansion ph_dense_expansion(const PhBlock& b, const Eigen::VectorXd& p0, cons
         PhExpansion x = assemble(b, p0, std::move(d), sigma, &f, reference);
         if (finite_check(x)) return x;
     }
-    if (trace.out && trace.verbose) trace.out->printf("NOTE: dense eigen-decomposition of %d transient states\n", nt);
     if (!general_diagonal(att, p0t, d)) {
         PhExpansion failed;
         failed.eigen_failed = true;
