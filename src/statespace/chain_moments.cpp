@@ -162,9 +162,12 @@ TargetMoments target_moments(int num_states, std::span<const ChainArc> arcs, std
 
     // A large block whose elimination stays sparse (banded, path-like
     // chains) is eliminated at once: the sweeps would carry the boundary
-    // values across it one state per sweep.
+    // values across it one state per sweep. So is a smaller block with few
+    // arcs per state beyond a few hundred states, where the sweeps of a
+    // slowly mixing path cost more than its elimination.
     const double big = 4.0 * nr * kUnitRoundoff;
-    if (!small)
+    const bool sparse_block = nr >= 200 && t.nonzeros() <= 8 * static_cast<std::int64_t>(nr);
+    if (!small || sparse_block)
         if (std::optional<SparseBlockElimination> lu = SparseBlockElimination::build(t, nr, kSparseGthFill)) {
             const std::vector<double> be = leaks ? lu->solve(into) : ones;
             const std::vector<double> ue = lu->solve(be);
