@@ -164,18 +164,16 @@ std::vector<char> find_modules(const Graph& g, size_t records) {
     return module;
 }
 
-// The orders an adaptive build tries, the modules that get trials, and the
-// new nodes an attempt may make.
+// The orders an adaptive build tries, and the modules that get trials.
 constexpr FtOrder kTrialOrders[] = {FtOrder::DepthFirst, FtOrder::Weight, FtOrder::RepeatedFirst};
 constexpr size_t kTrialGates = 32;
-constexpr long kTrialNodes = 1L << 17;
 
 // Builds the diagram of every module, the modules below first.
 class ModuleBuilder {
 public:
     ModuleBuilder(Interpreter& in, const Graph& g, const std::vector<char>& module, FtFastTree& t, FtOrder order,
-                  size_t records)
-        : in_(in), g_(g), module_(module), t_(t), order_(order), current_(order), module_of_(g.gates.size(), -1),
+                  long trial_nodes, size_t records)
+        : in_(in), g_(g), module_(module), t_(t), order_(order), current_(order), trial_nodes_(std::max(1L, trial_nodes)), module_of_(g.gates.size(), -1),
           var_of_event_(records, kBddNull), seen_(g.gates.size(), 0), users_(g.gates.size(), 0),
           value_(g.gates.size(), kBddNull), occurrences_(records, 0), gate_occurrences_(g.gates.size(), 0),
           weight_(g.gates.size(), 0) {}
@@ -194,6 +192,7 @@ private:
     FtFastTree& t_;
     FtOrder order_;
     FtOrder current_;                // the order of the module being built
+    long trial_nodes_;               // new nodes an attempt of the adaptive order may make
     std::vector<int> module_of_;     // gate -> module number
     std::vector<bdd> var_of_event_;  // event record -> its variable
     std::vector<std::uint32_t> seen_;  // gate -> stamp of the module walk that met it
@@ -204,6 +203,7 @@ private:
     std::vector<std::uint64_t> weight_;  // own gates: event occurrences below
     std::vector<std::uint32_t> own_;     // own gates of the module being built, inputs first
     std::vector<std::uint32_t> module_root_;  // module number -> its gate
+    std::vector<std::pair<long, bdd>> sized_;  // a gate's input diagrams with their sizes
 
     bool own(Lit l) const { return is_gate(l) && !module_[index_of(l)]; }
 
@@ -353,8 +353,17 @@ private:
             const Gate& gate = g_.gates[gi];
             parts.clear();
             for (Lit l : gate.kids) parts.push_back(own(l) ? value_[index_of(l)] ^ (l & 1u) : leaf(l));
-            // Deepest tops first keeps the intermediate results low in the order.
+            // Deepest tops first keeps the intermediate results low in the
+            // order; with more than two inputs the smallest diagrams go first,
+            // so that the large ones meet a result that is still small.
             std::sort(parts.begin(), parts.end(), [&](bdd a, bdd b) { return bdd_if_index(m, a) > bdd_if_index(m, b); });
+            if (parts.size() > 2) {
+                sized_.clear();
+                for (bdd p : parts) sized_.push_back({bdd_size(m, p, 0), p});
+                std::stable_sort(sized_.begin(), sized_.end(),
+                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+                for (size_t k = 0; k < parts.size(); ++k) parts[k] = sized_[k].second;
+            }
             bdd f = bdd_identity(m, parts[0]);
             for (size_t k = 1; k < parts.size() && f != kBddNull; ++k) {
                 bdd next = gate.is_and ? bdd_and(m, f, parts[k]) : bdd_or(m, f, parts[k]);
@@ -426,7 +435,8 @@ private:
         long best_size = std::numeric_limits<long>::max();
         for (FtOrder order : kTrialOrders) {
             bdd_gc(m);
-            long budget = bdd_total_nodes(m) + kTrialNodes;
+            // The node limit stops an operation 1000 nodes short of itself.
+            long budget = bdd_total_nodes(m) + 1000 + trial_nodes_;
             if (limit > 0) budget = std::min(budget, limit);
             bdd_node_limit(m, budget);
             FtModule trial;
@@ -483,7 +493,11 @@ private:
             weight_[gi] = w;
         }
         FtModule mod;
-        if (order_ == FtOrder::Adaptive && own_.size() >= kTrialGates)
+        // Every attempt makes its own variables, of which there are at most
+        // 65534.
+        const long inputs = static_cast<long>(var_of_event_.size() + module_root_.size());
+        const bool room = bdd_vars(m) + static_cast<long>(std::size(kTrialOrders) + 1) * inputs < 60000;
+        if (order_ == FtOrder::Adaptive && own_.size() >= kTrialGates && room)
             build_adaptive(root, mod);
         else
             attempt(root, order_ == FtOrder::Adaptive ? kTrialOrders[0] : order_, mod, false);
@@ -505,7 +519,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys, FtOrder order) {
+std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys, FtOrder order, long trial_nodes) {
     std::unique_ptr<FtBddInfo> info = ftbdd_structure(in, sys);
     const Graph g = simplify(*info);
     info.reset();
@@ -529,7 +543,7 @@ std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys,
         return t;
     }
     const std::vector<char> module = find_modules(g, records);
-    ModuleBuilder builder(in, g, module, *t, order, records);
+    ModuleBuilder builder(in, g, module, *t, order, trial_nodes, records);
     builder.build_all();
     t->top_negated = (g.top & 1u) != 0;
     return t;

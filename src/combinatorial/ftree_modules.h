@@ -55,8 +55,11 @@ struct FtFastTree {
 // Builds the modules and their diagrams of the (k-of-n rewritten) tree.
 // A diagram that reaches the nodes the available memory holds ends the run
 // with error 150.
+// Under the adaptive order, every module of at least 32 gates is first
+// built under each order with at most `trial_nodes` new nodes.
+constexpr long kFtTrialNodes = 1L << 17;
 std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys,
-                                             FtOrder order = FtOrder::Adaptive);
+                                             FtOrder order = FtOrder::Adaptive, long trial_nodes = kFtTrialNodes);
 // The failure-time distribution of the top event under the current
 // component distributions: the modules bottom-up, each a variable of its
 // parent. With constant probabilities every node carries the pair (p, 1 − p)
