@@ -4,7 +4,8 @@
 # otherwise), processor seconds (user + system) and peak resident memory
 # from /usr/bin/time -v, and the nodes of the order-free diagrams (all
 # module diagrams together) from corvel_ftree_routes when it was built
-# (-DCORVEL_BENCH=ON; a second run of the tree, left out with --no-nodes).
+# (-DCORVEL_BENCH=ON; a second run of the tree under the solver's adaptive
+# order, left out with --no-nodes).
 #
 #   bench/aralia_times.sh BUILD_DIR [--no-nodes] [--skip NAME]... [--dir DIR] [TREE...]
 #
@@ -60,7 +61,7 @@ for t in "${trees[@]}"; do
     n=-
     if [ $nodes -eq 1 ] && [ $status -eq 0 ]; then
         "$corvel" -mef-crv "$xml" > "$work/t.crv" 2> /dev/null
-        n=$( (ulimit -v "$vmem"; "$routes" --routes free/df --timeout 600 "$work/t.crv") | awk 'NR == 2 { print $4 }')
+        n=$( (ulimit -v "$vmem"; "$routes" --routes free/adaptive --timeout 600 "$work/t.crv") | awk 'NR == 2 { print $4 }')
     fi
     printf '%-10s %16s %10s %8s %8s\n' "$t" "$prob" "${n:--}" "$cpu" "$mb"
 done | tee "$work/table"

@@ -57,7 +57,7 @@ struct FtFastTree {
 // with error 150.
 // Under the adaptive order, every module of at least 32 gates is first
 // built under each order with at most `trial_nodes` new nodes.
-constexpr long kFtTrialNodes = 1L << 17;
+constexpr long kFtTrialNodes = 1L << 15;
 std::unique_ptr<FtFastTree> build_fast_ftree(Interpreter& in, SystemRecord& sys,
                                              FtOrder order = FtOrder::Adaptive, long trial_nodes = kFtTrialNodes);
 // The failure-time distribution of the top event under the current
