@@ -4,13 +4,15 @@
 //   free/<order>   the order-free route: modules, each under a heuristic order
 //                  (df, weight, repeated; the solver uses df)
 // For every route: the top-event probability, diagram nodes (the top's
-// diagram, or all module diagrams), modules, time to build and to evaluate,
+// diagram, or all module diagrams), the most live nodes while building
+// (collected garbage not counted), modules, time to build and to evaluate,
 // (processor seconds), and the peak resident memory of the process.
 //
 //   corvel_ftree_routes FILE.crv ...     the ftree block of each file (up to its "end")
 //   corvel_ftree_routes --generate N ... generated trees of N events with shared gates
 //                                        (--print N writes the tree's text instead)
-//   options: --routes ordered,free/df,free/weight,free/repeated   --timeout SECONDS
+//   options: --routes ordered,free/df,free/weight,free/repeated,free/leftmost,free/lweight
+//            --timeout SECONDS (wall clock)   --limit NODES (a route reaching it reports "error")
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -110,10 +112,10 @@ std::string generated_tree(long n) {
 
 struct Result {
     double prob = -1.0, build = 0.0, eval = 0.0, peak_mb = 0.0;
-    long nodes = 0, modules = 0, status = 0;
+    long nodes = 0, peak = 0, modules = 0, status = 0;
 };
 
-Result run_route(const std::string& text, const std::string& route) {
+Result run_route(const std::string& text, const std::string& route, long limit) {
     Result r;
     std::string out;
     corvel::Interpreter in(&out);
@@ -121,6 +123,7 @@ Result run_route(const std::string& text, const std::string& route) {
     in.err.interactive = false;
     std::istringstream s(text);
     in.parse_stream(s, "tree.crv");
+    if (limit > 0) in.settings.work_limit = limit;
     corvel::SystemRecord& sys = in.systems[in.systems.size() - 1];
     corvel::TreeModel& tm = corvel::tree_model(sys);
     corvel::bind_k_n(in, sys, tm.root, corvel::kFatal);
@@ -134,6 +137,7 @@ Result run_route(const std::string& text, const std::string& route) {
         r.build = cpu_seconds() - t0;
         r.nodes = corvel::bdd_size(info->m, info->root, 0);
         r.modules = 1;
+        r.peak = corvel::bdd_total_nodes(info->m);
         const double t1 = cpu_seconds();
         F = corvel::ftbdd_evaluate(in, sys, *info, info->root);
         r.eval = cpu_seconds() - t1;
@@ -142,10 +146,14 @@ Result run_route(const std::string& text, const std::string& route) {
         if (route == "free/repeated") order = corvel::FtOrder::RepeatedFirst;
         if (route == "free/df") order = corvel::FtOrder::DepthFirst;
         if (route == "free/weight") order = corvel::FtOrder::Weight;
+        if (route == "free/leftmost") order = corvel::FtOrder::Leftmost;
+        if (route == "free/lweight") order = corvel::FtOrder::LeftmostWeight;
+        if (route == "free/adaptive") order = corvel::FtOrder::Adaptive;
         auto fast = corvel::build_fast_ftree(in, sys, order);
         r.build = cpu_seconds() - t0;
         r.nodes = corvel::fast_ftree_size(*fast);
         r.modules = static_cast<long>(fast->modules.size());
+        r.peak = fast->peak_nodes;
         const double t1 = cpu_seconds();
         F = corvel::fast_ftree_evaluate(in, sys, *fast);
         r.eval = cpu_seconds() - t1;
@@ -158,7 +166,7 @@ Result run_route(const std::string& text, const std::string& route) {
 }
 
 // Runs one route in a child process; the result comes back through a pipe.
-Result run_isolated(const std::string& text, const std::string& route, int timeout) {
+Result run_isolated(const std::string& text, const std::string& route, int timeout, long limit) {
     int fd[2];
     if (pipe(fd) != 0) return {};
     const pid_t pid = fork();
@@ -167,7 +175,7 @@ Result run_isolated(const std::string& text, const std::string& route, int timeo
         alarm(static_cast<unsigned>(timeout));
         Result r;
         try {
-            r = run_route(text, route);
+            r = run_route(text, route, limit);
         } catch (const corvel::ProgramExit& e) {
             r.status = e.status == 0 ? 1 : e.status;
         }
@@ -198,11 +206,14 @@ std::vector<std::string> split(const std::string& s) {
 int main(int argc, char** argv) {
     std::vector<std::string> routes = {"ordered", "free/df", "free/weight", "free/repeated"};
     int timeout = 120;
+    long limit = 0;
     std::vector<std::pair<std::string, std::string>> trees;  // name, text
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--routes" && i + 1 < argc) {
             routes = split(argv[++i]);
+        } else if (a == "--limit" && i + 1 < argc) {
+            limit = std::stol(argv[++i]);
         } else if (a == "--timeout" && i + 1 < argc) {
             timeout = std::stoi(argv[++i]);
         } else if (a == "--print" && i + 1 < argc) {
@@ -217,18 +228,18 @@ int main(int argc, char** argv) {
             trees.emplace_back(name, ftree_block(a));
         }
     }
-    std::printf("%-10s %-14s %16s %10s %7s %9s %9s %9s\n", "tree", "route", "probability", "nodes", "modules",
-                "build_s", "eval_s", "peak_MB");
+    std::printf("%-10s %-14s %16s %10s %10s %7s %9s %9s %9s\n", "tree", "route", "probability", "nodes", "peak",
+                "modules", "build_s", "eval_s", "peak_MB");
     for (const auto& [name, text] : trees) {
         for (const std::string& route : routes) {
-            const Result r = run_isolated(text, route, timeout);
+            const Result r = run_isolated(text, route, timeout, limit);
             if (r.status != 0) {
                 std::printf("%-10s %-14s %16s\n", name.c_str(), route.c_str(),
                             r.status < 0 ? "time limit" : "error");
                 continue;
             }
-            std::printf("%-10s %-14s %16.9e %10ld %7ld %9.3f %9.3f %9.1f\n", name.c_str(), route.c_str(), r.prob,
-                        r.nodes, r.modules, r.build, r.eval, r.peak_mb);
+            std::printf("%-10s %-14s %16.9e %10ld %10ld %7ld %9.3f %9.3f %9.1f\n", name.c_str(), route.c_str(), r.prob,
+                        r.nodes, r.peak, r.modules, r.build, r.eval, r.peak_mb);
             std::fflush(stdout);
         }
     }

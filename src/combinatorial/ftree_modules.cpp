@@ -164,12 +164,16 @@ std::vector<char> find_modules(const Graph& g, size_t records) {
     return module;
 }
 
+// The orders an adaptive build tries, and the modules that get trials.
+constexpr FtOrder kTrialOrders[] = {FtOrder::DepthFirst, FtOrder::Weight, FtOrder::RepeatedFirst};
+constexpr size_t kTrialGates = 32;
+
 // Builds the diagram of every module, the modules below first.
 class ModuleBuilder {
 public:
     ModuleBuilder(AnalysisContext& in, const Graph& g, const std::vector<char>& module, FtFastTree& t, FtOrder order,
-                  size_t records)
-        : in_(in), g_(g), module_(module), t_(t), order_(order), module_of_(g.gates.size(), -1),
+                  long trial_nodes, size_t records)
+        : in_(in), g_(g), module_(module), t_(t), order_(order), current_(order), trial_nodes_(std::max(1L, trial_nodes)), module_of_(g.gates.size(), -1),
           var_of_event_(records, kBddNull), seen_(g.gates.size(), 0), users_(g.gates.size(), 0),
           value_(g.gates.size(), kBddNull), occurrences_(records, 0), gate_occurrences_(g.gates.size(), 0),
           weight_(g.gates.size(), 0) {}
@@ -187,6 +191,8 @@ private:
     const std::vector<char>& module_;
     FtFastTree& t_;
     FtOrder order_;
+    FtOrder current_;                // the order of the module being built
+    long trial_nodes_;               // new nodes an attempt of the adaptive order may make
     std::vector<int> module_of_;     // gate -> module number
     std::vector<bdd> var_of_event_;  // event record -> its variable
     std::vector<std::uint32_t> seen_;  // gate -> stamp of the module walk that met it
@@ -196,6 +202,8 @@ private:
     std::vector<std::uint32_t> occurrences_, gate_occurrences_;  // inputs' uses within the module
     std::vector<std::uint64_t> weight_;  // own gates: event occurrences below
     std::vector<std::uint32_t> own_;     // own gates of the module being built, inputs first
+    std::vector<std::uint32_t> module_root_;  // module number -> its gate
+    std::vector<std::pair<long, bdd>> sized_;  // a gate's input diagrams with their sizes
 
     bool own(Lit l) const { return is_gate(l) && !module_[index_of(l)]; }
 
@@ -235,10 +243,13 @@ private:
             return module_[index_of(l)] ? 1 : gate_occurrences_[index_of(l)];
         };
         auto weight = [&](Lit l) -> std::uint64_t { return own(l) ? weight_[index_of(l)] : 1; };
-        switch (order_) {
+        switch (current_) {
             case FtOrder::DepthFirst:
+            case FtOrder::Leftmost:
+            case FtOrder::Adaptive:
                 break;
             case FtOrder::Weight:
+            case FtOrder::LeftmostWeight:
                 std::stable_sort(kids.begin(), kids.end(), [&](Lit a, Lit b) { return weight(a) < weight(b); });
                 break;
             case FtOrder::RepeatedFirst:
@@ -271,9 +282,20 @@ private:
         return v ^ (l & 1u);
     }
 
+    bool has_variable(Lit l) const {
+        const std::uint32_t c = index_of(l);
+        return is_gate(l) ? value_[c] != kBddNull : var_of_event_[c] != kBddNull;
+    }
+
     // Events and modules below get their variables depth first from the
-    // root, inputs in the heuristic's order.
+    // root, inputs in the heuristic's order: either a gate's own inputs
+    // before those of the gates below it, or (the leftmost orders) each
+    // input as the walk meets it, a gate's sub-graph before its next input.
     void assign_variables(std::uint32_t root, FtModule& mod) {
+        if (current_ == FtOrder::Leftmost || current_ == FtOrder::LeftmostWeight) {
+            assign_leftmost(root, mod);
+            return;
+        }
         ++stamp_;
         std::vector<std::uint32_t> stack{root};
         std::vector<Lit> kids;
@@ -283,36 +305,75 @@ private:
             if (seen_[gi] == stamp_) continue;
             seen_[gi] = stamp_;
             kids = visit_order(gi);
-            for (Lit l : kids) {
-                if (own(l)) continue;
-                const std::uint32_t c = index_of(l);
-                const bool has = is_gate(l) ? value_[c] != kBddNull : var_of_event_[c] != kBddNull;
-                if (!has) new_var(mod, l);
-            }
+            for (Lit l : kids)
+                if (!own(l) && !has_variable(l)) new_var(mod, l);
             for (auto k = kids.rbegin(); k != kids.rend(); ++k)
                 if (own(*k) && seen_[index_of(*k)] != stamp_) stack.push_back(index_of(*k));
         }
     }
 
+    void assign_leftmost(std::uint32_t root, FtModule& mod) {
+        ++stamp_;
+        struct Frame {
+            std::vector<Lit> kids;
+            size_t next;
+        };
+        std::vector<Frame> stack;
+        seen_[root] = stamp_;
+        stack.push_back({visit_order(root), 0});
+        while (!stack.empty()) {
+            Frame& f = stack.back();
+            if (f.next == f.kids.size()) {
+                stack.pop_back();
+                continue;
+            }
+            const Lit l = f.kids[f.next++];
+            if (!own(l)) {
+                if (!has_variable(l)) new_var(mod, l);
+            } else if (seen_[index_of(l)] != stamp_) {
+                seen_[index_of(l)] = stamp_;
+                stack.push_back({visit_order(index_of(l)), 0});
+            }
+        }
+    }
+
     // Diagrams of the own gates, inputs first; a gate's diagram is dropped
-    // once its last parent has used it.
-    void build_diagrams() {
+    // once its last parent has used it. Returns the number of gates built.
+    // A diagram that does not fit ends the run, unless this is a trial:
+    // then every diagram of the module is dropped and the gates built so
+    // far are the result.
+    size_t build_diagrams(bool trial) {
         BddManager* m = t_.m;
         for (std::uint32_t gi : own_)
             for (Lit l : g_.gates[gi].kids)
                 if (own(l)) ++users_[index_of(l)];
         std::vector<bdd> parts;
-        for (std::uint32_t gi : own_) {
+        for (size_t at = 0; at < own_.size(); ++at) {
+            const std::uint32_t gi = own_[at];
             const Gate& gate = g_.gates[gi];
             parts.clear();
             for (Lit l : gate.kids) parts.push_back(own(l) ? value_[index_of(l)] ^ (l & 1u) : leaf(l));
-            // Deepest tops first keeps the intermediate results low in the order.
+            // Deepest tops first keeps the intermediate results low in the
+            // order; with more than two inputs the smallest diagrams go first,
+            // so that the large ones meet a result that is still small.
             std::sort(parts.begin(), parts.end(), [&](bdd a, bdd b) { return bdd_if_index(m, a) > bdd_if_index(m, b); });
+            if (parts.size() > 2) {
+                sized_.clear();
+                for (bdd p : parts) sized_.push_back({bdd_size(m, p, 0), p});
+                std::stable_sort(sized_.begin(), sized_.end(),
+                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+                for (size_t k = 0; k < parts.size(); ++k) parts[k] = sized_[k].second;
+            }
             bdd f = bdd_identity(m, parts[0]);
-            for (size_t k = 1; k < parts.size(); ++k) {
-                bdd next = ftbdd_checked(in_, m, gate.is_and ? bdd_and(m, f, parts[k]) : bdd_or(m, f, parts[k]));
+            for (size_t k = 1; k < parts.size() && f != kBddNull; ++k) {
+                bdd next = gate.is_and ? bdd_and(m, f, parts[k]) : bdd_or(m, f, parts[k]);
+                if (!trial) next = ftbdd_checked(in_, m, next);
                 bdd_free(m, f);
                 f = next;
+            }
+            if (f == kBddNull) {
+                drop_diagrams();
+                return at;
             }
             for (Lit l : gate.kids) {
                 if (!own(l)) continue;
@@ -325,6 +386,93 @@ private:
             value_[gi] = f;
             t_.peak_nodes = std::max(t_.peak_nodes, bdd_total_nodes(m));
         }
+        return own_.size();
+    }
+
+    void drop_diagrams() {
+        for (std::uint32_t gi : own_) {
+            users_[gi] = 0;
+            if (value_[gi] != kBddNull) bdd_free(t_.m, value_[gi]);
+            value_[gi] = kBddNull;
+        }
+    }
+
+    // Forgets the variables of a module's inputs (the next attempt makes
+    // its own).
+    void forget_variables(const FtModule& mod) {
+        for (int v : mod.vars) {
+            if (v >= 0)
+                var_of_event_[static_cast<size_t>(v)] = kBddNull;
+            else
+                value_[module_root_[static_cast<size_t>(~v)]] = kBddNull;
+        }
+    }
+
+    // One attempt at the module under the order `order`; the gates built.
+    size_t attempt(std::uint32_t root, FtOrder order, FtModule& mod, bool trial) {
+        current_ = order;
+        mod.first = bdd_vars(t_.m);
+        assign_variables(root, mod);
+        const size_t done = build_diagrams(trial);
+        if (done == own_.size()) {
+            mod.root = value_[root];
+            value_[root] = kBddNull;
+        }
+        return done;
+    }
+
+    // Large modules are tried under each order within a small budget of
+    // new nodes. When some attempts complete, the smallest diagram is the
+    // module's; otherwise the order that built the most gates is used
+    // without a budget. The gates are built in the same sequence under every
+    // order, so the counts compare how far each got on the same work.
+    void build_adaptive(std::uint32_t root, FtModule& mod) {
+        BddManager* m = t_.m;
+        const long limit = bdd_node_limit(m, 0);
+        bdd_node_limit(m, limit);
+        FtOrder best = kTrialOrders[0];
+        size_t best_done = 0;
+        long best_size = std::numeric_limits<long>::max();
+        for (FtOrder order : kTrialOrders) {
+            bdd_gc(m);
+            // The node limit stops an operation 1000 nodes short of itself.
+            long budget = bdd_total_nodes(m) + 1000 + trial_nodes_;
+            if (limit > 0) budget = std::min(budget, limit);
+            bdd_node_limit(m, budget);
+            FtModule trial;
+            const size_t done = attempt(root, order, trial, true);
+            forget_variables(trial);
+            if (done == own_.size()) {
+                const long size = bdd_size(m, trial.root, 0);
+                if (best_done < own_.size() || size < best_size) {
+                    if (mod.root != kBddNull) bdd_free(m, mod.root);
+                    mod = std::move(trial);
+                    best_size = size;
+                    best = order;
+                } else {
+                    bdd_free(m, trial.root);
+                }
+            } else if (done > best_done && best_done < own_.size()) {
+                best = order;
+            }
+            best_done = std::max(best_done, done);
+        }
+        bdd_node_limit(m, limit);
+        if (mod.root != kBddNull) {
+            // The kept attempt's variables again name its inputs.
+            for (size_t k = 0; k < mod.vars.size(); ++k) {
+                const int v = mod.vars[k];
+                const bdd var = bdd_var_with_index(m, mod.first + static_cast<long>(k));
+                if (v >= 0)
+                    var_of_event_[static_cast<size_t>(v)] = var;
+                else
+                    value_[module_root_[static_cast<size_t>(~v)]] = var;
+            }
+            return;
+        }
+        bdd_gc(m);
+        mod = FtModule{};
+        attempt(root, best, mod, false);
     }
 
     void build(std::uint32_t root) {
@@ -345,9 +493,14 @@ private:
             weight_[gi] = w;
         }
         FtModule mod;
-        mod.first = bdd_vars(m);
-        assign_variables(root, mod);
-        build_diagrams();
+        // Every attempt makes its own variables, of which there are at most
+        // 65534.
+        const long inputs = static_cast<long>(var_of_event_.size() + module_root_.size());
+        const bool room = bdd_vars(m) + static_cast<long>(std::size(kTrialOrders) + 1) * inputs < 60000;
+        if (order_ == FtOrder::Adaptive && own_.size() >= kTrialGates && room)
+            build_adaptive(root, mod);
+        else
+            attempt(root, order_ == FtOrder::Adaptive ? kTrialOrders[0] : order_, mod, false);
         for (std::uint32_t gi : own_)
             for (Lit l : g_.gates[gi].kids) {
                 if (own(l)) {
@@ -356,10 +509,9 @@ private:
                     occurrences_[index_of(l)] = 0;
                 }
             }
-        mod.root = value_[root];
         // From now on the module is a variable of its parent.
-        value_[root] = kBddNull;
         module_of_[root] = static_cast<int>(t_.modules.size());
+        module_root_.push_back(root);
         t_.modules.push_back(std::move(mod));
         bdd_gc(m);
     }
@@ -367,7 +519,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& sys, FtOrder order) {
+std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& sys, FtOrder order, long trial_nodes) {
     std::unique_ptr<FtBddInfo> info = ftbdd_structure(in, sys);
     const Graph g = simplify(*info);
     info.reset();
@@ -391,7 +543,7 @@ std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& 
         return t;
     }
     const std::vector<char> module = find_modules(g, records);
-    ModuleBuilder builder(in, g, module, *t, order, records);
+    ModuleBuilder builder(in, g, module, *t, order, trial_nodes, records);
     builder.build_all();
     t->top_negated = (g.top & 1u) != 0;
     return t;

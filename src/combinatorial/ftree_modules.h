@@ -26,7 +26,10 @@ struct SystemRecord;
 enum class FtOrder {
     DepthFirst,    // events and modules as a depth-first walk meets them, inputs in the tree's order
     Weight,        // at each gate the inputs by ascending number of event occurrences below
-    RepeatedFirst   // at each gate the repeated inputs first, then the other events, then the gates
+    RepeatedFirst,  // at each gate the repeated inputs first, then the other events, then the gates
+    Leftmost,       // every input as the walk meets it, descending into a gate at once, in the tree's order
+    LeftmostWeight, // the same walk, at each gate the inputs by ascending number of event occurrences below
+    Adaptive        // per module the one of DepthFirst, Weight, RepeatedFirst that does best within a small budget
 };
 
 struct FtModule {
@@ -52,8 +55,11 @@ struct FtFastTree {
 // Builds the modules and their diagrams of the (k-of-n rewritten) tree.
 // A diagram that reaches the nodes the available memory holds ends the run
 // with error 150.
+// Under the adaptive order, every module of at least 32 gates is first
+// built under each order with at most `trial_nodes` new nodes.
+constexpr long kFtTrialNodes = 1L << 15;
 std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& sys,
-                                             FtOrder order = FtOrder::DepthFirst);
+                                             FtOrder order = FtOrder::Adaptive, long trial_nodes = kFtTrialNodes);
 // The failure-time distribution of the top event under the current
 // component distributions: the modules bottom-up, each a variable of its
 // parent. With constant probabilities every node carries the pair (p, 1 − p)

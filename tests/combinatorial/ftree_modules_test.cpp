@@ -73,7 +73,7 @@ struct Routes {
     std::vector<Exponomial> heuristics;
 };
 
-Routes solve_both(TreeRun& run) {
+Routes solve_both(TreeRun& run, long trial_nodes = kFtTrialNodes) {
     SystemRecord& sys = run.sys("f");
     TreeModel& tm = tree_model(sys);
     bind_k_n(run.in, sys, tm.root, kFatal);
@@ -82,8 +82,9 @@ Routes solve_both(TreeRun& run) {
     bind_tree_components(run.in, sys, req);
     Routes r;
     // Both on the same system, as a cdf request followed by a listing does.
-    for (FtOrder order : {FtOrder::DepthFirst, FtOrder::Weight, FtOrder::RepeatedFirst}) {
-        auto fast = build_fast_ftree(run.in, sys, order);
+    for (FtOrder order : {FtOrder::DepthFirst, FtOrder::Weight, FtOrder::RepeatedFirst, FtOrder::Leftmost,
+                          FtOrder::LeftmostWeight, FtOrder::Adaptive}) {
+        auto fast = build_fast_ftree(run.in, sys, order, trial_nodes);
         r.heuristics.push_back(fast_ftree_evaluate(run.in, sys, *fast));
     }
     auto info = analyze_ftree_with_bdd(run.in, sys);
@@ -123,6 +124,36 @@ TEST(FtreeModules, OrderFreeRouteEqualsTheOrderedRouteOnRandomTrees) {
     // The generator must exercise both kinds of trees.
     EXPECT_GT(with_modules, 10);
     EXPECT_LT(with_modules, 290);
+}
+
+// Modules large enough for the adaptive order's trials, under budgets that
+// stop every attempt at once, stop them part way (the order that got
+// furthest is built again without a budget), or let them complete (the
+// smallest diagram is kept): the same numbers as the ordered route.
+TEST(FtreeModules, AdaptiveOrderEqualsTheOrderedRouteOnLargeModules) {
+    std::mt19937 rng(2709);
+    for (int round = 0; round < 36; ++round) {
+        const bool exponential = round % 4 == 3;
+        const int events = 8 + static_cast<int>(rng() % 12);
+        const int gates = 40 + static_cast<int>(rng() % 40);
+        const std::string text = random_tree(rng, events, gates, exponential);
+        const long budget = round % 3 == 0 ? 1 : round % 3 == 1 ? 40 : kFtTrialNodes;
+        TreeRun run(text);
+        ASSERT_EQ(run.status, 0) << text << run.out;
+        Routes r;
+        try {
+            r = solve_both(run, budget);
+        } catch (const ProgramExit& e) {
+            FAIL() << "status " << e.status << "\n" << text << run.out;
+        }
+        const Tolerances& tol = run.in.settings.tol;
+        for (double t : exponential ? std::vector<double>{0.3, 1.9} : std::vector<double>{0.0}) {
+            const double want = evaluate_expo(r.ordered, t, tol);
+            for (const Exponomial& F : r.heuristics)
+                EXPECT_NEAR(evaluate_expo(F, t, tol), want, 1e-11 + 1e-9 * want)
+                    << "budget " << budget << ", t = " << t << "\n" << text;
+        }
+    }
 }
 
 double probability(const std::string& text) {
