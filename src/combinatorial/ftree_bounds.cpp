@@ -120,6 +120,8 @@ bdd ft_prune(BddManager* m, bdd f, const std::vector<double>& p, double threshol
     }
     if (cut != nullptr) *cut += cut_mass;
     if (!any) return bdd_identity(m, f);
+    // A threshold above 1 cuts the root itself.
+    if (cut_here[n - 1]) return way == FtBound::Lower ? bdd_zero(m) : bdd_one(m);
     // Which of LO and HI each kept node must provide: a complemented edge
     // asks for the other one.
     std::vector<std::uint8_t> need(n, 0);
@@ -175,10 +177,10 @@ std::optional<FtBoundPair> ft_bound_search(const FtBoundPass& pass) {
     double threshold = kStart;
     bool coarser = false;
     for (;;) {
-        bool cut_lower = false, cut_upper = false;
-        std::optional<double> lower = pass(threshold, FtBound::Lower, cut_lower);
+        FtPassInfo lo, hi;
+        std::optional<double> lower = pass(threshold, FtBound::Lower, lo);
         std::optional<double> upper;
-        if (lower) upper = pass(threshold, FtBound::Upper, cut_upper);
+        if (lower) upper = pass(threshold, FtBound::Upper, hi);
         if (!lower || !upper) {
             // The previous threshold was the finest that fits.
             if (best) break;
@@ -187,13 +189,15 @@ std::optional<FtBoundPair> ft_bound_search(const FtBoundPass& pass) {
             threshold = std::min(1.0, threshold / kStep);
             continue;
         }
-        FtBoundPair b{std::max(0.0, *lower), std::min(1.0, *upper), !cut_lower && !cut_upper};
+        FtBoundPair b{std::max(0.0, *lower), std::min(1.0, *upper), !lo.cut && !hi.cut};
         if (best) {
             b.lower = std::max(b.lower, best->lower);
             b.upper = std::min(b.upper, best->upper);
         }
         best = b;
-        if (b.exact || coarser || b.upper - b.lower <= kGap * b.upper || threshold <= kFinest) break;
+        if (b.exact || coarser || lo.crowded || hi.crowded || b.upper - b.lower <= kGap * b.upper ||
+            threshold <= kFinest)
+            break;
         threshold *= kStep;
     }
     return best;

@@ -35,14 +35,20 @@ struct FtBoundPair {
     bool exact = false;  // the last passes cut nothing: lower == upper is the probability
 };
 
+// What a pass tells the search besides its probability.
+struct FtPassInfo {
+    bool cut = false;      // something was cut: the probability is a bound only
+    bool crowded = false;  // the pass used so much of the memory that a finer one will not fit
+};
+
 // One pass: the probability of the tree built with every diagram pruned at
-// the threshold, or nullopt when it did not fit in memory. `cut` is set to
-// whether anything was cut.
-using FtBoundPass = std::function<std::optional<double>(double threshold, FtBound way, bool& cut)>;
+// the threshold, or nullopt when it did not fit in memory.
+using FtBoundPass = std::function<std::optional<double>(double threshold, FtBound way, FtPassInfo& info)>;
 
 // The search over thresholds: it starts coarse, lowers the threshold step by
-// step while both passes fit, and keeps the best pair; a start that does not
-// fit is made coarser instead. nullopt when no threshold fits at all.
+// step while both passes fit (and left room for a finer one), and keeps the
+// best pair; a start that does not fit is made coarser instead. nullopt when
+// no threshold fits at all.
 std::optional<FtBoundPair> ft_bound_search(const FtBoundPass& pass);
 
 // The warning and the two bounds, in the layout of a value line.

@@ -206,7 +206,7 @@ struct Pruning {
 };
 
 // Diagrams this small are never pruned: they cost nothing to keep.
-constexpr long kPruneFrom = 64;
+constexpr long kPruneFrom = 16;
 
 // Builds the diagram of every module, the modules below first. With a
 // pruning every intermediate diagram is pruned as it is made and every
@@ -574,7 +574,7 @@ std::optional<FtBoundPair> fast_ftree_bounds(Interpreter& in, const SystemRecord
         if (!std::isfinite(x)) return std::nullopt;
         p[rec] = std::clamp(x, 0.0, 1.0);
     }
-    const FtBoundPass pass = [&](double threshold, FtBound way, bool& cut) -> std::optional<double> {
+    const FtBoundPass pass = [&](double threshold, FtBound way, FtPassInfo& info) -> std::optional<double> {
         FtFastTree tree;
         limit_nodes(in, tree.m);
         Pruning prune;
@@ -589,7 +589,12 @@ std::optional<FtBoundPair> fast_ftree_bounds(Interpreter& in, const SystemRecord
                 in.out.printf("  pruned below %.0e: out of memory at %ld live nodes\n", threshold, bdd_total_nodes(tree.m));
             return std::nullopt;
         }
-        cut = prune.cut > 0.0;
+        info.cut = prune.cut > 0.0;
+        // Each step down has so far taken a few times the nodes of the one
+        // before: past a quarter of what the memory holds the next one would
+        // only run until it fails.
+        const long room = bdd_memory_limit(tree.m);
+        info.crowded = room > 0 && tree.peak_nodes > room / 4;
         if (in.settings.verbose)
             in.out.printf("  pruned below %.0e: %s %.10e, reach cut %.3e, peak %ld live nodes\n", threshold,
                           way == FtBound::Lower ? "lower" : "upper", prune.module_value.back().p, prune.cut,
@@ -598,7 +603,7 @@ std::optional<FtBoundPair> fast_ftree_bounds(Interpreter& in, const SystemRecord
         // over every variable of every module.
         const double slack = 4.0 * static_cast<double>(bdd_vars(tree.m) + 2) * std::ldexp(1.0, -53);
         const double v = prune.module_value.back().p;
-        if (!cut) return v;
+        if (!info.cut) return v;
         return way == FtBound::Lower ? v * (1.0 - slack) : v * (1.0 + slack);
     };
     return ft_bound_search(pass);

@@ -117,10 +117,10 @@ TEST(FtreeBounds, SearchKeepsTheFinestThresholdThatFits) {
     // A pass that fits down to 1e-9 and whose bounds close in with the
     // threshold.
     std::vector<double> tried;
-    auto closing = [&](double threshold, FtBound way, bool& cut) -> std::optional<double> {
+    auto closing = [&](double threshold, FtBound way, FtPassInfo& info) -> std::optional<double> {
         tried.push_back(threshold);
         if (threshold < 1e-9) return std::nullopt;
-        cut = true;
+        info.cut = true;
         return way == FtBound::Lower ? 0.5 - threshold : 0.5 + threshold;
     };
     std::optional<FtBoundPair> b = ft_bound_search(closing);
@@ -133,10 +133,10 @@ TEST(FtreeBounds, SearchKeepsTheFinestThresholdThatFits) {
 
     // A start that does not fit is made coarser, and the first fit is kept.
     tried.clear();
-    auto coarse = [&](double threshold, FtBound way, bool& cut) -> std::optional<double> {
+    auto coarse = [&](double threshold, FtBound way, FtPassInfo& info) -> std::optional<double> {
         tried.push_back(threshold);
         if (threshold < 0.5e-1) return std::nullopt;
-        cut = true;
+        info.cut = true;
         return way == FtBound::Lower ? 0.1 : 0.9;
     };
     b = ft_bound_search(coarse);
@@ -146,22 +146,37 @@ TEST(FtreeBounds, SearchKeepsTheFinestThresholdThatFits) {
     EXPECT_NEAR(tried.back(), 1.0, 1e-12);
 
     // The upper pass failing counts as not fitting; nothing fits at all.
-    auto never = [](double, FtBound way, bool& cut) -> std::optional<double> {
-        cut = true;
+    auto never = [](double, FtBound way, FtPassInfo& info) -> std::optional<double> {
+        info.cut = true;
         if (way == FtBound::Upper) return std::nullopt;
         return 0.2;
     };
     EXPECT_FALSE(ft_bound_search(never));
 
-    // Bounds that meet end the search, and nothing cut means exact.
-    auto exact = [](double threshold, FtBound, bool& cut) -> std::optional<double> {
-        cut = threshold > 1e-6;
-        return 0.25;
+    // A pass that cuts nothing gives the probability itself.
+    auto exact = [](double threshold, FtBound way, FtPassInfo& info) -> std::optional<double> {
+        info.cut = threshold > 1e-6;
+        if (!info.cut) return 0.25;
+        return way == FtBound::Lower ? 0.2 : 0.3;
     };
     b = ft_bound_search(exact);
     ASSERT_TRUE(b);
+    EXPECT_TRUE(b->exact);
     EXPECT_EQ(b->lower, 0.25);
     EXPECT_EQ(b->upper, 0.25);
+
+    // A pass that filled a quarter of the memory is the last one tried.
+    tried.clear();
+    auto crowded = [&](double threshold, FtBound way, FtPassInfo& info) -> std::optional<double> {
+        tried.push_back(threshold);
+        info.cut = true;
+        info.crowded = threshold < 1e-5;
+        return way == FtBound::Lower ? 0.5 - threshold : 0.5 + threshold;
+    };
+    b = ft_bound_search(crowded);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(tried.size(), 4u);
+    EXPECT_NEAR(b->upper - b->lower, 2e-6, 1e-15);
 }
 
 // Sets the node budget of the order-free route for the life of the guard.
@@ -236,7 +251,7 @@ TEST(FtreeBounds, RandomCoherentTreesUnderASmallBudgetAreBracketed) {
         const bool exponential = round % 4 == 3;
         const double t = exponential ? 0.3 + 0.1 * (round % 7) : 0.0;
         const std::string text =
-            random_coherent_tree(rng, 8 + static_cast<int>(rng() % 20), 10 + static_cast<int>(rng() % 40), exponential);
+            random_coherent_tree(rng, 15 + static_cast<int>(rng() % 20), 30 + static_cast<int>(rng() % 50), exponential);
         Prepared exact(text, t);
         ASSERT_EQ(exact.run.status, 0) << text << exact.run.out;
         auto whole = build_fast_ftree(exact.run.in, *exact.sys);
@@ -244,16 +259,24 @@ TEST(FtreeBounds, RandomCoherentTreesUnderASmallBudgetAreBracketed) {
         const double want = evaluate_expo(fast_ftree_evaluate(exact.run.in, *exact.sys, *whole), t, exact.run.in.settings.tol);
         const long vars = bdd_vars(whole->m);
         if (whole->peak_nodes < vars + 40) continue;  // too small to leave room between the two
-        NodeBudget budget(vars + (whole->peak_nodes - vars) / 2);
-        Prepared small(text, t);
-        std::unique_ptr<FtFastTree> tree;
-        try {
-            tree = build_fast_ftree(small.run.in, *small.sys);
-        } catch (const ProgramExit& e) {
-            FAIL() << "a coherent tree is never refused while building\n" << text << small.run.out;
+        // The peak counts garbage not yet collected: the budget is lowered
+        // until the exact diagrams no longer fit.
+        std::optional<FtBoundPair> b;
+        bool beyond = false;
+        for (long share = 2; share <= 64 && !beyond; share *= 2) {
+            NodeBudget budget(vars + (whole->peak_nodes - vars) / share);
+            Prepared small(text, t);
+            std::unique_ptr<FtFastTree> tree;
+            try {
+                tree = build_fast_ftree(small.run.in, *small.sys);
+            } catch (const ProgramExit& e) {
+                FAIL() << "a coherent tree is never refused while building\n" << text << small.run.out;
+            }
+            if (!tree->out_of_reach) continue;
+            beyond = true;
+            b = fast_ftree_bounds(small.run.in, *small.sys, *tree, t);
         }
-        if (!tree->out_of_reach) continue;  // the budget happened to suffice
-        std::optional<FtBoundPair> b = fast_ftree_bounds(small.run.in, *small.sys, *tree, t);
+        if (!beyond) continue;
         if (!b) {
             ++refused;
             continue;
@@ -286,7 +309,7 @@ TEST(FtreeBounds, RequestsPrintTheBoundsAndNoValue) {
         vars = bdd_vars(whole->m);
     }
     ASSERT_GE(peak, vars + 200);
-    NodeBudget budget(vars + (peak - vars) / 3);
+    NodeBudget budget(vars + (peak - vars) / 8);
     TreeRun run(text + "format 8\nsysprob(f)\n");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(run.printed("warning: exact probability out of reach within memory; bounds given for system f"))
