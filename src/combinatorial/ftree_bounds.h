@@ -46,7 +46,7 @@ struct FtPassInfo {
 using FtBoundPass = std::function<std::optional<double>(double threshold, FtBound way, FtPassInfo& info)>;
 
 // The search over thresholds: it starts coarse, lowers the threshold step by
-// step while both passes fit (and left room for a finer one), and keeps the
+// step while both passes fit (and leave room for a finer one), and keeps the
 // best pair; a start that does not fit is made coarser instead. nullopt when
 // no threshold fits at all.
 std::optional<FtBoundPair> ft_bound_search(const FtBoundPass& pass);

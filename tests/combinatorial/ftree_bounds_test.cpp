@@ -165,7 +165,7 @@ TEST(FtreeBounds, SearchKeepsTheFinestThresholdThatFits) {
     EXPECT_EQ(b->lower, 0.25);
     EXPECT_EQ(b->upper, 0.25);
 
-    // A pass that filled a quarter of the memory is the last one tried.
+    // A pass that filled a tenth of the memory is the last one tried.
     tried.clear();
     auto crowded = [&](double threshold, FtBound way, FtPassInfo& info) -> std::optional<double> {
         tried.push_back(threshold);
