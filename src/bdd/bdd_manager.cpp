@@ -344,12 +344,16 @@ bdd new_var(BddManager* m, bool first) {
         m->position.push_back(static_cast<std::uint32_t>(id - 1));
         m->id_at.push_back(id);
     }
-    // The variable's own record is outside the node limit: the limit ends
-    // operations, which can report it, and a variable is made outside them.
+    // The variable's own record is outside the node limit and the memory
+    // ceiling: they end operations, which can report it, and a variable is
+    // made outside them.
     const long limit = m->node_limit;
+    const auto ceiling = m->memory_nodes;
     m->node_limit = 0;
+    m->memory_nodes = 0;
     bdd v = m->find(id, bdd_one(m), bdd_zero(m));
     m->node_limit = limit;
+    m->memory_nodes = ceiling;
     m->nodes[v >> 1].refs = kBddPermanent;
     m->variables.push_back(v);
     return v;

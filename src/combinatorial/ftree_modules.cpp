@@ -6,10 +6,14 @@
 #include "combinatorial/ftree_modules.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <cstdlib>
 #include <limits>
+#include <new>
 
+#include "combinatorial/ftree_bounds.h"
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
 #include "expo/constant_expo.h"
@@ -168,12 +172,56 @@ std::vector<char> find_modules(const Graph& g, size_t records) {
 constexpr FtOrder kTrialOrders[] = {FtOrder::DepthFirst, FtOrder::Weight, FtOrder::RepeatedFirst};
 constexpr size_t kTrialGates = 32;
 
-// Builds the diagram of every module, the modules below first.
+struct Pair {
+    double p, q;  // probability of the function and of its complement
+};
+
+// (p, q) of the root of f, each node from its children's pairs weighted by
+// its variable's pair: no subtraction anywhere.
+Pair evaluate_pairs(BddManager* m, bdd f, const std::vector<Pair>& var) {
+    if (f == bdd_one(m)) return {1.0, 0.0};
+    if (f == bdd_zero(m)) return {0.0, 1.0};
+    const BddPostorder order(m, f);
+    const size_t n = order.nodes.size();
+    std::vector<Pair> value(n);
+    auto of = [&](std::uint32_t ref) -> Pair {
+        if (ref == BddPostorder::kRefOne) return {1.0, 0.0};
+        if (ref == BddPostorder::kRefZero) return {0.0, 1.0};
+        const Pair v = value[ref >> 1];
+        return (ref & 1u) ? Pair{v.q, v.p} : v;
+    };
+    for (size_t k = 0; k < n; ++k) {
+        const BddPostorder::Kids& kid = order.kids[k];
+        const Pair x = var[kid.position], r = of(kid.then_ref), l = of(kid.else_ref);
+        value[k] = Pair{x.p * r.p + x.q * l.p, x.p * r.q + x.q * l.q};
+    }
+    return of(order.ref(f));
+}
+
+// A building operation ran out of nodes.
+struct OutOfNodes {};
+
+// How the diagrams of a bounds pass are pruned, and what the pass found.
+struct Pruning {
+    FtBound way = FtBound::Lower;
+    double threshold = 0.0;
+    const std::vector<double>* event_p = nullptr;  // event record -> probability
+    double cut = 0.0;                              // reach cut away, summed
+    std::vector<Pair> module_value;                // per module: its (pruned) probability pair
+};
+
+// Diagrams this small are never pruned: they cost nothing to keep.
+constexpr long kPruneFrom = 16;
+
+// Builds the diagram of every module, the modules below first. With a
+// pruning every intermediate diagram is pruned as it is made and every
+// module is evaluated (and its diagram dropped) as soon as it is complete.
 class ModuleBuilder {
 public:
     ModuleBuilder(AnalysisContext& in, const Graph& g, const std::vector<char>& module, FtFastTree& t, FtOrder order,
-                  long trial_nodes, size_t records)
-        : in_(in), g_(g), module_(module), t_(t), order_(order), current_(order), trial_nodes_(std::max(1L, trial_nodes)), module_of_(g.gates.size(), -1),
+                  long trial_nodes, size_t records, Pruning* prune = nullptr)
+        : in_(in), g_(g), module_(module), t_(t), order_(order), current_(order),
+          trial_nodes_(std::max(1L, trial_nodes)), prune_(prune), module_of_(g.gates.size(), -1),
           var_of_event_(records, kBddNull), seen_(g.gates.size(), 0), users_(g.gates.size(), 0),
           value_(g.gates.size(), kBddNull), occurrences_(records, 0), gate_occurrences_(g.gates.size(), 0),
           weight_(g.gates.size(), 0) {}
@@ -193,6 +241,10 @@ private:
     FtOrder order_;
     FtOrder current_;                // the order of the module being built
     long trial_nodes_;               // new nodes an attempt of the adaptive order may make
+    Pruning* prune_;
+    std::vector<double> var_p_;      // pruning: order position -> probability of the variable
+    std::vector<Pair> var_pair_;     // pruning: the same as a pair
+    long kept_size_ = 0;             // pruning: size of the partial result last pruned
     std::vector<int> module_of_;     // gate -> module number
     std::vector<bdd> var_of_event_;  // event record -> its variable
     std::vector<std::uint32_t> seen_;  // gate -> stamp of the module walk that met it
@@ -267,6 +319,11 @@ private:
     void new_var(FtModule& mod, Lit l) {
         const std::uint32_t c = index_of(l);
         bdd v = bdd_new_var_last(t_.m);
+        if (prune_) {
+            const double x = is_gate(l) ? 0.0 : (*prune_->event_p)[c];
+            var_pair_.push_back(is_gate(l) ? prune_->module_value[static_cast<size_t>(module_of_[c])] : Pair{x, 1.0 - x});
+            var_p_.push_back(var_pair_.back().p);
+        }
         if (is_gate(l)) {
             mod.vars.push_back(~module_of_[c]);
             value_[c] = v;  // a module below: its variable
@@ -365,11 +422,12 @@ private:
                 for (size_t k = 0; k < parts.size(); ++k) parts[k] = sized_[k].second;
             }
             bdd f = bdd_identity(m, parts[0]);
+            kept_size_ = 0;
             for (size_t k = 1; k < parts.size() && f != kBddNull; ++k) {
                 bdd next = gate.is_and ? bdd_and(m, f, parts[k]) : bdd_or(m, f, parts[k]);
-                if (!trial) next = ftbdd_checked(in_, m, next);
+                if (next == kBddNull && !trial) throw OutOfNodes{};
                 bdd_free(m, f);
-                f = next;
+                f = pruned(next, k + 1 == parts.size());
             }
             if (f == kBddNull) {
                 drop_diagrams();
@@ -475,6 +533,21 @@ private:
         attempt(root, best, mod, false);
     }
 
+    // f pruned at the pass's threshold (f itself outside a bounds pass); the
+    // reference on f passes to the result. Within a gate a partial result is
+    // pruned again only once it has doubled since the last pruning: each
+    // pruning walks the whole diagram. A gate's result is always pruned.
+    bdd pruned(bdd f, bool last) {
+        if (!prune_ || f == kBddNull) return f;
+        const long size = bdd_size(t_.m, f, 0);
+        if (size < kPruneFrom || (!last && size < 2 * kept_size_)) return f;
+        const bdd g = ft_prune(t_.m, f, var_p_, prune_->threshold, prune_->way, &prune_->cut);
+        if (g == kBddNull) throw OutOfNodes{};
+        bdd_free(t_.m, f);
+        kept_size_ = bdd_size(t_.m, g, 0);
+        return g;
+    }
+
     void build(std::uint32_t root) {
         BddManager* m = t_.m;
         collect_own(root);
@@ -497,7 +570,7 @@ private:
         // 65534.
         const long inputs = static_cast<long>(var_of_event_.size() + module_root_.size());
         const bool room = bdd_vars(m) + static_cast<long>(std::size(kTrialOrders) + 1) * inputs < 60000;
-        if (order_ == FtOrder::Adaptive && own_.size() >= kTrialGates && room)
+        if (order_ == FtOrder::Adaptive && !prune_ && own_.size() >= kTrialGates && room)
             build_adaptive(root, mod);
         else
             attempt(root, order_ == FtOrder::Adaptive ? kTrialOrders[0] : order_, mod, false);
@@ -512,20 +585,65 @@ private:
         // From now on the module is a variable of its parent.
         module_of_[root] = static_cast<int>(t_.modules.size());
         module_root_.push_back(root);
+        if (prune_) {
+            prune_->module_value.push_back(evaluate_pairs(m, mod.root, var_pair_));
+            bdd_free(m, mod.root);
+            mod.root = kBddNull;
+        }
         t_.modules.push_back(std::move(mod));
         bdd_gc(m);
     }
 };
 
+// The limits of a manager of this route: the work cap of fuzzing runs, and
+// the node budget that tests set through CORVEL_FTREE_NODE_BUDGET to reach
+// the bounds with small trees (it only ever lowers the memory ceiling).
+void limit_nodes(AnalysisContext& in, BddManager* m) {
+    if (in.settings.work_limit >= 0) bdd_node_limit(m, std::max(1L, in.settings.work_limit));
+    if (const char* budget = std::getenv("CORVEL_FTREE_NODE_BUDGET")) {
+        const long n = std::strtol(budget, nullptr, 10);
+        const long ceiling = bdd_memory_limit(m);
+        if (n > 0 && (ceiling <= 0 || n < ceiling)) bdd_set_memory_limit(m, n);
+    }
+}
+
+// Only and/or gates over uncomplemented inputs below the top: the function
+// is monotone in every event and every module.
+bool coherent(const Graph& g) {
+    if (!is_gate(g.top) || (g.top & 1u) != 0) return false;
+    std::vector<char> seen(g.gates.size(), 0);
+    std::vector<std::uint32_t> stack{index_of(g.top)};
+    seen[index_of(g.top)] = 1;
+    while (!stack.empty()) {
+        const std::uint32_t gi = stack.back();
+        stack.pop_back();
+        for (Lit l : g.gates[gi].kids) {
+            if ((l & 1u) != 0) return false;
+            if (is_gate(l) && !seen[index_of(l)]) {
+                seen[index_of(l)] = 1;
+                stack.push_back(index_of(l));
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+struct FtStructure {
+    Graph g;
+    std::vector<char> module;
+    size_t records = 0;
+    long reached = 0;     // live nodes when the exact diagrams ran out of memory
+    long node_limit = 0;  // the caller's node limit (the work cap), 0 when none
+};
 
 std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& sys, FtOrder order, long trial_nodes) {
     std::unique_ptr<FtBddInfo> info = ftbdd_structure(in, sys);
-    const Graph g = simplify(*info);
+    Graph g = simplify(*info);
     info.reset();
     auto t = std::make_unique<FtFastTree>();
-    // The work cap of fuzzing runs bounds this diagram as it does the others.
-    if (in.settings.work_limit >= 0) bdd_node_limit(t->m, std::max(1L, in.settings.work_limit));
+    limit_nodes(in, t->m);
     t->gates = static_cast<long>(g.gates.size());
     if (is_const(g.top)) {
         t->constant = g.top == kTrue ? 1 : 0;
@@ -542,9 +660,26 @@ std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& 
         t->top_negated = (g.top & 1u) != 0;
         return t;
     }
-    const std::vector<char> module = find_modules(g, records);
-    ModuleBuilder builder(in, g, module, *t, order, trial_nodes, records);
-    builder.build_all();
+    std::vector<char> module = find_modules(g, records);
+    try {
+        ModuleBuilder builder(in, g, module, *t, order, trial_nodes, records);
+        builder.build_all();
+    } catch (const OutOfNodes&) {
+        // Without monotonicity a pruned diagram bounds nothing.
+        if (!coherent(g)) ftbdd_checked(in, t->m, kBddNull);
+        auto kept = std::make_shared<FtStructure>();
+        kept->reached = bdd_total_nodes(t->m);
+        kept->node_limit = bdd_node_limit(t->m, 0);
+        kept->g = std::move(g);
+        kept->module = std::move(module);
+        kept->records = records;
+        t->out_of_reach = std::move(kept);
+        t->modules.clear();
+        // The memory goes back before the bounds need it.
+        bdd_quit(t->m);
+        t->m = bdd_init();
+        return t;
+    }
     t->top_negated = (g.top & 1u) != 0;
     return t;
 }
@@ -557,35 +692,97 @@ long fast_ftree_size(const FtFastTree& t) {
 
 namespace {
 
-struct Pair {
-    double p, q;  // probability of the function and of its complement
-};
-
-// (p, q) of the root of f, each node from its children's pairs weighted by
-// its variable's pair: no subtraction anywhere.
-Pair evaluate_pairs(BddManager* m, bdd f, const std::vector<Pair>& var) {
-    if (f == bdd_one(m)) return {1.0, 0.0};
-    if (f == bdd_zero(m)) return {0.0, 1.0};
-    const BddPostorder order(m, f);
-    const size_t n = order.nodes.size();
-    std::vector<Pair> value(n);
-    auto of = [&](std::uint32_t ref) -> Pair {
-        if (ref == BddPostorder::kRefOne) return {1.0, 0.0};
-        if (ref == BddPostorder::kRefZero) return {0.0, 1.0};
-        const Pair v = value[ref >> 1];
-        return (ref & 1u) ? Pair{v.q, v.p} : v;
-    };
-    for (size_t k = 0; k < n; ++k) {
-        const BddPostorder::Kids& kid = order.kids[k];
-        const Pair x = var[kid.position], r = of(kid.then_ref), l = of(kid.else_ref);
-        value[k] = Pair{x.p * r.p + x.q * l.p, x.p * r.q + x.q * l.q};
-    }
-    return of(order.ref(f));
+// The tree stops as it does when no bounds can be given, with the message
+// of the limit the exact diagrams reached.
+[[noreturn]] void refuse(AnalysisContext& in, const FtStructure& s) {
+    if (s.node_limit > 0 && s.reached >= s.node_limit - 1000)
+        in.err.error(150, kInternal, format_string("s_ftbdd for BDD (more than %ld nodes)", s.node_limit), false);
+    in.out.printf("decision diagram stopped at %ld live nodes, the most the available memory holds\n", s.reached);
+    in.err.error(150, kInternal, "s_ftbdd for BDD", false);
+    throw ProgramExit{kExitFailure};  // not reached: error 150 ends the run
 }
 
 }  // namespace
 
-Exponomial fast_ftree_evaluate(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t) {
+std::optional<FtBoundPair> fast_ftree_bounds(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t,
+                                             std::optional<double> time) {
+    if (!t.out_of_reach) return std::nullopt;
+    const FtStructure& s = *t.out_of_reach;
+    // The probability of every event of the tree at the request's time.
+    std::vector<char> used(s.records, 0);
+    for (const Gate& gate : s.g.gates)
+        for (Lit l : gate.kids)
+            if (!is_gate(l)) used[index_of(l)] = 1;
+    std::vector<double> p(s.records, 0.0);
+    for (size_t rec = 0; rec < s.records; ++rec) {
+        if (!used[rec]) continue;
+        const Exponomial& F = sys.nodes[rec].dist;
+        double x;
+        if (ConstantExpo::fits(F)) {
+            x = F.empty() ? 0.0 : F[0].e_a;
+        } else {
+            if (!time) return std::nullopt;
+            x = evaluate_expo(F, *time, in.settings.tol);
+        }
+        if (!std::isfinite(x)) return std::nullopt;
+        p[rec] = std::clamp(x, 0.0, 1.0);
+    }
+    const FtBoundPass pass = [&](double threshold, FtBound way, FtPassInfo& info) -> std::optional<double> {
+        FtFastTree tree;
+        limit_nodes(in, tree.m);
+        Pruning prune;
+        prune.way = way;
+        prune.threshold = threshold;
+        prune.event_p = &p;
+        try {
+            ModuleBuilder builder(in, s.g, s.module, tree, FtOrder::DepthFirst, kFtTrialNodes, s.records, &prune);
+            builder.build_all();
+        } catch (const std::bad_alloc&) {
+            // Memory the system refused to the pruning's own tables counts
+            // as not fitting, like nodes the manager could not hold.
+            if (in.settings.verbose) in.out.printf("  pruned below %.0e: out of memory\n", threshold);
+            return std::nullopt;
+        } catch (const OutOfNodes&) {
+            if (in.settings.verbose)
+                in.out.printf("  pruned below %.0e: out of memory at %ld live nodes\n", threshold, bdd_total_nodes(tree.m));
+            return std::nullopt;
+        }
+        info.cut = prune.cut > 0.0;
+        // Each step down takes up to ten times the nodes of the one before
+        // (nus9601: 0.8 and 7.7 million): past a tenth of what the memory
+        // holds the next one would only run until it fails.
+        const long room = bdd_memory_limit(tree.m);
+        info.crowded = room > 0 && tree.peak_nodes > room / 10;
+        if (in.settings.verbose)
+            in.out.printf("  pruned below %.0e: %s %.10e, reach cut %.3e, peak %ld live nodes\n", threshold,
+                          way == FtBound::Lower ? "lower" : "upper", prune.module_value.back().p, prune.cut,
+                          tree.peak_nodes);
+        // Rounding: at most two units in the last place per level passed,
+        // over every variable of every module.
+        const double slack = 4.0 * static_cast<double>(bdd_vars(tree.m) + 2) * std::ldexp(1.0, -53);
+        const double v = prune.module_value.back().p;
+        if (!info.cut) return v;
+        return way == FtBound::Lower ? v * (1.0 - slack) : v * (1.0 + slack);
+    };
+    return ft_bound_search(pass);
+}
+
+namespace {
+
+Exponomial bounded_evaluate(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t,
+                            std::optional<double> time) {
+    const std::optional<FtBoundPair> b = fast_ftree_bounds(in, sys, t, time);
+    if (!b) refuse(in, *t.out_of_reach);
+    if (b->exact) return Exponomial::constant(b->lower);
+    print_ft_bounds(in, sys.name, *b);
+    return Exponomial::constant(std::numeric_limits<double>::quiet_NaN());
+}
+
+}  // namespace
+
+Exponomial fast_ftree_evaluate(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t,
+                               std::optional<double> time) {
+    if (t.out_of_reach) return bounded_evaluate(in, sys, t, time);
     if (t.constant >= 0) return Exponomial::constant(static_cast<double>(t.constant));
     const long vars = bdd_vars(t.m);
     auto dist = [&](int rec) -> const Exponomial& { return sys.nodes[static_cast<size_t>(rec)].dist; };

@@ -12,9 +12,11 @@
 // A module's variables are ordered by a structural heuristic.
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "bdd/bdd.h"
+#include "combinatorial/ftree_bounds.h"
 #include "expo/exponomial.h"
 
 namespace corvel {
@@ -38,6 +40,10 @@ struct FtModule {
     long first = 0;         // order position of its first variable
 };
 
+// The simplified graph and its modules, kept when the exact diagrams do not
+// fit in memory (ftree_modules.cpp).
+struct FtStructure;
+
 struct FtFastTree {
     BddManager* m = nullptr;
     std::vector<FtModule> modules;  // every module after those below it; the last is the top
@@ -45,6 +51,9 @@ struct FtFastTree {
     bool top_negated = false;       // the top event is the complement of the last module
     long gates = 0;                 // gates of the simplified graph
     long peak_nodes = 0;            // largest number of live nodes while building
+    // Set when the exact diagrams did not fit in memory and the tree is
+    // coherent: every request then gets bounds instead of the probability.
+    std::shared_ptr<const FtStructure> out_of_reach;
 
     FtFastTree();
     ~FtFastTree();
@@ -54,7 +63,8 @@ struct FtFastTree {
 
 // Builds the modules and their diagrams of the (k-of-n rewritten) tree.
 // A diagram that reaches the nodes the available memory holds ends the run
-// with error 150.
+// with error 150 when the tree is not coherent; a coherent tree keeps its
+// structure for the bounds instead (`out_of_reach`).
 // Under the adaptive order, every module of at least 32 gates is first
 // built under each order with at most `trial_nodes` new nodes.
 constexpr long kFtTrialNodes = 1L << 15;
@@ -65,7 +75,18 @@ std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& 
 // parent. With constant probabilities every node carries the pair (p, 1 − p)
 // computed from sums of non-negative products, so no digit is lost to
 // cancellation, however close to 0 or 1 the values are.
-Exponomial fast_ftree_evaluate(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t);
+// A tree out of reach prints the warning and the bounds on the probability
+// at `time` (the constant probabilities when the events have them; a time
+// is needed otherwise) and yields the undefined value, never one of them as
+// if it were the answer; without a time, or when no pruned diagram fits
+// either, it ends with error 150.
+Exponomial fast_ftree_evaluate(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t,
+                               std::optional<double> time = std::nullopt);
+// The bounds on the probability of a tree out of reach at `time` (see
+// fast_ftree_evaluate), without printing; nullopt when the tree is within
+// reach, needs a time it was not given, or fits no pruned diagram either.
+std::optional<FtBoundPair> fast_ftree_bounds(AnalysisContext& in, const SystemRecord& sys, const FtFastTree& t,
+                                             std::optional<double> time = std::nullopt);
 // Nodes of all module diagrams together.
 long fast_ftree_size(const FtFastTree& t);
 

@@ -44,7 +44,8 @@ void analyze_with_bdd(AnalysisContext& in, SystemRecord& sys, RepeatedTreeState&
             in.out.printf("  using previous bdd analysis for %s\n", sys.name.c_str());
         }
         bind_tree_components(in, sys, req);
-        sys.s_dist = fast_ftree_evaluate(in, sys, *st.fast);
+        // A tree out of exact reach is bounded at the request's time.
+        sys.s_dist = fast_ftree_evaluate(in, sys, *st.fast, req.transient ? std::optional<double>(req.time) : std::nullopt);
         sys.has_dist = true;
         return;
     }

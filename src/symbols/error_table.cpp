@@ -231,6 +231,7 @@ const char* const brisk_errlist[max_error_index + 1] = {
     /* 223 */ "unknown error",
     /* 224 */ "net is unbounded: ",
     /* 225 */ "cannot read model exchange file ",
+    /* 226 */ "exact probability out of reach within memory; bounds given for system ",
 };
 
 }  // namespace corvel

@@ -13,7 +13,7 @@
 
 namespace corvel {
 
-constexpr int max_error_index = 225;
+constexpr int max_error_index = 226;
 // The entry printed for a number outside the table.
 constexpr int unknown_error_index = 223;
 extern const char* const brisk_errlist[max_error_index + 1];
