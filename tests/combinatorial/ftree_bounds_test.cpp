@@ -17,6 +17,7 @@
 #include "combinatorial/ftree_bounds.h"
 #include "combinatorial/ftree_modules.h"
 #include "combinatorial/ftree_repeat.h"
+#include "combinatorial/random_ftree.h"
 #include "combinatorial/tree_run.h"
 
 namespace corvel {
@@ -185,50 +186,10 @@ struct NodeBudget {
     ~NodeBudget() { unsetenv("CORVEL_FTREE_NODE_BUDGET"); }
 };
 
-// Coherent gates (or, and, k-of-n) over a pool of events and earlier gates,
-// drawn with replacement so that events repeat and gates are shared.
+// Coherent gates only (or, and, k-of-n).
 std::string random_coherent_tree(std::mt19937& rng, int events, int gates, bool exponential) {
-    std::string text = "ftree f\n";
-    std::vector<std::string> pool;
-    for (int i = 0; i < events; ++i) {
-        const std::string name = "e" + std::to_string(i);
-        const double x = 0.01 + 0.4 * static_cast<double>(rng() % 1000) / 1000.0;
-        text += "repeat " + name + (exponential ? " exp(" : " prob(") + std::to_string(x) + ")\n";
-        pool.push_back(name);
-    }
-    std::vector<int> used(static_cast<size_t>(events + gates), 0);
-    static const char* const kinds[] = {"or", "and", "kofn", "or", "and"};
-    for (int g = 0; g < gates; ++g) {
-        const std::string kind = kinds[rng() % 5];
-        std::vector<size_t> kids;
-        const size_t want = 2 + rng() % 4;
-        for (size_t k = 0; k < want; ++k) {
-            const size_t n = pool.size();
-            kids.push_back(rng() % 2 ? n - 1 - rng() % std::min<size_t>(n, 8) : rng() % n);
-        }
-        std::sort(kids.begin(), kids.end());
-        kids.erase(std::unique(kids.begin(), kids.end()), kids.end());
-        if (kids.size() < 2) kids.push_back(kids[0] == 0 ? 1 : 0);
-        std::sort(kids.begin(), kids.end());
-        const std::string name = "g" + std::to_string(g);
-        text += kind + " " + name;
-        if (kind == "kofn") text += " " + std::to_string(1 + rng() % kids.size()) + ", " + std::to_string(kids.size()) + ",";
-        for (size_t k : kids) {
-            text += " " + pool[k];
-            ++used[k];
-        }
-        text += "\n";
-        pool.push_back(name);
-    }
-    std::string top = "or top";
-    int open = 0;
-    for (int g = 0; g < gates; ++g)
-        if (used[static_cast<size_t>(events + g)] == 0) {
-            top += " g" + std::to_string(g);
-            ++open;
-        }
-    if (open >= 2) text += top + "\n";
-    return text + "end\n";
+    static const RandomTreeShape shape{{"or", "and", "kofn", "or", "and"}, 0.01, 0.4, 4, 8};
+    return random_ftree(rng, events, gates, exponential, shape);
 }
 
 struct Prepared {

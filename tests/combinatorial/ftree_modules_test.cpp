@@ -14,58 +14,16 @@
 
 #include "combinatorial/ftree_modules.h"
 #include "combinatorial/ftree_repeat.h"
+#include "combinatorial/random_ftree.h"
 #include "combinatorial/tree_run.h"
 
 namespace corvel {
 namespace {
 
-// Gates over a pool of events and earlier gates, drawn with replacement so
-// that events repeat and gates are shared; the gates nobody used are joined
-// under the top. `exponential` gives the events exp() distributions.
+// Trees with complemented gates (nor, nand, not) and k-of-n gates.
 std::string random_tree(std::mt19937& rng, int events, int gates, bool exponential) {
-    std::string text = "ftree f\n";
-    std::vector<std::string> pool;
-    for (int i = 0; i < events; ++i) {
-        const std::string name = "e" + std::to_string(i);
-        const double x = 0.02 + 0.9 * static_cast<double>(rng() % 1000) / 1000.0;
-        text += "repeat " + name + (exponential ? " exp(" : " prob(") + std::to_string(x) + ")\n";
-        pool.push_back(name);
-    }
-    std::vector<int> used(static_cast<size_t>(events + gates), 0);
-    static const char* const kinds[] = {"or", "and", "nor", "nand", "kofn", "not", "or", "and"};
-    for (int g = 0; g < gates; ++g) {
-        const std::string kind = kinds[rng() % 8];
-        std::vector<size_t> kids;
-        const size_t want = kind == "not" ? 1 : 2 + rng() % 3;
-        // Recent nodes are preferred, so that the tree grows deep.
-        for (size_t k = 0; k < want; ++k) {
-            const size_t n = pool.size();
-            const size_t at = rng() % 2 ? n - 1 - rng() % std::min<size_t>(n, 6) : rng() % n;
-            kids.push_back(at);
-        }
-        std::sort(kids.begin(), kids.end());
-        kids.erase(std::unique(kids.begin(), kids.end()), kids.end());
-        if (kind != "not" && kids.size() < 2) kids.push_back(kids[0] == 0 ? 1 : 0);
-        std::sort(kids.begin(), kids.end());
-        const std::string name = "g" + std::to_string(g);
-        text += kind + " " + name;
-        if (kind == "kofn") text += " " + std::to_string(1 + rng() % kids.size()) + ", " + std::to_string(kids.size()) + ",";
-        for (size_t k : kids) {
-            text += " " + pool[k];
-            ++used[k];
-        }
-        text += "\n";
-        pool.push_back(name);
-    }
-    std::string top = "or top";
-    int open = 0;
-    for (int g = 0; g < gates; ++g)
-        if (used[static_cast<size_t>(events + g)] == 0) {
-            top += " g" + std::to_string(g);
-            ++open;
-        }
-    if (open >= 2) text += top + "\n";
-    return text + "end\n";
+    static const RandomTreeShape shape{{"or", "and", "nor", "nand", "kofn", "not", "or", "and"}, 0.02, 0.9, 3, 6};
+    return random_ftree(rng, events, gates, exponential, shape);
 }
 
 struct Routes {

@@ -15,26 +15,14 @@
 
 #include "statespace/ph_diagonal.h"
 #include "statespace/phase_type.h"
+#include "statespace/ph_block_fixture.h"
 
 namespace corvel {
 namespace {
 
-struct Arc {
-    int from, to;
-    double rate;
-};
+using Arc = PhArc;
 
-PhBlock block(int n, int nt, const std::vector<Arc>& arcs) {
-    PhBlock b;
-    b.nt = nt;
-    b.a = Eigen::MatrixXd::Zero(n, n);
-    for (const Arc& a : arcs) {
-        b.a(a.from, a.to) += a.rate;
-        b.a(a.from, a.from) -= a.rate;
-    }
-    for (int i = 0; i < n; ++i) b.state.push_back(i);
-    return b;
-}
+PhBlock block(int n, int nt, const std::vector<Arc>& arcs) { return ph_test_block(n, nt, arcs); }
 
 // Σ_e c·t^(r−1)/(r−1)!·e^(λt) of position p.
 double closed_value(const PhExpansion& x, int p, double t) {

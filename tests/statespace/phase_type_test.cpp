@@ -10,27 +10,14 @@
 #include <unsupported/Eigen/MatrixFunctions>
 
 #include "expo/guarded.h"
+#include "statespace/ph_block_fixture.h"
 
 namespace corvel {
 namespace {
 
-struct Arc {
-    int from, to;
-    double rate;
-};
+using Arc = PhArc;
 
-// A generator over n positions whose first nt are transient.
-PhBlock block(int n, int nt, const std::vector<Arc>& arcs) {
-    PhBlock b;
-    b.nt = nt;
-    b.a = Eigen::MatrixXd::Zero(n, n);
-    for (const Arc& a : arcs) {
-        b.a(a.from, a.to) += a.rate;
-        b.a(a.from, a.from) -= a.rate;
-    }
-    for (int i = 0; i < n; ++i) b.state.push_back(i);
-    return b;
-}
+PhBlock block(int n, int nt, const std::vector<Arc>& arcs) { return ph_test_block(n, nt, arcs); }
 
 // Reference: p(t) = p0·e^(A·t) by Eigen's dense matrix exponential.
 Eigen::VectorXd reference(const PhBlock& b, const Eigen::VectorXd& p0, double t) {
