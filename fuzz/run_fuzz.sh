@@ -30,6 +30,9 @@ share=$(( total / ${#targets[@]} ))
 # Every input ends within a second under the work cap of the harness; the
 # timeout leaves room for the sanitizers and a loaded machine.
 per_input_timeout=${FUZZ_TIMEOUT:-10}
+# A fixed seed makes a run repeat the same mutations, so that what a run
+# found can be found again; FUZZ_SEED=0 lets libFuzzer pick one.
+seed=${FUZZ_SEED:-1}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 # Results of an earlier run must not fail this one.
@@ -67,7 +70,7 @@ for t in "${targets[@]}"; do
     done
   done
   # Fork mode with one job: the parent keeps going past a faulty input.
-  "$fuzzer" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+  "$fuzzer" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -seed="$seed" \
     -max_total_time="$share" -timeout="$per_input_timeout" -rss_limit_mb=2048 -malloc_limit_mb=2048 \
     -max_len=8192 -artifact_prefix="$out/$t/" -print_final_stats=1 \
     "$scratch/$t" "$clean" > "$out/$t/log.txt" 2>&1 || true

@@ -57,9 +57,23 @@ struct SubChain {
     }
 };
 
+// The most branch-state entries the tuples of one fork may hold in all
+// (states times branches): beyond it the fork has no chain.
+constexpr double kMaxTupleEntries = 1 << 24;
+
+// The most work spent on the starting combinations of identical copies.
+constexpr double kMaxStartWork = 1e6;
+
+using Tuple = std::vector<std::int32_t>;
+
+std::string tuple_key(const Tuple& s) {
+    return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(std::int32_t));
+}
+
 class Composer {
 public:
-    Composer(const TreeModel& tm, const LeafPhases& leaf) : tm_(tm), leaf_(leaf) {}
+    Composer(const TreeModel& tm, const LeafPhases& leaf, int max_states)
+        : tm_(tm), leaf_(leaf), max_states_(max_states) {}
 
     std::optional<SubChain> build(int t) {
         const TreeNode& tn = tm_.tree[static_cast<size_t>(t)];
@@ -89,7 +103,7 @@ public:
                     if (!branch) return std::nullopt;
                     mix.append(*branch, 1.0);
                     mix.instant += branch->instant;
-                    if (mix.size() > kMaxGraphChainStates) return std::nullopt;
+                    if (mix.size() > max_states_) return std::nullopt;
                 }
                 return mix;
             }
@@ -103,8 +117,7 @@ public:
                     branches.push_back(std::move(*branch));
                 }
                 // A k-of-n over one activity stands for n identical copies.
-                if (tn.type == NT_KOFN && branches.size() == 1)
-                    branches.assign(static_cast<size_t>(std::max(tn.n, 0)), branches[0]);
+                if (tn.type == NT_KOFN && branches.size() == 1) return copies(branches[0], tn.n, tn.k);
                 const int n = static_cast<int>(branches.size());
                 const int needed = tn.type == NT_MAX ? n : tn.type == NT_MIN ? 1 : tn.k;
                 return side_by_side(branches, needed);
@@ -134,9 +147,9 @@ private:
 
     // a then b: finishing a starts b. A b that may never start (mass lost
     // inside a sequence) has no chain here.
-    static std::optional<SubChain> sequence(const SubChain& a, const SubChain& b) {
+    std::optional<SubChain> sequence(const SubChain& a, const SubChain& b) const {
         if (std::fabs(b.mass() - 1.0) > kMassSlack) return std::nullopt;
-        if (a.size() + b.size() > kMaxGraphChainStates) return std::nullopt;
+        if (a.size() + b.size() > max_states_) return std::nullopt;
         SubChain c = a;
         const int off = c.append(b, a.instant);
         for (int i = 0; i < a.size(); ++i) {
@@ -153,7 +166,7 @@ private:
 
     // The branches side by side, finished once `needed` of them are done. A
     // state is a tuple of branch states, a branch's size meaning done.
-    static std::optional<SubChain> side_by_side(const std::vector<SubChain>& kids, int needed) {
+    std::optional<SubChain> side_by_side(const std::vector<SubChain>& kids, int needed) const {
         const size_t n = kids.size();
         SubChain c;
         if (needed <= 0) {
@@ -163,10 +176,10 @@ private:
         if (needed > static_cast<int>(n)) return std::nullopt;
         for (const SubChain& k : kids)
             if (std::fabs(k.mass() - 1.0) > kMassSlack) return std::nullopt;
-        using Tuple = std::vector<std::int32_t>;
+        // Every state is a tuple of n entries.
+        const int most = static_cast<int>(std::min<double>(max_states_, kMaxTupleEntries / static_cast<double>(n)));
         std::unordered_map<std::string, int> index;
         std::vector<Tuple> states;
-        auto key = [](const Tuple& s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(std::int32_t)); };
         auto done_count = [&](const Tuple& s) {
             int d = 0;
             for (size_t b = 0; b < n; ++b) d += s[b] == kids[b].size();
@@ -174,9 +187,9 @@ private:
         };
         bool too_big = false;
         auto find = [&](const Tuple& s) {
-            auto [it, fresh] = index.emplace(key(s), c.size());
+            auto [it, fresh] = index.emplace(tuple_key(s), c.size());
             if (fresh) {
-                if (c.size() >= kMaxGraphChainStates) too_big = true;
+                if (c.size() >= most) too_big = true;
                 states.push_back(s);
                 c.add_state();
             }
@@ -197,7 +210,7 @@ private:
                 }
             }
             starts = std::move(grown);
-            if (starts.size() > static_cast<size_t>(kMaxGraphChainStates)) return std::nullopt;
+            if (starts.size() > static_cast<size_t>(most)) return std::nullopt;
         }
         for (const auto& [t, p] : starts) {
             if (done_count(t) >= needed)
@@ -233,13 +246,106 @@ private:
         return c;
     }
 
+    // n identical copies of one chain side by side, finished once `needed`
+    // of them are done. The copies are interchangeable, so a state counts the
+    // copies in each of the chain's states, the last count being the copies
+    // done: a fork over thousands of copies stays small.
+    std::optional<SubChain> copies(const SubChain& kid, int n, int needed) const {
+        SubChain c;
+        if (needed <= 0) {
+            c.instant = 1.0;
+            return c;
+        }
+        if (needed > n || std::fabs(kid.mass() - 1.0) > kMassSlack) return std::nullopt;
+        const int m = kid.size();
+        const int most = static_cast<int>(std::min<double>(max_states_, kMaxTupleEntries / (m + 1.0)));
+        // Starting counts. A chain with one starting state starts every copy
+        // there; otherwise the combinations are grown one copy at a time, a
+        // combination with `needed` copies done being finished at once.
+        std::unordered_map<std::string, std::pair<Tuple, double>> starts;
+        int only = -1;
+        for (int j = 0; j < m; ++j)
+            if (kid.start[static_cast<size_t>(j)] > 0.0) only = only == -1 ? j : -2;
+        if (only >= 0 && kid.instant <= 0.0) {
+            Tuple x(static_cast<size_t>(m) + 1, 0);
+            x[static_cast<size_t>(only)] = n;
+            starts.emplace(tuple_key(x), std::make_pair(x, 1.0));
+        } else {
+            starts.emplace(tuple_key(Tuple(static_cast<size_t>(m) + 1, 0)), std::make_pair(Tuple(static_cast<size_t>(m) + 1, 0), 1.0));
+            double work = 0.0;
+            for (int copy = 0; copy < n && !starts.empty(); ++copy) {
+                std::unordered_map<std::string, std::pair<Tuple, double>> grown;
+                for (const auto& [key, entry] : starts) {
+                    for (int j = 0; j <= m; ++j) {
+                        const double q = j < m ? kid.start[static_cast<size_t>(j)] : kid.instant;
+                        if (q <= 0.0) continue;
+                        Tuple x = entry.first;
+                        ++x[static_cast<size_t>(j)];
+                        const double p = entry.second * q;
+                        if (x[static_cast<size_t>(m)] >= needed) {
+                            c.instant += p;
+                            continue;
+                        }
+                        auto [it, fresh] = grown.try_emplace(tuple_key(x), x, 0.0);
+                        it->second.second += p;
+                    }
+                }
+                starts = std::move(grown);
+                work += (static_cast<double>(starts.size()) + 1.0) * (m + 1.0);
+                if (starts.size() > static_cast<size_t>(most) || work > kMaxStartWork) return std::nullopt;
+            }
+        }
+        std::unordered_map<std::string, int> index;
+        std::vector<Tuple> states;
+        bool too_big = false;
+        auto find = [&](const Tuple& s) {
+            auto [it, fresh] = index.emplace(tuple_key(s), c.size());
+            if (fresh) {
+                if (c.size() >= most) too_big = true;
+                states.push_back(s);
+                c.add_state();
+            }
+            return it->second;
+        };
+        for (const auto& [key, entry] : starts) c.start[static_cast<size_t>(find(entry.first))] += entry.second;
+        for (size_t at = 0; at < states.size() && !too_big; ++at) {
+            const Tuple s = states[at];
+            for (int j = 0; j < m; ++j) {
+                const int count = s[static_cast<size_t>(j)];
+                if (count == 0) continue;
+                for (const Arc& a : kid.next[static_cast<size_t>(j)]) {
+                    Tuple x = s;
+                    --x[static_cast<size_t>(j)];
+                    ++x[static_cast<size_t>(a.to)];
+                    const int to = find(x);
+                    c.next[at].push_back({to, count * a.rate});
+                }
+                const double d = kid.done[static_cast<size_t>(j)];
+                if (d == 0.0) continue;
+                if (s[static_cast<size_t>(m)] + 1 >= needed) {
+                    c.done[at] += count * d;
+                } else {
+                    Tuple x = s;
+                    --x[static_cast<size_t>(j)];
+                    ++x[static_cast<size_t>(m)];
+                    const int to = find(x);
+                    c.next[at].push_back({to, count * d});
+                }
+            }
+        }
+        if (too_big) return std::nullopt;
+        return c;
+    }
+
     const TreeModel& tm_;
     const LeafPhases& leaf_;
+    int max_states_;
 };
 
 class PhaseChainDist final : public NumericDist {
 public:
-    explicit PhaseChainDist(SubChain c) : instant_(c.instant), moments_(first_step_moments(c)) {
+    PhaseChainDist(SubChain c, long work_limit)
+        : instant_(c.instant), moments_(first_step_moments(c)), work_limit_(work_limit) {
         start_ = std::move(c.start);
         done_ = std::move(c.done);
         const size_t n = done_.size();
@@ -277,7 +383,9 @@ public:
         const double log_x = std::log(x);
         double finished = instant_, F = 0.0, R = 0.0, tail = 0.0;
         long k = 0;
-        const long budget = std::max<long>(1000000, static_cast<long>(4e9 / static_cast<double>(n + arcs_.size())));
+        const double visits = static_cast<double>(n + arcs_.size());
+        const long budget = work_limit_ >= 0 ? std::max(1L, static_cast<long>(50.0 * static_cast<double>(work_limit_) / visits))
+                                             : std::max<long>(1000000, static_cast<long>(4e9 / visits));
         for (;; ++k) {
             double waiting = 0.0;
             for (double p : v) waiting += p;
@@ -378,17 +486,20 @@ private:
     std::vector<size_t> off_;
     std::vector<Arc> arcs_;
     double lambda_ = 0.0, scale_ = 1.0;
+    long work_limit_;
 };
 
 }  // namespace
 
-std::shared_ptr<const NumericDist> graph_phase_chain(const SystemRecord& sys, int root, const LeafPhases& leaf) {
+std::shared_ptr<const NumericDist> graph_phase_chain(const SystemRecord& sys, int root, const LeafPhases& leaf,
+                                                     long work_limit) {
     const TreeModel* tm = find_tree_model(sys);
     if (tm == nullptr || root < 0) return nullptr;
-    Composer composer(*tm, leaf);
+    const long most = work_limit >= 0 ? std::min<long>(kMaxGraphChainStates, std::max(1L, work_limit)) : kMaxGraphChainStates;
+    Composer composer(*tm, leaf, static_cast<int>(most));
     std::optional<SubChain> c = composer.build(root);
     if (!c || std::fabs(c->mass() - 1.0) > kMassSlack) return nullptr;
-    return std::make_shared<PhaseChainDist>(std::move(*c));
+    return std::make_shared<PhaseChainDist>(std::move(*c), work_limit);
 }
 
 }  // namespace corvel

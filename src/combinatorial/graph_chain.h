@@ -24,10 +24,13 @@ namespace corvel {
 // activity is not a sum of exponential phases.
 using LeafPhases = std::function<bool(int t, std::vector<double>& rates, double& scale)>;
 
-// The most states the chain of one graph may have; beyond it (or with an
-// activity that is not a phase sum) there is no chain and nullptr is returned.
+// The most states the chain of one graph may have (fewer under a work limit
+// of at least 0, which also caps the uniformization steps of one time);
+// beyond it (or with an activity that is not a phase sum) there is no chain
+// and nullptr is returned.
 inline constexpr int kMaxGraphChainStates = 200000;
 
-std::shared_ptr<const NumericDist> graph_phase_chain(const SystemRecord& sys, int root, const LeafPhases& leaf);
+std::shared_ptr<const NumericDist> graph_phase_chain(const SystemRecord& sys, int root, const LeafPhases& leaf,
+                                                     long work_limit = -1);
 
 }  // namespace corvel

@@ -233,7 +233,7 @@ struct Builder {
                 if (!node.dist && sys.type == kSysGraph)
                     node.dist = graph_phase_chain(sys, t, [this](int leaf, std::vector<double>& rates, double& scale) {
                         return leaf_phases(leaf, rates, scale);
-                    });
+                    }, in.settings.work_limit);
                 if (!node.dist) {
                     // No stable route for this sequence: its closed form, guarded.
                     analyze_tree(in, sys, t, sys.type);

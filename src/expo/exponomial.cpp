@@ -65,6 +65,13 @@ constexpr std::size_t kMaxGeneratedTerms = std::size_t{1} << 24;
 constexpr double kMaxConvolutionWork = 2e8;
 // Largest working array of the k-out-of-n recursion.
 constexpr long long kMaxKofNArray = 1LL << 22;
+// Most term products of the whole k-out-of-n recursion.
+constexpr double kMaxKofNWork = 2e7;
+
+// The ceiling `most` on term products, lowered to the tolerances' cap.
+double work_ceiling(double most, const Tolerances& tol) {
+    return tol.work_limit >= 0.0 ? std::min(most, tol.work_limit) : most;
+}
 
 std::vector<Term>& T_(Exponomial& F) { return ExpoAccess::terms(F); }
 DropBound& D_(Exponomial& F) { return ExpoAccess::dropped(F); }
@@ -382,7 +389,7 @@ void convolute_direct(const Exponomial& p, const Exponomial& q, Exponomial& dst,
     for (const Term& pt : p)
         for (const Term& qt : q)
             work += (qt.e_xpower + 1.0) * (static_cast<double>(pt.e_xpower) + qt.e_xpower + 2.0);
-    if (work > kMaxConvolutionWork) throw ExpoError(150, "convolute_expos");
+    if (work > work_ceiling(kMaxConvolutionWork, tol)) throw ExpoError(150, "convolute_expos");
     checked_power(kq + 1);
 
     // Slots of p_i: powers 0 .. k1 + kq + 1; slots of q_j: powers 0 .. k2.
@@ -592,7 +599,7 @@ void multiply_expos(const Exponomial& x, const Exponomial& y, Exponomial& dst,
     if (x.dropped().any()) carried.add(x.dropped(), sup_sum(y, tol.epsilon));
     if (y.dropped().any()) carried.add(y.dropped(), sup_sum(x, tol.epsilon));
     if (static_cast<double>(x.size()) * static_cast<double>(y.size()) >
-        static_cast<double>(kMaxGeneratedTerms))
+        work_ceiling(static_cast<double>(kMaxGeneratedTerms), tol))
         throw ExpoError(150, "exponomial nodes");
     Runs runs;
     runs.buf.reserve(x.size() * y.size());
@@ -910,11 +917,17 @@ Exponomial k_of_n(int k, int n, const char* where, const Tolerances& tol, Compon
         throw ExpoError(150, where);
     }
     P[0] = Exponomial::constant(1.0);
+    // The products grow with every pass: past this many term products in
+    // all the closed form is out of reach (and its sums would cancel anyway).
+    double work = 0.0;
     for (int r = 0; r <= n - k; ++r) {
         for (int i = 1; i <= k; ++i) {
             Exponomial diff = P[i - 1];
             subtract_expos(P[i], diff, tol);
-            multiply_expos(component(r, i), diff, P[i], tol);
+            const Exponomial& f = component(r, i);
+            work += static_cast<double>(diff.size()) * static_cast<double>(f.size());
+            if (work > work_ceiling(kMaxKofNWork, tol)) throw ExpoError(150, where);
+            multiply_expos(f, diff, P[i], tol);
         }
     }
     return std::move(P[k]);

@@ -117,6 +117,66 @@ bool exponential_phase(const Exponomial& F, double& rate, const Tolerances& tol)
     return true;
 }
 
+// The rates of F when it is the closed form of a sum of independent
+// exponential phases: 1 − Σ_i c_i·e^(−λ_i t) with distinct rates and
+// c_i = Π_(j≠i) λ_j/(λ_j − λ_i), or 1 − Σ_(j<k) (λt)^j/j!·e^(−λt) for k
+// phases of one rate. The coefficients must agree to 1e-9.
+bool phase_sum_rates(const Exponomial& F, std::vector<double>& rates, const Tolerances& tol) {
+    constexpr size_t kMostPhases = 64;
+    constexpr double kAgree = 1e-9;
+    if (F.size() < 3 || F.size() > kMostPhases + 1) return false;
+    bool one = false;
+    std::vector<const Term*> decays;
+    for (const Term& t : F) {
+        if (t.is_complex() || t.e_a_complex != 0.0) return false;
+        if (t.e_xpower == 0 && std::fabs(t.e_b) < tol.epsilon) {
+            if (one || t.e_a != 1.0) return false;
+            one = true;
+        } else if (t.e_b <= -tol.epsilon) {
+            decays.push_back(&t);
+        } else {
+            return false;
+        }
+    }
+    if (!one || decays.empty()) return false;
+    auto agrees = [](double have, double want) { return std::fabs(have - want) <= kAgree * std::max(1.0, std::fabs(want)); };
+    bool same_rate = true, no_powers = true;
+    for (const Term* t : decays) {
+        same_rate = same_rate && t->e_b == decays[0]->e_b;
+        no_powers = no_powers && t->e_xpower == 0;
+    }
+    rates.clear();
+    if (same_rate) {
+        // Erlang: powers 0 .. k−1, each once, coefficients −λ^j/j!.
+        const double lambda = -decays[0]->e_b;
+        const size_t k = decays.size();
+        std::vector<bool> seen(k, false);
+        for (const Term* t : decays) {
+            const size_t j = static_cast<size_t>(t->e_xpower);
+            if (j >= k || seen[j]) return false;
+            seen[j] = true;
+            const double want = -std::exp(static_cast<double>(j) * std::log(lambda) - std::lgamma(static_cast<double>(j) + 1.0));
+            if (!agrees(t->e_a, want)) return false;
+        }
+        rates.assign(k, lambda);
+        return true;
+    }
+    if (!no_powers) return false;
+    for (size_t i = 0; i < decays.size(); ++i) {
+        const double li = -decays[i]->e_b;
+        double want = -1.0;
+        for (size_t j = 0; j < decays.size(); ++j) {
+            if (j == i) continue;
+            const double lj = -decays[j]->e_b;
+            if (lj == li) return false;
+            want *= lj / (lj - li);
+        }
+        if (!std::isfinite(want) || !agrees(decays[i]->e_a, want)) return false;
+        rates.push_back(li);
+    }
+    return true;
+}
+
 }  // namespace
 
 GuardedMoments quadrature_moments(const NumericDist& d, double rel) {
@@ -174,12 +234,23 @@ ExpoDist::ExpoDist(Exponomial F, const Tolerances& tol) : F_(std::move(F)), R_(F
     for (const Term& t : F_) power = std::max(power, t.e_xpower);
     scale_ = slow > 0.0 ? (1.0 + power) / slow : 1.0;
     double rate = 0.0;
-    if (exponential_phase(F_, rate, tol_)) phases_.push_back(rate);
+    if (exponential_phase(F_, rate, tol_)) {
+        phases_.push_back(rate);
+    } else if (phase_sum_rates(F_, phases_, tol_)) {
+        sum_ = std::make_shared<PhaseSumDist>(phases_, 1.0);
+    } else {
+        phases_.clear();
+    }
+}
+
+std::optional<GuardedMoments> ExpoDist::known_moments() const {
+    return sum_ ? sum_->known_moments() : std::nullopt;
 }
 
 GuardedProb ExpoDist::at(double t) const {
     if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
     if (std::isinf(t)) return {Guarded::exact(1.0 - pi_), Guarded::exact(pi_)};
+    if (sum_) return sum_->at(t);
     if (!phases_.empty()) {
         // Both sides are relative-accurate; the rounding of x moves them by x·e^(−x)·u.
         const double x = phases_[0] * t;

@@ -57,7 +57,9 @@ GuardedMoments stable_moments(const NumericDist& d);
 
 // An exponomial as a numeric distribution: F through guarded_evaluate and
 // 1 − F through the exponomial 1 − F, whose constant term cancels exactly.
-// An exponential 1 − e^(−λt) is recognised as one phase.
+// An exponential 1 − e^(−λt) is recognised as one phase, and the closed
+// form of a sum of exponential phases (distinct rates, or one rate repeated:
+// hypoexponential and Erlang) as those phases, evaluated as their sum.
 class ExpoDist final : public NumericDist {
 public:
     ExpoDist(Exponomial F, const Tolerances& tol);
@@ -65,6 +67,7 @@ public:
     double mass_at_zero() const override { return pz_; }
     double mass_at_infinity() const override { return pi_; }
     double time_scale() const override { return scale_; }
+    std::optional<GuardedMoments> known_moments() const override;
     const std::vector<double>* phases() const override { return phases_.empty() ? nullptr : &phases_; }
     const Exponomial& cdf() const { return F_; }
 
@@ -73,6 +76,7 @@ private:
     Tolerances tol_;
     double pz_ = 0.0, pi_ = 0.0, scale_ = 1.0;
     std::vector<double> phases_;
+    std::shared_ptr<const NumericDist> sum_;  // the phases of more than one
 };
 
 // The sum of independent exponential phases, times the probability `scale`

@@ -11,6 +11,10 @@ struct Tolerances {
     double eigen_epsilon = 1e-14;    // "findeigen"
     double sort_epsilon = 1e-10;     // "sorteigen"
     double u_epsilon = 1e-11;        // "uniform"
+    // The most term products one closed-form operation may take, when at
+    // least 0 (a test harness's cap; the operations have ceilings of their
+    // own).
+    double work_limit = -1.0;
 };
 
 enum class EigenRoutine { Cg, NewCg };

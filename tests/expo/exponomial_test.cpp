@@ -373,6 +373,15 @@ TEST(ExpoKofN, IdenticalAndGeneralComponents) {
     k_of_n_iid(F, R, 4, 3, tol);
     EXPECT_EQ(R, Exponomial::constant(0));
     EXPECT_THROW(k_of_n_iid(F, R, INT_MAX, INT_MAX, tol), ExpoError);
+    // Many copies: the recursion's products grow with every pass and are
+    // refused long before they would run for minutes; a cap on the work of
+    // one operation refuses smaller requests too, and lets through what fits.
+    EXPECT_THROW(k_of_n_iid(F, R, 3, 100000, tol), ExpoError);
+    Tolerances capped = tol;
+    capped.work_limit = 1000.0;
+    EXPECT_THROW(k_of_n_iid(F, R, 3, 200, capped), ExpoError);
+    k_of_n_iid(F, R, 2, 4, capped);
+    EXPECT_NEAR(evaluate_expo(R, 1.5, tol), binomial_tail(ref(F, 1.5), 2, 4), 1e-12);
     Exponomial self = exponential(1);
     k_of_n_iid(self, self, 2, 2, tol);  // result may be the input
     EXPECT_NEAR(evaluate_expo(self, 1, tol), std::pow(1 - std::exp(-1), 2), 1e-14);
