@@ -37,6 +37,11 @@ Exponomial mult_path_cdf(AnalysisContext& in, SystemRecord& sys) {
     TreeModel& tm = tree_model(sys);
     tm.paths.clear();
     const Tolerances& tol = in.settings.tol;
+    // Under a work limit every path (its nodes, its closed form, its printed
+    // lines) counts as twenty units of work.
+    const size_t most_paths = in.settings.work_limit >= 0
+                                  ? std::min(kMaxPaths, static_cast<size_t>(std::max(1L, in.settings.work_limit / 20)))
+                                  : kMaxPaths;
     std::vector<std::vector<PathResult>> paths(tm.tree.size());
     // Post-order over the sequence/branching spine; every other gate is a unit.
     std::vector<std::pair<int, bool>> stack{{tm.root, false}};
@@ -73,7 +78,7 @@ Exponomial mult_path_cdf(AnalysisContext& in, SystemRecord& sys) {
                         first = false;
                         continue;
                     }
-                    if (static_cast<double>(mine.size()) * static_cast<double>(next.size()) > kMaxPaths)
+                    if (static_cast<double>(mine.size()) * static_cast<double>(next.size()) > static_cast<double>(most_paths))
                         throw ExpoError(150, "path list");
                     std::vector<PathResult> joined;
                     joined.reserve(mine.size() * next.size());
@@ -98,7 +103,7 @@ Exponomial mult_path_cdf(AnalysisContext& in, SystemRecord& sys) {
                 tm.tree[static_cast<size_t>(t)].cdf.clear();
                 mine.push_back(std::move(p));
             }
-            if (mine.size() > kMaxPaths) throw ExpoError(150, "path list");
+            if (mine.size() > most_paths) throw ExpoError(150, "path list");
         }
     } catch (const ExpoError& e) {
         in.err.error(e.number, kInternal, e.text, false);
