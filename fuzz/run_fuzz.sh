@@ -5,12 +5,18 @@
 # TARGET names a target without its corvel_fuzz_ prefix; without any, every
 # corvel_fuzz_* program in FUZZ_BUILD_DIR/fuzz runs.
 #
-# libFuzzer runs in fork mode: a crash, sanitizer report, leak, timeout or
-# memory blow-up in one input is recorded and the search goes on, so one slow
-# or faulty seed does not end the run before any mutation. Every such input
-# is left in fuzz-out/<target>/ (crash-*, leak-*, timeout-*, oom-*), listed
-# at the end, and makes the script exit 1. New interesting inputs go to a
-# scratch folder; the corpus in the tree is only read.
+# The search is nearly repeatable: every target runs FUZZ_RUNS inputs
+# (default 3000) from the fixed seed FUZZ_SEED (default 1), in one process,
+# and stops early only at its share of the time. The same build then tries
+# much the same inputs on any machine (addresses and clocks shift the
+# coverage a little, and the mutations with it), a slower machine fewer of
+# them, and never more than FUZZ_RUNS. FUZZ_SEED=0 lets libFuzzer pick a
+# seed, for searches beyond the repeatable one. A crash,
+# sanitizer report, leak, timeout or memory blow-up ends that target's
+# search; its input is left in fuzz-out/<target>/ (crash-*, leak-*,
+# timeout-*, oom-*), listed at the end, and makes the script exit 1. New
+# interesting inputs go to a scratch folder; the corpus in the tree is only
+# read.
 set -eu
 build=$(cd "$1" && pwd)
 total=${2:-60}
@@ -30,9 +36,8 @@ share=$(( total / ${#targets[@]} ))
 # Every input ends within a second under the work cap of the harness; the
 # timeout leaves room for the sanitizers and a loaded machine.
 per_input_timeout=${FUZZ_TIMEOUT:-10}
-# A fixed seed makes a run repeat the same mutations, so that what a run
-# found can be found again; FUZZ_SEED=0 lets libFuzzer pick one.
 seed=${FUZZ_SEED:-1}
+runs=${FUZZ_RUNS:-3000}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 # Results of an earlier run must not fail this one.
@@ -49,9 +54,8 @@ for t in "${targets[@]}"; do
   [ -d "$seeds" ] || seeds="$top/fuzz/corpus/parser"
   mkdir -p "$scratch/$t" "$out/$t"
   echo "== fuzz $t: ${share}s, seeds $(ls "$seeds" | wc -l) from ${seeds#$top/}"
-  # Every seed once first, without fork mode: the fork mode's start-up merge
-  # would drop a seed that crashes or hangs without a word. A faulty seed is
-  # recorded and set aside, and the rest are run again.
+  # Every seed once first: a faulty seed is recorded and set aside, and the
+  # rest are run again, so that the search starts from seeds that pass.
   clean="$scratch/$t-seeds"
   cp -R "$seeds" "$clean"
   for attempt in $(seq 1 20); do
@@ -69,13 +73,12 @@ for t in "${targets[@]}"; do
       [ "$(sha1sum < "$f" | cut -d' ' -f1)" = "$sum" ] && rm -f "$f"
     done
   done
-  # Fork mode with one job: the parent keeps going past a faulty input.
-  "$fuzzer" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -seed="$seed" \
-    -max_total_time="$share" -timeout="$per_input_timeout" -rss_limit_mb=2048 -malloc_limit_mb=2048 \
-    -max_len=8192 -artifact_prefix="$out/$t/" -print_final_stats=1 \
+  # One process, a fixed seed and a fixed number of inputs: repeatable.
+  "$fuzzer" -seed="$seed" -runs="$runs" -max_total_time="$share" -timeout="$per_input_timeout" \
+    -rss_limit_mb=2048 -malloc_limit_mb=2048 -max_len=8192 -artifact_prefix="$out/$t/" -print_final_stats=1 \
     "$scratch/$t" "$clean" > "$out/$t/log.txt" 2>&1 || true
-  grep -E "^(#[0-9]+: cov|INFO: fuzzed|stat::number_of_executed_units|stat::new_units_added|INFO: exiting)" \
-    "$out/$t/log.txt" | tail -3 || true
+  grep -E "^(#[0-9]+[[:space:]]+DONE|Done [0-9]+ runs|stat::number_of_executed_units|stat::new_units_added|==[0-9]+== ERROR|SUMMARY)" \
+    "$out/$t/log.txt" | tail -4 || true
 done
 echo "fuzzing took $(( $(date +%s) - start ))s for ${#targets[@]} targets"
 
