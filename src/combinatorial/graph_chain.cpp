@@ -70,6 +70,26 @@ std::string tuple_key(const Tuple& s) {
     return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(std::int32_t));
 }
 
+// The states of a chain built over tuples, numbered as they are found, with
+// a ceiling on their count.
+struct TupleStates {
+    SubChain& c;
+    int most;
+    std::unordered_map<std::string, int> index;
+    std::vector<Tuple> states;
+    bool too_big = false;
+
+    int find(const Tuple& s) {
+        auto [it, fresh] = index.emplace(tuple_key(s), c.size());
+        if (fresh) {
+            if (c.size() >= most) too_big = true;
+            states.push_back(s);
+            c.add_state();
+        }
+        return it->second;
+    }
+};
+
 class Composer {
 public:
     Composer(const TreeModel& tm, const LeafPhases& leaf, int max_states)
@@ -178,22 +198,13 @@ private:
             if (std::fabs(k.mass() - 1.0) > kMassSlack) return std::nullopt;
         // Every state is a tuple of n entries.
         const int most = static_cast<int>(std::min<double>(max_states_, kMaxTupleEntries / static_cast<double>(n)));
-        std::unordered_map<std::string, int> index;
-        std::vector<Tuple> states;
+        TupleStates found{c, most, {}, {}};
+        auto find = [&found](const Tuple& s) { return found.find(s); };
+        const std::vector<Tuple>& states = found.states;
         auto done_count = [&](const Tuple& s) {
             int d = 0;
             for (size_t b = 0; b < n; ++b) d += s[b] == kids[b].size();
             return d;
-        };
-        bool too_big = false;
-        auto find = [&](const Tuple& s) {
-            auto [it, fresh] = index.emplace(tuple_key(s), c.size());
-            if (fresh) {
-                if (c.size() >= most) too_big = true;
-                states.push_back(s);
-                c.add_state();
-            }
-            return it->second;
         };
         // Starting tuples: every combination of the branches' starting
         // states (done for a branch finished at once).
@@ -218,7 +229,7 @@ private:
             else
                 c.start[static_cast<size_t>(find(t))] += p;
         }
-        for (size_t at = 0; at < states.size() && !too_big; ++at) {
+        for (size_t at = 0; at < states.size() && !found.too_big; ++at) {
             const Tuple s = states[at];
             for (size_t b = 0; b < n; ++b) {
                 const int j = s[b];
@@ -242,7 +253,7 @@ private:
                 }
             }
         }
-        if (too_big) return std::nullopt;
+        if (found.too_big) return std::nullopt;
         return c;
     }
 
@@ -295,20 +306,11 @@ private:
                 if (starts.size() > static_cast<size_t>(most) || work > kMaxStartWork) return std::nullopt;
             }
         }
-        std::unordered_map<std::string, int> index;
-        std::vector<Tuple> states;
-        bool too_big = false;
-        auto find = [&](const Tuple& s) {
-            auto [it, fresh] = index.emplace(tuple_key(s), c.size());
-            if (fresh) {
-                if (c.size() >= most) too_big = true;
-                states.push_back(s);
-                c.add_state();
-            }
-            return it->second;
-        };
+        TupleStates found{c, most, {}, {}};
+        auto find = [&found](const Tuple& s) { return found.find(s); };
+        const std::vector<Tuple>& states = found.states;
         for (const auto& [key, entry] : starts) c.start[static_cast<size_t>(find(entry.first))] += entry.second;
-        for (size_t at = 0; at < states.size() && !too_big; ++at) {
+        for (size_t at = 0; at < states.size() && !found.too_big; ++at) {
             const Tuple s = states[at];
             for (int j = 0; j < m; ++j) {
                 const int count = s[static_cast<size_t>(j)];
@@ -333,7 +335,7 @@ private:
                 }
             }
         }
-        if (too_big) return std::nullopt;
+        if (found.too_big) return std::nullopt;
         return c;
     }
 
