@@ -11,7 +11,7 @@
 //   corvel_ftree_routes FILE.crv ...     the ftree block of each file (up to its "end")
 //   corvel_ftree_routes --generate N ... generated trees of N events with shared gates
 //                                        (--print N writes the tree's text instead)
-//   options: --routes ordered,free/df,free/weight,free/repeated,free/leftmost,free/lweight
+//   options: --routes ordered,free/df,free/weight,free/repeated,free/leftmost,free/lweight,free/force,free/adaptive
 //            --timeout SECONDS (wall clock)   --limit NODES (a route reaching it reports "error")
 
 #include <sys/resource.h>
@@ -148,6 +148,7 @@ Result run_route(const std::string& text, const std::string& route, long limit) 
         if (route == "free/weight") order = corvel::FtOrder::Weight;
         if (route == "free/leftmost") order = corvel::FtOrder::Leftmost;
         if (route == "free/lweight") order = corvel::FtOrder::LeftmostWeight;
+        if (route == "free/force") order = corvel::FtOrder::Force;
         if (route == "free/adaptive") order = corvel::FtOrder::Adaptive;
         auto fast = corvel::build_fast_ftree(in, sys, order);
         r.build = cpu_seconds() - t0;

@@ -31,6 +31,7 @@ enum class FtOrder {
     RepeatedFirst,  // at each gate the repeated inputs first, then the other events, then the gates
     Leftmost,       // every input as the walk meets it, descending into a gate at once, in the tree's order
     LeftmostWeight, // the same walk, at each gate the inputs by ascending number of event occurrences below
+    Force,          // depth first, then each input moved to the centres of the gates that use it while the spans shrink
     Adaptive        // per module the one of DepthFirst, Weight, RepeatedFirst that does best within a small budget
 };
 

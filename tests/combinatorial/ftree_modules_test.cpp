@@ -41,7 +41,7 @@ Routes solve_both(TreeRun& run, long trial_nodes = kFtTrialNodes) {
     Routes r;
     // Both on the same system, as a cdf request followed by a listing does.
     for (FtOrder order : {FtOrder::DepthFirst, FtOrder::Weight, FtOrder::RepeatedFirst, FtOrder::Leftmost,
-                          FtOrder::LeftmostWeight, FtOrder::Adaptive}) {
+                          FtOrder::LeftmostWeight, FtOrder::Force, FtOrder::Adaptive}) {
         auto fast = build_fast_ftree(run.in, sys, order, trial_nodes);
         r.heuristics.push_back(fast_ftree_evaluate(run.in, sys, *fast));
     }
