@@ -173,8 +173,13 @@ std::vector<char> find_modules(const Graph& g, size_t records) {
 }
 
 // The orders an adaptive build tries, and the modules that get trials.
-constexpr FtOrder kTrialOrders[] = {FtOrder::DepthFirst, FtOrder::Weight, FtOrder::RepeatedFirst};
+constexpr FtOrder kTrialOrders[] = {FtOrder::DepthFirst, FtOrder::Weight, FtOrder::RepeatedFirst, FtOrder::Force};
 constexpr size_t kTrialGates = 32;
+// The new nodes of the second trials, when no order completed within the
+// first budget, as multiples of it: the best walk order's, and the
+// force-directed order's (640 Ki and 1 Mi nodes by default).
+constexpr long kWalkTrialFactor = 20;
+constexpr long kForceTrialFactor = 32;
 
 struct Pair {
     double p, q;  // probability of the function and of its complement
@@ -582,7 +587,8 @@ private:
 
     // Large modules are tried under each order within a small budget of
     // new nodes. When some attempts complete, the smallest diagram is the
-    // module's; otherwise the order that built the most gates is used
+    // module's; otherwise the second trials (race_force) run, and when
+    // neither completes the walk order that built the most gates is used
     // without a budget. The gates are built in the same sequence under every
     // order, so the counts compare how far each got on the same work.
     void build_adaptive(std::uint32_t root, FtModule& mod) {
@@ -590,7 +596,7 @@ private:
         const long limit = bdd_node_limit(m, 0);
         bdd_node_limit(m, limit);
         FtOrder best = kTrialOrders[0];
-        size_t best_done = 0;
+        size_t best_done = 0, force_done = 0;
         long best_size = std::numeric_limits<long>::max();
         for (FtOrder order : kTrialOrders) {
             bdd_gc(m);
@@ -611,11 +617,19 @@ private:
                 } else {
                     bdd_free(m, trial.root);
                 }
+            } else if (order == FtOrder::Force) {
+                force_done = done;
             } else if (done > best_done && best_done < own_.size()) {
                 best = order;
             }
-            best_done = std::max(best_done, done);
+            if (order != FtOrder::Force) best_done = std::max(best_done, done);
         }
+        // On the benchmark trees the force-directed order is worth its larger
+        // trial where its small one got about as far as the walk orders;
+        // where it got much further (cea9601: 188 gates against 100) it had
+        // only put off the growth to the last gates.
+        const bool force_kept_up = force_done >= best_done && 4 * force_done <= 5 * best_done;
+        if (mod.root == kBddNull) race_force(root, best, force_kept_up, limit, mod);
         bdd_node_limit(m, limit);
         if (mod.root != kBddNull) {
             // The kept attempt's variables again name its inputs.
@@ -632,6 +646,37 @@ private:
         bdd_gc(m);
         mod = FtModule{};
         attempt(root, best, mod, false);
+    }
+
+    // An attempt within `allowance` new nodes; false (and nothing kept) when
+    // it does not complete.
+    bool bounded_attempt(std::uint32_t root, FtOrder order, long allowance, long limit, FtModule& out) {
+        BddManager* m = t_.m;
+        bdd_gc(m);
+        const long before = bdd_total_nodes(m);
+        long budget = before + 1000 + allowance;
+        if (limit > 0) budget = std::min(budget, limit);
+        bdd_node_limit(m, budget);
+        FtModule trial;
+        const bool done = attempt(root, order, trial, true) == own_.size();
+        forget_variables(trial);
+        if (done) out = std::move(trial);
+        return done;
+    }
+
+    // No order completed within the small budget. The best walk order is
+    // tried within kWalkTrialFactor times the first budget, then (when it
+    // kept up in the small trial) the force-directed order within
+    // kForceTrialFactor times; the first to
+    // complete is the module's. The force-directed order keeps the diagrams
+    // of some large modules several times smaller than every walk order (the
+    // edf trees of the benchmark) and of others far larger; the walk order's
+    // larger trial keeps those whose diagrams are moderate.
+    void race_force(std::uint32_t root, FtOrder best, bool force_kept_up, long limit, FtModule& mod) {
+        FtModule won;
+        if (bounded_attempt(root, best, kWalkTrialFactor * trial_nodes_, limit, won) ||
+            (force_kept_up && bounded_attempt(root, FtOrder::Force, kForceTrialFactor * trial_nodes_, limit, won)))
+            mod = std::move(won);
     }
 
     // f pruned at the pass's threshold (f itself outside a bounds pass); the
@@ -670,7 +715,7 @@ private:
         // Every attempt makes its own variables, of which there are at most
         // 65534.
         const long inputs = static_cast<long>(var_of_event_.size() + module_root_.size());
-        const bool room = bdd_vars(m) + static_cast<long>(std::size(kTrialOrders) + 1) * inputs < 60000;
+        const bool room = bdd_vars(m) + static_cast<long>(std::size(kTrialOrders) + 3) * inputs < 60000;
         if (order_ == FtOrder::Adaptive && !prune_ && own_.size() >= kTrialGates && room)
             build_adaptive(root, mod);
         else

@@ -32,7 +32,7 @@ enum class FtOrder {
     Leftmost,       // every input as the walk meets it, descending into a gate at once, in the tree's order
     LeftmostWeight, // the same walk, at each gate the inputs by ascending number of event occurrences below
     Force,          // depth first, then each input moved to the centres of the gates that use it while the spans shrink
-    Adaptive        // per module the one of DepthFirst, Weight, RepeatedFirst that does best within a small budget
+    Adaptive        // per module the one of DepthFirst, Weight, RepeatedFirst, Force that does best within small budgets
 };
 
 struct FtModule {
@@ -67,7 +67,8 @@ struct FtFastTree {
 // with error 150 when the tree is not coherent; a coherent tree keeps its
 // structure for the bounds instead (`out_of_reach`).
 // Under the adaptive order, every module of at least 32 gates is first
-// built under each order with at most `trial_nodes` new nodes.
+// built under each order with at most `trial_nodes` new nodes (and, when
+// none completes, under two of them with 20 and 32 times as many).
 constexpr long kFtTrialNodes = 1L << 15;
 std::unique_ptr<FtFastTree> build_fast_ftree(AnalysisContext& in, SystemRecord& sys,
                                              FtOrder order = FtOrder::Adaptive, long trial_nodes = kFtTrialNodes);
