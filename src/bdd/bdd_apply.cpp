@@ -53,6 +53,7 @@ public:
         const std::uint32_t root = child(f, g);
         if (!(root & kBddPending)) return root;  // known from an earlier operation
         expand();
+        m_->scratch_nodes = scratch_nodes(s_.requests.size());
         reduce();
         keep_results();
         return s_.requests[root & ~kBddPending].w[kResult];
@@ -61,6 +62,13 @@ public:
 private:
     BddManager* m_;
     BddApplyScratch& s_;
+
+    // The memory of `pairs` pairs (or of the most an operation had: their
+    // memory is kept) and of the kept results, in nodes.
+    long scratch_nodes(std::size_t pairs) const {
+        const std::size_t held = std::max(pairs, s_.pairs_held);
+        return static_cast<long>((held * kBytesPerPair + s_.kept_bytes) / kBytesPerLiveNode);
+    }
     const std::uint32_t tag_;  // the operation's own tag in the cache
 
     // Empties the levels and the requests; memory is kept for the next
@@ -69,7 +77,9 @@ private:
         for (std::uint32_t lev = s_.low; lev <= s_.high && lev < s_.levels.size(); ++lev) s_.levels[lev].clear();
         s_.low = 0xFFFFFFFFu;
         s_.high = 0;
+        s_.pairs_held = std::max(s_.pairs_held, s_.requests.size());
         s_.requests.clear();
+        m_->scratch_nodes = scratch_nodes(0);
         if (s_.levels.size() < m_->id_at.size()) s_.levels.resize(m_->id_at.size());
     }
 
@@ -99,10 +109,9 @@ private:
         }
         const std::uint32_t level = std::min(pa, pb);
         if (s_.requests.size() >= kBddPending) throw std::bad_alloc{};
-        // The pairs of one operation count against the memory ceiling too
-        // (16 bytes each, against a node's 100): an operation with more
-        // pairs than the ceiling has nodes is an overflow.
-        if (m_->memory_nodes > 0 && s_.requests.size() >= static_cast<size_t>(m_->memory_nodes))
+        // The pairs of the operation and the kept results share the memory
+        // ceiling with the nodes.
+        if (m_->memory_nodes > 0 && m_->entries + scratch_nodes(s_.requests.size() + 1) >= m_->memory_nodes)
             throw BddOverflowAbort{};
         const auto index = static_cast<std::uint32_t>(s_.requests.size());
         s_.requests.push_back(q);
@@ -214,7 +223,9 @@ private:
         BddKeptResults& k = s_.kept[s_.next_kept];
         s_.next_kept = (s_.next_kept + 1) % kBddKeptOperations;
         k.tag = tag_;
+        s_.kept_bytes -= k.results.capacity() * sizeof(bdd);
         k.results.resize(s_.requests.size());
+        s_.kept_bytes += k.results.capacity() * sizeof(bdd);
         for (size_t i = 0; i < s_.requests.size(); ++i) k.results[i] = s_.requests[i].w[kResult];
     }
 };

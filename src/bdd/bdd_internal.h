@@ -76,6 +76,14 @@ struct BddRequest {
 // request numbers.
 constexpr std::uint32_t kBddPending = 1u << 31;
 constexpr std::size_t kBddMaxNodes = std::size_t{1} << 30;
+// Bytes one live node costs at the peak of an analysis: its record (12), its
+// unique-table slots (12 each, tables between a quarter and a half full), a
+// share of the operation cache, and the flat arrays of an evaluation over
+// it. The pairs of a conjunction cost their record (16), their place in a
+// level's list (4, up to twice that as the lists grow) and, kept after the
+// operation, their result (4); they share the memory ceiling with the nodes.
+constexpr long kBytesPerLiveNode = 100;
+constexpr long kBytesPerPair = 32;
 
 // The results of one finished conjunction by request number: its cache
 // entries, which name request numbers under its tag, lead here.
@@ -94,6 +102,8 @@ struct BddApplyScratch {
     std::uint32_t low = 0xFFFFFFFFu, high = 0;         // levels in use
     BddKeptResults kept[kBddKeptOperations];
     size_t next_kept = 0;
+    std::size_t kept_bytes = 0;  // held by the kept results
+    std::size_t pairs_held = 0;  // the most pairs of one operation so far: their memory is kept for reuse
 
     // The kept results of the finished operation `tag`, or null.
     const BddKeptResults* kept_for(std::uint32_t tag) const {
@@ -198,6 +208,7 @@ struct BddManager {
     long gc_limit = 10000;
     long node_limit = 0;                    // set by the caller; 0 = none
     long memory_nodes = 0;                  // the most live nodes the available memory holds
+    long scratch_nodes = 0;                 // the conjunction's pairs and kept results, in nodes of memory
     long gcs = 0, freed = 0, finds = 0;
     bool overflow = false;
     std::uint32_t temp_op = kBddNoTag - 1;  // next temporary tag (decreasing)

@@ -49,12 +49,6 @@ struct MarkBits {
     void set(std::uint32_t i) { words[i >> 6] |= std::uint64_t{1} << (i & 63); }
 };
 
-// Bytes one live node costs at the peak of an analysis: its record (12), its
-// unique-table slots (12 each, tables between a quarter and a half full), a
-// share of the operation cache and of the level-wise apply's requests, and
-// the flat arrays of an evaluation over it.
-constexpr long kBytesPerLiveNode = 100;
-
 // The smallest positive of a and b (0 when neither is).
 std::uint64_t smaller_limit(std::uint64_t a, std::uint64_t b) {
     if (a == 0) return b;
@@ -101,7 +95,10 @@ long bdd_memory_node_ceiling() {
     bytes = smaller_limit(bytes, resource_limit(RLIMIT_AS));
     bytes = smaller_limit(bytes, resource_limit(RLIMIT_DATA));
     if (bytes == 0) return static_cast<long>(kBddMaxNodes) - 1;
-    const std::uint64_t nodes = bytes / kBytesPerLiveNode;
+    // A quarter is left to what the ceiling does not count: the walks and
+    // evaluations over a diagram, the pruning's tables, the rest of the
+    // program and the other processes' growth.
+    const std::uint64_t nodes = bytes / 4 * 3 / kBytesPerLiveNode;
     return static_cast<long>(std::min<std::uint64_t>(nodes, kBddMaxNodes - 1));
 }
 
@@ -128,7 +125,7 @@ bool bdd_check_arguments(BddManager* m, bdd f) {
 // ------------------------------------------------------------------ nodes
 
 std::uint32_t BddManager::create(BddVarTable& table, std::uint32_t h, std::uint16_t id, bdd t, bdd e) {
-    if ((node_limit > 0 && entries >= node_limit - 1000) || (memory_nodes > 0 && entries >= memory_nodes))
+    if ((node_limit > 0 && entries >= node_limit - 1000) || (memory_nodes > 0 && entries + scratch_nodes >= memory_nodes))
         throw BddOverflowAbort{};
     std::uint32_t index;
     try {
