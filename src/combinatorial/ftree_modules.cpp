@@ -629,7 +629,7 @@ private:
         // where it got much further (cea9601: 188 gates against 100) it had
         // only put off the growth to the last gates.
         const bool force_kept_up = force_done >= best_done && 4 * force_done <= 5 * best_done;
-        if (mod.root == kBddNull) race_force(root, best, force_kept_up, limit, mod);
+        if (mod.root == kBddNull && force_kept_up) race_force(root, best, limit, mod);
         bdd_node_limit(m, limit);
         if (mod.root != kBddNull) {
             // The kept attempt's variables again name its inputs.
@@ -664,18 +664,18 @@ private:
         return done;
     }
 
-    // No order completed within the small budget. The best walk order is
-    // tried within kWalkTrialFactor times the first budget, then (when it
-    // kept up in the small trial) the force-directed order within
-    // kForceTrialFactor times; the first to
+    // No order completed within the small budget, and the force-directed
+    // order kept up with the walk orders. The best walk order is tried
+    // within kWalkTrialFactor times the first budget, then the
+    // force-directed order within kForceTrialFactor times; the first to
     // complete is the module's. The force-directed order keeps the diagrams
     // of some large modules several times smaller than every walk order (the
     // edf trees of the benchmark) and of others far larger; the walk order's
     // larger trial keeps those whose diagrams are moderate.
-    void race_force(std::uint32_t root, FtOrder best, bool force_kept_up, long limit, FtModule& mod) {
+    void race_force(std::uint32_t root, FtOrder best, long limit, FtModule& mod) {
         FtModule won;
         if (bounded_attempt(root, best, kWalkTrialFactor * trial_nodes_, limit, won) ||
-            (force_kept_up && bounded_attempt(root, FtOrder::Force, kForceTrialFactor * trial_nodes_, limit, won)))
+            bounded_attempt(root, FtOrder::Force, kForceTrialFactor * trial_nodes_, limit, won))
             mod = std::move(won);
     }
 
