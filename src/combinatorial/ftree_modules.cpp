@@ -599,14 +599,8 @@ private:
         size_t best_done = 0, force_done = 0;
         long best_size = std::numeric_limits<long>::max();
         for (FtOrder order : kTrialOrders) {
-            bdd_gc(m);
-            // The node limit stops an operation 1000 nodes short of itself.
-            long budget = bdd_total_nodes(m) + 1000 + trial_nodes_;
-            if (limit > 0) budget = std::min(budget, limit);
-            bdd_node_limit(m, budget);
             FtModule trial;
-            const size_t done = attempt(root, order, trial, true);
-            forget_variables(trial);
+            const size_t done = bounded_attempt(root, order, trial_nodes_, limit, trial);
             if (done == own_.size()) {
                 const long size = bdd_size(m, trial.root, 0);
                 if (best_done < own_.size() || size < best_size) {
@@ -648,19 +642,20 @@ private:
         attempt(root, best, mod, false);
     }
 
-    // An attempt within `allowance` new nodes; false (and nothing kept) when
-    // it does not complete.
-    bool bounded_attempt(std::uint32_t root, FtOrder order, long allowance, long limit, FtModule& out) {
+    // An attempt within `allowance` new nodes (and the caller's `limit`);
+    // the gates built. Only a complete attempt is kept in `out`. The node
+    // limit is left at the attempt's budget.
+    size_t bounded_attempt(std::uint32_t root, FtOrder order, long allowance, long limit, FtModule& out) {
         BddManager* m = t_.m;
         bdd_gc(m);
-        const long before = bdd_total_nodes(m);
-        long budget = before + 1000 + allowance;
+        // The node limit stops an operation 1000 nodes short of itself.
+        long budget = bdd_total_nodes(m) + 1000 + allowance;
         if (limit > 0) budget = std::min(budget, limit);
         bdd_node_limit(m, budget);
         FtModule trial;
-        const bool done = attempt(root, order, trial, true) == own_.size();
+        const size_t done = attempt(root, order, trial, true);
         forget_variables(trial);
-        if (done) out = std::move(trial);
+        if (done == own_.size()) out = std::move(trial);
         return done;
     }
 
@@ -674,8 +669,8 @@ private:
     // larger trial keeps those whose diagrams are moderate.
     void race_force(std::uint32_t root, FtOrder best, long limit, FtModule& mod) {
         FtModule won;
-        if (bounded_attempt(root, best, kWalkTrialFactor * trial_nodes_, limit, won) ||
-            bounded_attempt(root, FtOrder::Force, kForceTrialFactor * trial_nodes_, limit, won))
+        if (bounded_attempt(root, best, kWalkTrialFactor * trial_nodes_, limit, won) == own_.size() ||
+            bounded_attempt(root, FtOrder::Force, kForceTrialFactor * trial_nodes_, limit, won) == own_.size())
             mod = std::move(won);
     }
 
