@@ -17,6 +17,7 @@
 #include <Eigen/SparseLU>
 
 #include "expo/guarded.h"
+#include "statespace/dense_schur.h"
 #include "statespace/ph_diagonal.h"
 #include "statespace/phase_type.h"
 
@@ -120,13 +121,12 @@ Eigen::VectorXd balance(Eigen::MatrixXd& b) {
 bool general_diagonal(Eigen::MatrixXd att, const Eigen::VectorXd& p0t, PhDiagonal& out) {
     const int nt = static_cast<int>(att.rows());
     const Eigen::VectorXd d = balance(att);
-    Eigen::EigenSolver<Eigen::MatrixXd> es(nt);
-    es.compute(att, true);
-    if (es.info() != Eigen::Success) return false;
-    out.lam = es.eigenvalues();
+    Eigen::MatrixXd t, z;
+    if (!real_schur(att, t, z)) return false;
+    out.lam = schur_eigenvalues(t);
     for (Eigen::Index k = 0; k < out.lam.size(); ++k)
         if (!std::isfinite(out.lam(k).real()) || !std::isfinite(out.lam(k).imag())) return false;
-    const Eigen::MatrixXd& vr = es.pseudoEigenvectors();
+    const Eigen::MatrixXd vr = z * schur_pseudo_eigenvectors(t, out.lam);
     Eigen::PartialPivLU<Eigen::MatrixXd> vlu(vr);
     const Eigen::MatrixXd wr = vlu.inverse() * d.cwiseInverse().asDiagonal();
     const Eigen::RowVectorXd ar = p0t.cwiseProduct(d).transpose() * vr;
