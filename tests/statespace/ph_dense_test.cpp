@@ -158,6 +158,20 @@ TEST(PhaseTypeDenseRoutes, GeneralBlocksMatchTheMatrixExponential) {
     PhBlock rb = block(n + 1, n, ring);
     expect_exact(rb, start_at(n + 1, 0), ph_dense_expansion(rb, start_at(n + 1, 0), PhTrace{}), {0.0, 0.5, 8.0, 90.0, 900.0},
                  1e-10, 1e-9, "ring");
+    // The same shape with 160 states: the multishift iteration with early
+    // deflation instead of the double-shift one.
+    std::vector<Arc> longRing;
+    const int m = 160;
+    for (int i = 0; i < m; ++i) {
+        longRing.push_back({i, (i + 1) % m, 1.0 + 0.01 * i});
+        longRing.push_back({i, (i + 5) % m, 0.2});
+        if (i % 3 == 0) longRing.push_back({i, (i + m - 1) % m, 0.4});
+    }
+    longRing.push_back({m / 2, m, 0.3});
+    longRing.push_back({m - 1, m, 0.5});
+    PhBlock lb = block(m + 1, m, longRing);
+    expect_exact(lb, start_at(m + 1, 0), ph_dense_expansion(lb, start_at(m + 1, 0), PhTrace{}), {0.0, 0.5, 8.0, 90.0},
+                 1e-9, 1e-7, "long ring");
     // Block triangular: a one-way cycle of 20 feeds a birth-death line of
     // 40, which feeds a second cycle; absorbed from the line and the last
     // cycle. Complex and real eigenvalues, no reversibility.
