@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <condition_variable>
+#include <functional>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <Eigen/Eigenvalues>
@@ -94,14 +99,84 @@ void apply_right(MatrixXd& m, const Reflector& p, Index col, Index r0, Index r1)
     }
 }
 
+// A second thread for the matrix products of one decomposition: the
+// products with z run there while those with h run on the caller's thread
+// (they touch different matrices). Without a second core, or when the
+// thread cannot be started, everything runs on the caller's thread.
+class SideThread {
+public:
+    explicit SideThread(bool wanted) {
+        if (!wanted || std::thread::hardware_concurrency() < 2) return;
+        try {
+            worker_ = std::thread([this] { loop(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~SideThread() {
+        if (!worker_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        worker_.join();
+    }
+    SideThread(const SideThread&) = delete;
+    SideThread& operator=(const SideThread&) = delete;
+
+    // Runs job there and other here, and returns when both are done.
+    template <typename Job, typename Other>
+    void both(Job&& job, Other&& other) {
+        if (!worker_.joinable()) {
+            job();
+            other();
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_ = std::forward<Job>(job);
+        }
+        wake_.notify_all();
+        other();
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return !job_; });
+    }
+
+private:
+    void loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stop_ || job_; });
+            if (job_) {
+                std::function<void()> job = job_;
+                lock.unlock();
+                job();
+                lock.lock();
+                job_ = nullptr;
+                done_.notify_all();
+            } else if (stop_) {
+                return;
+            }
+        }
+    }
+
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::function<void()> job_;
+    bool stop_ = false;
+};
+
 // The orthogonal q of a diagonal window lo..lo+q.rows()-1 of the
 // Hessenberg matrix, applied to the rest of it and to z: the rows to its
 // right, the columns above it, and z's columns.
-void apply_window(MatrixXd& h, MatrixXd& z, Index lo, const MatrixXd& q) {
+void apply_window(MatrixXd& h, MatrixXd& z, Index lo, const MatrixXd& q, SideThread& side) {
     const Index n = h.rows(), w = q.rows(), right = n - lo - w;
-    if (right > 0) h.block(lo, lo + w, w, right) = q.transpose() * h.block(lo, lo + w, w, right);
-    if (lo > 0) h.block(0, lo, lo, w) = h.block(0, lo, lo, w) * q;
-    z.middleCols(lo, w) = z.middleCols(lo, w) * q;
+    side.both([&] { z.middleCols(lo, w) = z.middleCols(lo, w) * q; },
+              [&] {
+                  if (right > 0) h.block(lo, lo + w, w, right) = q.transpose() * h.block(lo, lo + w, w, right);
+                  if (lo > 0) h.block(0, lo, lo, w) = h.block(0, lo, lo, w) * q;
+              });
 }
 
 // Eigenvalues of the 2×2 block [a b; c d] when they are complex: the
@@ -311,7 +386,7 @@ struct Deflation {
 // active block ktop..kbot: the window's Schur form, then every eigenvalue
 // whose coupling to the rest (the spike s·V(0, ·)) is negligible splits off
 // at the bottom; the others are moved up and become the next shifts.
-Deflation early_deflation(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, Index nw) {
+Deflation early_deflation(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, Index nw, SideThread& side) {
     Deflation out;
     nw = std::min(nw, kbot - ktop + 1);
     const Index top = kbot - nw + 1;
@@ -383,7 +458,7 @@ Deflation early_deflation(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, Inde
     }
     if (top > ktop) h(top, top - 1) = spike;
     h.block(top, top, nw, nw) = t;
-    apply_window(h, z, top, v);
+    apply_window(h, z, top, v, side);
     // The window's own rows and columns are already in t; apply_window only
     // touched what lies outside it.
     return out;
@@ -393,7 +468,8 @@ Deflation early_deflation(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, Inde
 // pairs of shifts: a chain of bulges three columns apart, chased down in
 // windows whose transformations are gathered and applied to the rest of
 // the matrix at once.
-void multishift_sweep(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, const std::vector<cplx>& shifts) {
+void multishift_sweep(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, const std::vector<cplx>& shifts,
+                      SideThread& side) {
     const Index bulges = static_cast<Index>(shifts.size() / 2);
     if (bulges == 0) return;
     const Index first = ktop - 1, last = kbot - 2;  // columns a bulge is chased from
@@ -429,13 +505,13 @@ void multishift_sweep(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, const st
                 apply_right(u, p, k + 1 - w0, 0, nw - 1);
             }
         }
-        apply_window(h, z, w0, u);
+        apply_window(h, z, w0, u, side);
     }
 }
 
 // Finishes the isolated block ktop..kbot by the double-shift iteration on
 // a copy, applied to the rest at once.
-bool small_block_schur(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot) {
+bool small_block_schur(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, SideThread& side) {
     const Index m = kbot - ktop + 1;
     if (m <= 1) return true;
     MatrixXd b = h.block(ktop, ktop, m, m);
@@ -443,7 +519,7 @@ bool small_block_schur(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot) {
     MatrixXd u = MatrixXd::Identity(m, m);
     if (!double_shift_qr(b, u, 0, m - 1)) return false;
     h.block(ktop, ktop, m, m) = b;
-    apply_window(h, z, ktop, u);
+    apply_window(h, z, ktop, u, side);
     return true;
 }
 
@@ -490,6 +566,9 @@ bool hessenberg_schur(MatrixXd& h, MatrixXd& z, int small_block) {
     long iterations = 0;
     const long limit = 30L * std::max<Index>(10, n);
     Index stale = 1;  // iterations since the last deflation
+    // Products with z are worth a thread of their own from a few hundred
+    // rows on.
+    SideThread side(n >= 300);
     Index window = 0;
     while (kbot >= 0) {
         if (++iterations > limit) return false;
@@ -509,7 +588,7 @@ bool hessenberg_schur(MatrixXd& h, MatrixXd& z, int small_block) {
         }
         const Index nh = kbot - ktop + 1;
         if (nh <= small_block) {
-            if (!small_block_schur(h, z, ktop, kbot)) return false;
+            if (!small_block_schur(h, z, ktop, kbot, side)) return false;
             kbot = ktop - 1;
             stale = 1;
             continue;
@@ -518,7 +597,7 @@ bool hessenberg_schur(MatrixXd& h, MatrixXd& z, int small_block) {
         const Index recommended = nh <= 500 ? ns : 3 * ns / 2;
         const Index upper = std::min(nh, std::max<Index>(recommended, (n - 1) / 3));
         window = stale < 5 ? std::min(upper, recommended) : std::min(upper, 2 * std::max(window, recommended));
-        const Deflation d = early_deflation(h, z, ktop, kbot, window);
+        const Deflation d = early_deflation(h, z, ktop, kbot, window, side);
         kbot -= d.deflated;
         stale = d.deflated > 0 ? 1 : stale + 1;
         if (d.deflated > 0 && 100 * d.deflated > 14 * window) continue;
@@ -558,7 +637,7 @@ bool hessenberg_schur(MatrixXd& h, MatrixXd& z, int small_block) {
             const cplx s(0.75 * ss + h(kbot, kbot), std::sqrt(0.4375) * ss);
             shifts = {s, std::conj(s)};
         }
-        multishift_sweep(h, z, ktop, kbot, shifts);
+        multishift_sweep(h, z, ktop, kbot, shifts, side);
     }
     for (Index i = 0; i + 1 < n; ++i)
         if (h(i + 1, i) != 0.0) {
@@ -568,16 +647,96 @@ bool hessenberg_schur(MatrixXd& h, MatrixXd& z, int small_block) {
     return true;
 }
 
-bool real_schur(const MatrixXd& a, MatrixXd& t, MatrixXd& z, int small_block) {
+void hessenberg_reduce(MatrixXd& a, MatrixXd& q) {
     const Index n = a.rows();
-    if (n == 0) {
-        t.resize(0, 0);
-        z.resize(0, 0);
-        return true;
+    q = MatrixXd::Identity(n, n);
+    if (n < 3) return;
+    // Panels of kPanel columns: each column is brought up to date with the
+    // reflectors of its panel so far (Y = A·V·T from the right, I − V·T^T·V^T
+    // from the left), then the rest of the matrix takes the whole panel at
+    // once as matrix products. The only pass over the matrix per column is
+    // the product of the not yet updated columns with the new reflector.
+    constexpr Index kPanel = 32;
+    // Products with the matrix of at least this many entries are shared
+    // between the two threads.
+    constexpr Index kThreadedProduct = 2000000;
+    MatrixXd v = MatrixXd::Zero(n, n);  // column c: reflector c, rows c+1..
+    std::vector<MatrixXd> panels;       // T of each panel
+    Eigen::VectorXd col(n), w, s, ess, yj;
+    SideThread side(n >= 300);
+    for (Index k = 0; k < n - 2; k += kPanel) {
+        const Index ib = std::min(kPanel, n - 2 - k), below = n - k - 1;
+        MatrixXd y = MatrixXd::Zero(n, ib), t = MatrixXd::Zero(ib, ib);
+        for (Index j = 0; j < ib; ++j) {
+            const Index c = k + j, m = n - c - 1;
+            col = a.col(c);
+            if (j > 0) {
+                col.noalias() -= y.leftCols(j) * v.row(c).segment(k, j).transpose();
+                const auto vb = v.block(k + 1, k, below, j);
+                w.noalias() = vb.transpose() * col.tail(below);
+                w = t.topLeftCorner(j, j).transpose().triangularView<Eigen::Lower>() * w;
+                col.tail(below).noalias() -= vb * w;
+            }
+            ess.resize(m - 1);
+            double tau = 0.0, beta = 0.0;
+            col.tail(m).makeHouseholder(ess, tau, beta);
+            v(c + 1, c) = 1.0;
+            v.col(c).tail(m - 1) = ess;
+            col(c + 1) = beta;
+            col.tail(m - 1).setZero();
+            a.col(c) = col;
+            // y_j = τ·(A·v_j − Y_j·V_j^T·v_j) over the columns not yet updated.
+            const auto vj = v.col(c).tail(m);
+            yj.resize(n);
+            if (n * m < kThreadedProduct) {
+                yj.noalias() = a.rightCols(m) * vj;
+            } else {
+                const Index top = n / 2;
+                side.both([&] { yj.head(top).noalias() = a.topRightCorner(top, m) * vj; },
+                          [&] { yj.tail(n - top).noalias() = a.bottomRightCorner(n - top, m) * vj; });
+            }
+            if (j > 0) {
+                s.noalias() = v.block(c + 1, k, m, j).transpose() * vj;
+                yj.noalias() -= y.leftCols(j) * s;
+                w.noalias() = t.topLeftCorner(j, j).triangularView<Eigen::Upper>() * s;
+                t.col(j).head(j) = -tau * w;
+            }
+            t(j, j) = tau;
+            y.col(j) = tau * yj;
+        }
+        const Index rest = n - k - ib;
+        const auto vp = v.block(k + 1, k, below, ib);
+        // The trailing columns c0.. (count of them), from the right and then
+        // from the left.
+        auto update = [&](Index c0, Index count) {
+            if (count <= 0) return;
+            a.middleCols(k + ib + c0, count).noalias() -= y * v.block(k + ib + c0, k, count, ib).transpose();
+            MatrixXd wp = vp.transpose() * a.block(k + 1, k + ib + c0, below, count);
+            wp = t.transpose().triangularView<Eigen::Lower>() * wp;
+            a.block(k + 1, k + ib + c0, below, count).noalias() -= vp * wp;
+        };
+        side.both([&] { update(0, rest / 2); }, [&] { update(rest / 2, rest - rest / 2); });
+        panels.push_back(std::move(t));
     }
-    const Eigen::HessenbergDecomposition<MatrixXd> hess(a);
-    t = hess.matrixH();
-    z = hess.matrixQ();
+    // Q = (I − V_1·T_1·V_1^T)·(I − V_2·T_2·V_2^T)···, built from the last
+    // panel back: each acts on the rows and columns below its start.
+    for (Index p = static_cast<Index>(panels.size()) - 1; p >= 0; --p) {
+        const MatrixXd& t = panels[static_cast<size_t>(p)];
+        const Index k = p * kPanel, ib = t.cols(), below = n - k - 1;
+        const auto vp = v.block(k + 1, k, below, ib);
+        auto update = [&](Index c0, Index count) {
+            if (count <= 0) return;
+            MatrixXd wq = vp.transpose() * q.block(k + 1, k + 1 + c0, below, count);
+            wq = t.triangularView<Eigen::Upper>() * wq;
+            q.block(k + 1, k + 1 + c0, below, count).noalias() -= vp * wq;
+        };
+        side.both([&] { update(0, below / 2); }, [&] { update(below / 2, below - below / 2); });
+    }
+}
+
+bool real_schur(const MatrixXd& a, MatrixXd& t, MatrixXd& z, int small_block) {
+    t = a;
+    hessenberg_reduce(t, z);
     return hessenberg_schur(t, z, small_block);
 }
 

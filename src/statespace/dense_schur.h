@@ -21,6 +21,10 @@ constexpr int kSchurSmallBlock = 75;
 // converge.
 bool hessenberg_schur(Eigen::MatrixXd& h, Eigen::MatrixXd& z, int small_block = kSchurSmallBlock);
 
+// Reduces a to upper Hessenberg form H = Q^T·a·Q in place (entries below
+// the subdiagonal set to 0) by blocked Householder reflections.
+void hessenberg_reduce(Eigen::MatrixXd& a, Eigen::MatrixXd& q);
+
 // a = Z·T·Z^T with T quasi-triangular (as hessenberg_schur leaves it).
 bool real_schur(const Eigen::MatrixXd& a, Eigen::MatrixXd& t, Eigen::MatrixXd& z,
                 int small_block = kSchurSmallBlock);

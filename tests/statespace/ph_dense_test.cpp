@@ -158,8 +158,11 @@ TEST(PhaseTypeDenseRoutes, GeneralBlocksMatchTheMatrixExponential) {
     PhBlock rb = block(n + 1, n, ring);
     expect_exact(rb, start_at(n + 1, 0), ph_dense_expansion(rb, start_at(n + 1, 0), PhTrace{}), {0.0, 0.5, 8.0, 90.0, 900.0},
                  1e-10, 1e-9, "ring");
-    // The same shape with 160 states: the multishift iteration with early
-    // deflation instead of the double-shift one.
+    // The same shape with 160 states and some steps back: the multishift
+    // iteration with early deflation instead of the double-shift one. Its
+    // eigenvectors are far from orthogonal, so the closed form holds about
+    // eight digits (as it does by Eigen's own eigenvalue routine) and the
+    // check says so.
     std::vector<Arc> longRing;
     const int m = 160;
     for (int i = 0; i < m; ++i) {
@@ -171,7 +174,7 @@ TEST(PhaseTypeDenseRoutes, GeneralBlocksMatchTheMatrixExponential) {
     longRing.push_back({m - 1, m, 0.5});
     PhBlock lb = block(m + 1, m, longRing);
     expect_exact(lb, start_at(m + 1, 0), ph_dense_expansion(lb, start_at(m + 1, 0), PhTrace{}), {0.0, 0.5, 8.0, 90.0},
-                 1e-9, 1e-7, "long ring");
+                 5e-9, 1e-7, "long ring");
     // Block triangular: a one-way cycle of 20 feeds a birth-death line of
     // 40, which feeds a second cycle; absorbed from the line and the last
     // cycle. Complex and real eigenvalues, no reversibility.
