@@ -309,11 +309,15 @@ bool double_shift_qr(MatrixXd& h, MatrixXd& z, Index lo, Index hi) {
 // X from the Sylvester equation T11·X − X·T22 = T12. False (t and v
 // unchanged) when the swapped form would not be accurate.
 bool swap_blocks(MatrixXd& t, MatrixXd& v, Index j, int p, int q) {
+    // Blocks of at most 2 rows: everything local fits in 4×4 matrices on
+    // the stack.
+    using Small = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::ColMajor, 4, 4>;
+    using SmallVector = Eigen::Matrix<double, Eigen::Dynamic, 1, Eigen::ColMajor, 4, 1>;
     const Index n = t.rows();
     const int s = p + q;
-    const MatrixXd d = t.block(j, j, s, s);
-    MatrixXd k = MatrixXd::Zero(p * q, p * q);
-    Eigen::VectorXd rhs(p * q);
+    const Small d = t.block(j, j, s, s);
+    Small k = Small::Zero(p * q, p * q);
+    SmallVector rhs(p * q);
     for (int c = 0; c < q; ++c)
         for (int r = 0; r < p; ++r) {
             const int row = r + c * p;
@@ -321,17 +325,17 @@ bool swap_blocks(MatrixXd& t, MatrixXd& v, Index j, int p, int q) {
             for (int r2 = 0; r2 < p; ++r2) k(row, r2 + c * p) += d(r, r2);
             for (int c2 = 0; c2 < q; ++c2) k(row, r + c2 * p) -= d(p + c2, p + c);
         }
-    const Eigen::FullPivLU<MatrixXd> lu(k);
+    const Eigen::FullPivLU<Small> lu(k);
     if (!lu.isInvertible()) return false;
-    const Eigen::VectorXd x = lu.solve(rhs);
+    const SmallVector x = lu.solve(rhs);
     if (!x.allFinite()) return false;
-    MatrixXd basis(s, q);
+    Small basis(s, q);
     for (int c = 0; c < q; ++c)
         for (int r = 0; r < p; ++r) basis(r, c) = -x(r + c * p);
     basis.bottomRows(q).setIdentity();
-    const Eigen::HouseholderQR<MatrixXd> qr(basis);
-    const MatrixXd u = qr.householderQ();
-    MatrixXd dn = u.transpose() * d * u;
+    const Eigen::HouseholderQR<Small> qr(basis);
+    const Small u = qr.householderQ();
+    Small dn = u.transpose() * d * u;
     const double limit = std::max(10.0 * kUlp * d.cwiseAbs().maxCoeff(), kSafeMin);
     if (dn.bottomLeftCorner(p, q).cwiseAbs().maxCoeff() > limit) return false;
     dn.bottomLeftCorner(p, q).setZero();
@@ -749,6 +753,7 @@ Eigen::VectorXcd schur_eigenvalues(const MatrixXd& t) {
 MatrixXd schur_pseudo_eigenvectors(const MatrixXd& t, const Eigen::VectorXcd& lam) {
     const Index n = t.rows();
     MatrixXd y = MatrixXd::Zero(n, n);
+    if (n == 0) return y;
     // Divisors smaller than this are raised to it: an eigenvalue repeated
     // to the rounding then still gets a (nearly parallel) eigenvector.
     const double tiny = std::max(kUlp * t.cwiseAbs().maxCoeff(), kSafeMin);

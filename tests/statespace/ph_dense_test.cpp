@@ -174,7 +174,7 @@ TEST(PhaseTypeDenseRoutes, GeneralBlocksMatchTheMatrixExponential) {
     longRing.push_back({m - 1, m, 0.5});
     PhBlock lb = block(m + 1, m, longRing);
     expect_exact(lb, start_at(m + 1, 0), ph_dense_expansion(lb, start_at(m + 1, 0), PhTrace{}), {0.0, 0.5, 8.0, 90.0},
-                 5e-9, 1e-7, "long ring");
+                 5e-9, 5e-7, "long ring");
     // Block triangular: a one-way cycle of 20 feeds a birth-death line of
     // 40, which feeds a second cycle; absorbed from the line and the last
     // cycle. Complex and real eigenvalues, no reversibility.
