@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <exception>
 #include <condition_variable>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Eigenvalues>
@@ -99,9 +102,9 @@ void apply_right(MatrixXd& m, const Reflector& p, Index col, Index r0, Index r1)
     }
 }
 
-// A second thread for the matrix products of one decomposition: the
-// products with z run there while those with h run on the caller's thread
-// (they touch different matrices). Without a second core, or when the
+// A second thread for the matrix products of one decomposition, which
+// run there while the caller's thread works on other parts of the
+// matrices (one job at a time, in the order started). Without a second core, or when the
 // thread cannot be started, everything runs on the caller's thread.
 class SideThread {
 public:
@@ -124,22 +127,40 @@ public:
     SideThread(const SideThread&) = delete;
     SideThread& operator=(const SideThread&) = delete;
 
+    // Starts job there once the one before is done.
+    template <typename Job>
+    void start(Job&& job) {
+        if (!worker_.joinable()) {
+            job();
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return !job_; });
+        job_ = std::forward<Job>(job);
+        lock.unlock();
+        wake_.notify_all();
+    }
+
+    // Returns when the job started last is done (rethrowing what it threw).
+    void wait() {
+        if (!worker_.joinable()) return;
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return !job_; });
+        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+    }
+
     // Runs job there and other here, and returns when both are done.
     template <typename Job, typename Other>
     void both(Job&& job, Other&& other) {
-        if (!worker_.joinable()) {
-            job();
+        start(std::forward<Job>(job));
+        try {
             other();
-            return;
+        } catch (...) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            done_.wait(lock, [this] { return !job_; });
+            throw;
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            job_ = std::forward<Job>(job);
-        }
-        wake_.notify_all();
-        other();
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return !job_; });
+        wait();
     }
 
 private:
@@ -150,8 +171,14 @@ private:
             if (job_) {
                 std::function<void()> job = job_;
                 lock.unlock();
-                job();
+                std::exception_ptr error;
+                try {
+                    job();
+                } catch (...) {
+                    error = std::current_exception();
+                }
                 lock.lock();
+                if (error && !error_) error_ = error;
                 job_ = nullptr;
                 done_.notify_all();
             } else if (stop_) {
@@ -164,6 +191,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     std::function<void()> job_;
+    std::exception_ptr error_;
     bool stop_ = false;
 };
 
@@ -509,8 +537,22 @@ void multishift_sweep(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, const st
                 apply_right(u, p, k + 1 - w0, 0, nw - 1);
             }
         }
-        apply_window(h, z, w0, u, side);
+        // The rows right of the window are read by the next windows: now.
+        // The columns above it and z are not read again in this sweep: on
+        // the side thread, while the next window is chased.
+        // The rows of z are shared so that both threads have about as much
+        // to do: this one the rows right of the window and z's first rows,
+        // the other the columns above the window and z's other rows.
+        const Index n = h.rows(), right = n - w0 - nw, split = std::min(n, (w0 + w1) / 2);
+        auto q = std::make_shared<const MatrixXd>(std::move(u));
+        side.start([&h, &z, w0, nw, split, n, q] {
+            if (w0 > 0) h.block(0, w0, w0, nw) = h.block(0, w0, w0, nw) * *q;
+            z.block(split, w0, n - split, nw) = z.block(split, w0, n - split, nw) * *q;
+        });
+        if (right > 0) h.block(w0, w0 + nw, nw, right) = q->transpose() * h.block(w0, w0 + nw, nw, right);
+        if (split > 0) z.block(0, w0, split, nw) = z.block(0, w0, split, nw) * *q;
     }
+    side.wait();
 }
 
 // Finishes the isolated block ktop..kbot by the double-shift iteration on
@@ -742,6 +784,15 @@ bool real_schur(const MatrixXd& a, MatrixXd& t, MatrixXd& z, int small_block) {
     t = a;
     hessenberg_reduce(t, z);
     return hessenberg_schur(t, z, small_block);
+}
+
+MatrixXd two_thread_product(const MatrixXd& a, const MatrixXd& b) {
+    MatrixXd out(a.rows(), b.cols());
+    const Index half = b.cols() / 2;
+    SideThread side(a.rows() * b.cols() >= 90000);
+    side.both([&] { out.leftCols(half).noalias() = a * b.leftCols(half); },
+              [&] { out.rightCols(b.cols() - half).noalias() = a * b.rightCols(b.cols() - half); });
+    return out;
 }
 
 Eigen::VectorXcd schur_eigenvalues(const MatrixXd& t) {

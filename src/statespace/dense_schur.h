@@ -39,4 +39,8 @@ Eigen::VectorXcd schur_eigenvalues(const Eigen::MatrixXd& t);
 // has norm 1.
 Eigen::MatrixXd schur_pseudo_eigenvectors(const Eigen::MatrixXd& t, const Eigen::VectorXcd& lam);
 
+// a·b, the columns of the result shared between two threads when it is
+// large.
+Eigen::MatrixXd two_thread_product(const Eigen::MatrixXd& a, const Eigen::MatrixXd& b);
+
 }  // namespace corvel

@@ -126,7 +126,7 @@ bool general_diagonal(Eigen::MatrixXd att, const Eigen::VectorXd& p0t, PhDiagona
     out.lam = schur_eigenvalues(t);
     for (Eigen::Index k = 0; k < out.lam.size(); ++k)
         if (!std::isfinite(out.lam(k).real()) || !std::isfinite(out.lam(k).imag())) return false;
-    const Eigen::MatrixXd vr = z * schur_pseudo_eigenvectors(t, out.lam);
+    const Eigen::MatrixXd vr = two_thread_product(z, schur_pseudo_eigenvectors(t, out.lam));
     Eigen::PartialPivLU<Eigen::MatrixXd> vlu(vr);
     const Eigen::MatrixXd wr = vlu.inverse() * d.cwiseInverse().asDiagonal();
     const Eigen::RowVectorXd ar = p0t.cwiseProduct(d).transpose() * vr;
