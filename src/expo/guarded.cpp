@@ -201,8 +201,10 @@ GuardedMoments guarded_moments(const Exponomial& F, const Tolerances& tol, doubl
     GuardedMasses m = guarded_masses(F, tol.epsilon, tol);
     r.mean = r.variance = Guarded::exact(0.0);
     if (m.pc.value == 0.0) {
-        // No continuous part, unless what the tolerances dropped hid it.
-        if (m.pc.error > 1e-9) r.mean.error = r.variance.error = kInf;
+        // No continuous part, unless what the tolerances dropped hid it, or
+        // the form's coefficients are known to be off (a chain's check found
+        // them wrong): then its moments say nothing.
+        if (m.pc.error > 1e-9 || coef_rel_error > 0.0) r.mean.error = r.variance.error = kInf;
         return r;
     }
     // The same arithmetic as the distribution summary: F scaled by 1/pc.

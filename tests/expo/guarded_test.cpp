@@ -78,6 +78,19 @@ TEST(Guarded, NegativeTimeIsExactlyZeroAndNonFiniteIsNeverFine) {
     EXPECT_LT(m.variance.relative_error(), 1e-13);
 }
 
+TEST(Guarded, AFormWithoutAContinuousPartHasNoMomentsWhenItsCoefficientsAreOff) {
+    // F ≡ 0: all the mass at infinity. Exact as it stands (mean 0), but a
+    // chain whose check found its coefficients wrong gets no moments from
+    // it: the stable route must decide.
+    Exponomial F;
+    GuardedMoments exact = guarded_moments(F, tol);
+    EXPECT_EQ(exact.mean.value, 0.0);
+    EXPECT_EQ(exact.mean.error, 0.0);
+    GuardedMoments off = guarded_moments(F, tol, 0.99);
+    EXPECT_FALSE(off.mean.finite());
+    EXPECT_FALSE(off.variance.finite());
+}
+
 TEST(Guarded, SettleTakesTheStableRouteOnlyWhenNeededAndWarnsOtherwise) {
     TrustPolicy p;  // recompute 1e-9, warn 5e-5
     int calls = 0, warnings = 0;
