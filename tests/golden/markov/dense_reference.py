@@ -58,5 +58,53 @@ symmetrised dense decomposition. Expected: exact fundamental matrix for the
 moments, 60-digit matrix exponential for the values (dense_reference.py).""")
 
 
+def rings_in_series(folder):
+    # Nine rings of ten states, each turning one way faster than the other
+    # (forward 1 + g/10, back 1/4: no detailed balance around the ring), each
+    # feeding the next from its first state at 1/2; the last ring leaves
+    # from its sixth state at 7/10. 90 transient states: past the size where
+    # the general route changes from the double-shift to the multishift QR.
+    name = lambda i: 's%d' % i
+    arcs = []
+    rings, size = 9, 10
+    for g in range(rings):
+        for i in range(size):
+            arcs.append((name(g * size + i), name(g * size + (i + 1) % size), 1 + Fr(g, 10)))
+            arcs.append((name(g * size + i), name(g * size + (i - 1) % size), Fr(1, 4)))
+        if g + 1 < rings:
+            arcs.append((name(g * size), name((g + 1) * size), Fr(1, 2)))
+    arcs.append((name((rings - 1) * size + 5), 'out', Fr(7, 10)))
+    states = [name(i) for i in range(rings * size)] + ['out']
+    q, idx = generator(states, arcs)
+    p0 = [Fr(0)] * len(states)
+    p0[idx['s3']] = Fr(1)
+    mean, var = continuous_moments(q, p0, list(range(rings * size)), [idx['out']])
+    out = Out()
+    out.exprs([('mean(r)', mean), ('variance(r)', var)])
+    values = []
+    for t in (20, 60):
+        prob, _ = transient(q, p0, t, False)
+        values.append(('value(%d; r)' % t, prob[idx['out']]))
+        values.append(('value(%d; r, s13)' % t, prob[idx['s13']]))
+    out.exprs(values)
+
+    def dec(x):
+        s = '%.6f' % float(x)
+        assert Fr(s) == x, x
+        return s.rstrip('0').rstrip('.')
+
+    model = 'markov r\n' + ''.join('%s %s %s\n' % (f, t, dec(r)) for f, t, r in arcs) + 'end\ns3 1\nend\n'
+    model += 'expr mean(r), variance(r)\n'
+    model += 'expr ' + ', '.join(label for label, _ in values) + '\n'
+    write(folder, 'dense_rings_in_series', model, out, """
+Non-reversible chain of 91 states (nine rings of ten states turning faster
+one way than the other, each feeding the next): its closed form comes from
+the general dense decomposition by the multishift QR iteration. Expected:
+exact fundamental matrix for the moments, 60-digit matrix exponential for
+the values (dense_reference.py).""")
+
+
 if __name__ == '__main__':
-    reversible_grid(sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__)))
+    folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    reversible_grid(folder)
+    rings_in_series(folder)
