@@ -250,6 +250,23 @@ void shift_column(const MatrixXd& h, Index k, cplx s1, cplx s2, double v[3]) {
     v[2] = h10s * h21;
 }
 
+// The reflector of a bulge at column k of the active block top..bottom:
+// from the shift pair (s1, s2) when it enters (k = top − 1), else the one
+// that clears column k below its subdiagonal (cleared here).
+Reflector bulge_reflector(MatrixXd& h, Index k, Index top, Index bottom, cplx s1, cplx s2) {
+    const int order = static_cast<int>(std::min<Index>(3, bottom - k));
+    if (k == top - 1) {
+        double v[3];
+        shift_column(h, top, s1, s2, v);
+        return make_reflector(v[0], v[1], v[2], order);
+    }
+    const Reflector p = make_reflector(h(k + 1, k), h(k + 2, k), order == 3 ? h(k + 3, k) : 0.0, order);
+    h(k + 1, k) = p.beta;
+    h(k + 2, k) = 0.0;
+    if (order == 3) h(k + 3, k) = 0.0;
+    return p;
+}
+
 // The double-shift QR iteration on the block lo..hi of h, which must be
 // isolated (zero subdiagonal entries at its edges): every transformation
 // goes to the whole of h and to z (which may have no rows). Subdiagonal
@@ -308,18 +325,7 @@ bool double_shift_qr(MatrixXd& h, MatrixXd& z, Index lo, Index hi) {
                 s1 = s2 = std::fabs(a - h22) <= std::fabs(b - h22) ? a : b;
             }
             for (Index k = l - 1; k <= i - 2; ++k) {
-                const int order = static_cast<int>(std::min<Index>(3, i - k));
-                Reflector p;
-                if (k == l - 1) {
-                    double v[3];
-                    shift_column(h, l, s1, s2, v);
-                    p = make_reflector(v[0], v[1], v[2], order);
-                } else {
-                    p = make_reflector(h(k + 1, k), h(k + 2, k), order == 3 ? h(k + 3, k) : 0.0, order);
-                    h(k + 1, k) = p.beta;
-                    h(k + 2, k) = 0.0;
-                    if (order == 3) h(k + 3, k) = 0.0;
-                }
+                const Reflector p = bulge_reflector(h, k, l, i, s1, s2);
                 apply_left(h, p, k + 1, k + 1, n - 1);
                 apply_right(h, p, k + 1, 0, std::min(k + 4, i));
                 if (z.rows() > 0) apply_right(z, p, k + 1, 0, z.rows() - 1);
@@ -520,18 +526,8 @@ void multishift_sweep(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, const st
             for (Index b = 0; b < bulges; ++b) {
                 const Index k = first + step - 3 * b;
                 if (k < first || k > last) continue;
-                const int order = static_cast<int>(std::min<Index>(3, kbot - k));
-                Reflector p;
-                if (k == first) {
-                    double v[3];
-                    shift_column(h, ktop, shifts[static_cast<size_t>(2 * b)], shifts[static_cast<size_t>(2 * b + 1)], v);
-                    p = make_reflector(v[0], v[1], v[2], order);
-                } else {
-                    p = make_reflector(h(k + 1, k), h(k + 2, k), order == 3 ? h(k + 3, k) : 0.0, order);
-                    h(k + 1, k) = p.beta;
-                    h(k + 2, k) = 0.0;
-                    if (order == 3) h(k + 3, k) = 0.0;
-                }
+                const Reflector p = bulge_reflector(h, k, ktop, kbot, shifts[static_cast<size_t>(2 * b)],
+                                                    shifts[static_cast<size_t>(2 * b + 1)]);
                 apply_left(h, p, k + 1, k + 1, w1);
                 apply_right(h, p, k + 1, w0, std::min(k + 4, kbot));
                 apply_right(u, p, k + 1 - w0, 0, nw - 1);
