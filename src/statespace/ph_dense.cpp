@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include <Eigen/Eigenvalues>
 #include <Eigen/Sparse>
 #include <Eigen/SparseLU>
 
