@@ -782,13 +782,67 @@ bool real_schur(const MatrixXd& a, MatrixXd& t, MatrixXd& z, int small_block) {
     return hessenberg_schur(t, z, small_block);
 }
 
-MatrixXd two_thread_product(const MatrixXd& a, const MatrixXd& b) {
-    MatrixXd out(a.rows(), b.cols());
-    const Index half = b.cols() / 2;
-    SideThread side(a.rows() * b.cols() >= 90000);
-    side.both([&] { out.leftCols(half).noalias() = a * b.leftCols(half); },
-              [&] { out.rightCols(b.cols() - half).noalias() = a * b.rightCols(b.cols() - half); });
-    return out;
+MatrixXd schur_eigenvector_inverse(const MatrixXd& t, const MatrixXd& y, const MatrixXd& z) {
+    const Index n = y.rows();
+    // Y = U·D with D block diagonal (Y's own 1×1 and 2×2 diagonal blocks)
+    // and U unit upper triangular, so Y^(-1) = D^(-1)·U^(-1).
+    std::vector<Index> block_start;
+    MatrixXd u = y;
+    std::vector<Eigen::Matrix2d> dinv;
+    for (Index k = 0; k < n; ++k) {
+        block_start.push_back(k);
+        if (k + 1 < n && t(k + 1, k) != 0.0) {
+            const Eigen::Matrix2d d = y.block<2, 2>(k, k);
+            const double det = d(0, 0) * d(1, 1) - d(0, 1) * d(1, 0);
+            Eigen::Matrix2d inv;
+            inv << d(1, 1) / det, -d(0, 1) / det, -d(1, 0) / det, d(0, 0) / det;
+            dinv.push_back(inv);
+            u.middleCols(k, 2) = (y.middleCols(k, 2) * inv).eval();
+            ++k;
+        } else {
+            Eigen::Matrix2d inv = Eigen::Matrix2d::Zero();
+            inv(0, 0) = 1.0 / y(k, k);
+            dinv.push_back(inv);
+            u.col(k) *= inv(0, 0);
+        }
+    }
+    // X = U^(-1), upper triangular: column block c0..c1 from the leading
+    // c1 rows only, a third of the work of a solve against the identity.
+    // The blocks go to two threads, the costly last ones alternating.
+    MatrixXd x = MatrixXd::Zero(n, n);
+    constexpr Index kBlock = 64;
+    auto solve_blocks = [&](Index parity) {
+        Index index = 0;
+        for (Index c1 = n; c1 > 0; c1 -= kBlock, ++index) {
+            if (index % 2 != parity) continue;
+            const Index c0 = std::max<Index>(0, c1 - kBlock);
+            auto blk = x.block(0, c0, c1, c1 - c0);
+            blk.bottomRows(c1 - c0).setIdentity();
+            u.topLeftCorner(c1, c1).triangularView<Eigen::UnitUpper>().solveInPlace(blk);
+        }
+    };
+    SideThread side(n >= 300);
+    side.both([&] { solve_blocks(1); }, [&] { solve_blocks(0); });
+    // Y^(-1)·Z^T = D^(-1)·X·Z^T; rows r0.. of X are zero left of r0. The
+    // rows are split where both threads have as much to do.
+    MatrixXd w(n, n);
+    auto rows_times_zt = [&](Index r0, Index r1) {
+        for (Index a = r0; a < r1; a += kBlock) {
+            const Index m = std::min(kBlock, r1 - a);
+            w.middleRows(a, m).noalias() = x.block(a, a, m, n - a) * z.middleCols(a, n - a).transpose();
+        }
+    };
+    const Index split = static_cast<Index>(static_cast<double>(n) * (1.0 - std::sqrt(0.5)));
+    side.both([&] { rows_times_zt(split, n); }, [&] { rows_times_zt(0, split); });
+    for (size_t b = 0; b < block_start.size(); ++b) {
+        const Index k = block_start[b];
+        if (k + 1 < n && t(k + 1, k) != 0.0) {
+            w.middleRows(k, 2) = (dinv[b] * w.middleRows(k, 2)).eval();
+        } else {
+            w.row(k) *= dinv[b](0, 0);
+        }
+    }
+    return w;
 }
 
 Eigen::VectorXcd schur_eigenvalues(const MatrixXd& t) {

@@ -39,8 +39,10 @@ Eigen::VectorXcd schur_eigenvalues(const Eigen::MatrixXd& t);
 // has norm 1.
 Eigen::MatrixXd schur_pseudo_eigenvectors(const Eigen::MatrixXd& t, const Eigen::VectorXcd& lam);
 
-// a·b, the columns of the result shared between two threads when it is
-// large.
-Eigen::MatrixXd two_thread_product(const Eigen::MatrixXd& a, const Eigen::MatrixXd& b);
+// V^(-1) for V = z·y, y from schur_pseudo_eigenvectors of t: y^(-1)·z^T by
+// triangular solves (y is block upper triangular), on two threads when
+// large. Row k is the left eigenvector matching column k of V.
+Eigen::MatrixXd schur_eigenvector_inverse(const Eigen::MatrixXd& t, const Eigen::MatrixXd& y,
+                                          const Eigen::MatrixXd& z);
 
 }  // namespace corvel

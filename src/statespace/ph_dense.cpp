@@ -125,10 +125,11 @@ bool general_diagonal(Eigen::MatrixXd att, const Eigen::VectorXd& p0t, PhDiagona
     out.lam = schur_eigenvalues(t);
     for (Eigen::Index k = 0; k < out.lam.size(); ++k)
         if (!std::isfinite(out.lam(k).real()) || !std::isfinite(out.lam(k).imag())) return false;
-    const Eigen::MatrixXd vr = two_thread_product(z, schur_pseudo_eigenvectors(t, out.lam));
-    Eigen::PartialPivLU<Eigen::MatrixXd> vlu(vr);
-    const Eigen::MatrixXd wr = vlu.inverse() * d.cwiseInverse().asDiagonal();
-    const Eigen::RowVectorXd ar = p0t.cwiseProduct(d).transpose() * vr;
+    // V_r = Z·Y is never formed: its inverse is Y^(-1)·Z^T, and the start
+    // vector needs only (p0·D)·Z·Y.
+    const Eigen::MatrixXd y = schur_pseudo_eigenvectors(t, out.lam);
+    const Eigen::MatrixXd wr = schur_eigenvector_inverse(t, y, z) * d.cwiseInverse().asDiagonal();
+    const Eigen::RowVectorXd ar = (p0t.cwiseProduct(d).transpose() * z) * y;
     out.a.resize(nt);
     out.w.resize(nt, nt);
     for (int k = 0; k < nt; ++k) {

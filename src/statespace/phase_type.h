@@ -60,7 +60,9 @@ struct PhEntry {
 struct PhExpansion {
     std::vector<MergedEigen> eig;  // the transient block's eigenvalues and 0, merged
     std::vector<PhEntry> entries;  // one per pole counted with multiplicity
-    Eigen::MatrixXcd coef;         // positions × entries
+    // positions × entries, stored by rows: each position's closed form is
+    // read out entry by entry.
+    Eigen::Matrix<cplx, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> coef;
     std::vector<double> error;     // per position: relative error estimate of its coefficients
     double value_error = 0.0;      // the largest discrepancy of a probability at the check times
     double rcond = 1.0;            // new variant: reciprocal condition of the interpolation matrix

@@ -6,6 +6,8 @@
 #include <limits>
 #include <unordered_map>
 
+#include <Eigen/Core>
+
 #include "model/context.h"
 #include "statespace/sweep_matrix.h"
 #include "symbols/errors.h"
@@ -710,6 +712,86 @@ BlockSolution solve_transient_block(const SparseChain& t, int nt, std::span<cons
     return r;
 }
 
+namespace {
+
+using RowMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+// The elimination of a dense n×n block held by rows in g (rates between
+// block states; the diagonal is not read) with leave[i] the rate of leaving
+// the block from i. Each pivot is leave[k] plus the rates left in row k;
+// the rows below take f·(row k) with f = g(i, k)/pivot, which then stays in
+// g(i, k). A pivot that is not positive (a state that cannot leave) leaves
+// its column as it is. Blocked: a panel of rows is eliminated among itself,
+// the rows below get the panel's multipliers, and the rest of the block
+// takes the panel at once as a matrix product. Every term added is a
+// product of non-negative numbers, as in the plain elimination.
+void eliminate_dense(double* data, Eigen::Index n, double* leave, double* pivot) {
+    Eigen::Map<RowMatrix> g(data, n, n);
+    constexpr Eigen::Index kPanel = 64;
+    RowMatrix f;
+    for (Eigen::Index k0 = 0; k0 < n; k0 += kPanel) {
+        const Eigen::Index k1 = std::min(n, k0 + kPanel), b = k1 - k0, rest = n - k1;
+        // The panel's own rows, each brought up to date in full.
+        for (Eigen::Index p = k0; p < k1; ++p) {
+            double d = leave[p];
+            for (Eigen::Index j = p + 1; j < n; ++j) d += g(p, j);
+            pivot[p] = d;
+            if (!(d > 0.0)) continue;
+            for (Eigen::Index i = p + 1; i < k1; ++i) {
+                if (g(i, p) == 0.0) continue;
+                const double m = g(i, p) / d;
+                g(i, p) = m;
+                g.row(i).tail(n - p - 1) += m * g.row(p).tail(n - p - 1);
+                leave[i] += m * leave[p];
+            }
+        }
+        if (rest == 0) break;
+        // The rows below: their multipliers of the panel's columns, in order.
+        for (Eigen::Index i = k1; i < n; ++i)
+            for (Eigen::Index p = k0; p < k1; ++p) {
+                if (!(pivot[p] > 0.0) || g(i, p) == 0.0) continue;
+                const double m = g(i, p) / pivot[p];
+                g(i, p) = m;
+                for (Eigen::Index q = p + 1; q < k1; ++q) g(i, q) += m * g(p, q);
+                leave[i] += m * leave[p];
+            }
+        // The rest of the block: += multipliers · the panel's rows. A column
+        // whose pivot was not positive takes no part.
+        f = g.block(k1, k0, rest, b);
+        for (Eigen::Index p = k0; p < k1; ++p)
+            if (!(pivot[p] > 0.0)) f.col(p - k0).setZero();
+        g.block(k1, k1, rest, rest).noalias() += f * g.block(k0, k1, b, rest);
+    }
+}
+
+// Solves of the dense factors: forward with the multipliers, then upwards
+// through the pivots and the rates left.
+void solve_dense(const double* g, size_t n, const double* pivot, double* b) {
+    for (size_t i = 1; i < n; ++i)
+        for (size_t k = 0; k < i; ++k) b[i] += g[i * n + k] * b[k];
+    for (size_t k = n; k-- > 0;) {
+        double s = b[k];
+        for (size_t j = k + 1; j < n; ++j) s += g[k * n + j] * b[j];
+        b[k] = pivot[k] > 0.0 ? s / pivot[k] : 0.0;
+    }
+}
+
+// A = L U with L_ik = -multiplier, U_kk = pivot, U_kj = -rate: U^T w = b
+// downwards, then L^T x = w upwards.
+void solve_dense_transposed_upper(const double* g, size_t n, const double* pivot, double* b) {
+    for (size_t k = 0; k < n; ++k) {
+        b[k] = pivot[k] > 0.0 ? b[k] / pivot[k] : 0.0;
+        for (size_t j = k + 1; j < n; ++j) b[j] += g[k * n + j] * b[k];
+    }
+}
+
+void solve_dense_transposed_lower(const double* g, size_t n, double* b) {
+    for (size_t k = n; k-- > 0;)
+        for (size_t i = k + 1; i < n; ++i) b[k] += g[i * n + k] * b[i];
+}
+
+}  // namespace
+
 BlockElimination::BlockElimination(const SparseChain& t, int nt)
     : nt_(nt), g_(static_cast<size_t>(nt) * static_cast<size_t>(nt), 0.0), pivot_(static_cast<size_t>(nt), 0.0) {
     const auto n = static_cast<size_t>(nt);
@@ -721,47 +803,20 @@ BlockElimination::BlockElimination(const SparseChain& t, int nt)
             if (j < nt) g_[static_cast<size_t>(i) * n + static_cast<size_t>(j)] += t.q[k];
             else leave[static_cast<size_t>(i)] += t.q[k];
         }
-    for (size_t k = 0; k < n; ++k) {
-        double* row_k = &g_[k * n];
-        double d = leave[k];
-        for (size_t j = k + 1; j < n; ++j) d += row_k[j];
-        pivot_[k] = d;
-        if (!(d > 0.0)) continue;  // a state that cannot leave: its value stays 0
-        for (size_t i = k + 1; i < n; ++i) {
-            double* row_i = &g_[i * n];
-            if (row_i[k] == 0.0) continue;
-            const double f = row_i[k] / d;
-            row_i[k] = f;
-            for (size_t j = k + 1; j < n; ++j) row_i[j] += f * row_k[j];
-            leave[i] += f * leave[k];
-        }
-    }
+    eliminate_dense(g_.data(), static_cast<Eigen::Index>(n), leave.data(), pivot_.data());
 }
 
 std::vector<double> BlockElimination::solve(std::vector<double> b) const {
-    const auto n = static_cast<size_t>(nt_);
-    b.resize(n, 0.0);
-    for (size_t i = 1; i < n; ++i)
-        for (size_t k = 0; k < i; ++k) b[i] += g_[i * n + k] * b[k];
-    for (size_t k = n; k-- > 0;) {
-        double s = b[k];
-        for (size_t j = k + 1; j < n; ++j) s += g_[k * n + j] * b[j];
-        b[k] = pivot_[k] > 0.0 ? s / pivot_[k] : 0.0;
-    }
+    b.resize(static_cast<size_t>(nt_), 0.0);
+    solve_dense(g_.data(), static_cast<size_t>(nt_), pivot_.data(), b.data());
     return b;
 }
 
 std::vector<double> BlockElimination::solve_transposed(std::vector<double> b) const {
-    // A = L U with L_ik = -multiplier, U_kk = pivot, U_kj = -rate: solve
-    // U^T w = b upwards, then L^T x = w downwards.
     const auto n = static_cast<size_t>(nt_);
     b.resize(n, 0.0);
-    for (size_t k = 0; k < n; ++k) {
-        b[k] = pivot_[k] > 0.0 ? b[k] / pivot_[k] : 0.0;
-        for (size_t j = k + 1; j < n; ++j) b[j] += g_[k * n + j] * b[k];
-    }
-    for (size_t k = n; k-- > 0;)
-        for (size_t i = k + 1; i < n; ++i) b[k] += g_[i * n + k] * b[i];
+    solve_dense_transposed_upper(g_.data(), n, pivot_.data(), b.data());
+    solve_dense_transposed_lower(g_.data(), n, b.data());
     return b;
 }
 
@@ -769,6 +824,7 @@ std::optional<SparseBlockElimination> SparseBlockElimination::build(const Sparse
                                                                     std::int64_t budget) {
     SparseBlockElimination e;
     e.nt_ = nt;
+    e.dense_from_ = nt;
     const auto n = static_cast<size_t>(std::max(nt, 0));
     e.lower_.resize(n);
     e.upper_.resize(n);
@@ -778,7 +834,7 @@ std::optional<SparseBlockElimination> SparseBlockElimination::build(const Sparse
     std::vector<std::unordered_map<int, double>> row(n);
     std::vector<std::vector<int>> col(n);
     std::vector<double> leave(n, 0.0);
-    std::int64_t entries = 0;
+    std::int64_t entries = 0, active = 0;  // ever held; held by the rows not yet eliminated
     for (int j = 0; j < t.n; ++j)
         for (std::int64_t k = t.rowptr[j]; k < t.rowptr[j + 1]; ++k) {
             const int i = t.colind[k];
@@ -791,11 +847,24 @@ std::optional<SparseBlockElimination> SparseBlockElimination::build(const Sparse
             it->second += t.q[k];
             if (fresh) {
                 col[static_cast<size_t>(j)].push_back(i);
+                ++active;
                 if (++entries > budget) return std::nullopt;
             }
         }
     for (int k = 0; k < nt; ++k) {
         const auto ks = static_cast<size_t>(k);
+        // Once the rows left are filled to a fifth, they are finished as a
+        // dense block: hashing every entry costs more than the zeros.
+        const std::int64_t left = nt - k;
+        if (left >= kDenseFinish && active * 5 >= left * left) {
+            e.dense_from_ = k;
+            e.dense_.assign(static_cast<size_t>(left * left), 0.0);
+            for (int i = k; i < nt; ++i)
+                for (auto [j, v] : row[static_cast<size_t>(i)])
+                    e.dense_[static_cast<size_t>((i - k) * left + (j - k))] = v;
+            eliminate_dense(e.dense_.data(), left, leave.data() + k, e.pivot_.data() + k);
+            break;
+        }
         std::vector<std::pair<int, double>>& up = e.upper_[ks];
         double d = leave[ks];
         for (auto [j, v] : row[ks])
@@ -812,6 +881,7 @@ std::optional<SparseBlockElimination> SparseBlockElimination::build(const Sparse
                 if (at == ri.end()) continue;
                 const double f = at->second / d;
                 ri.erase(at);
+                --active;
                 e.lower_[ks].emplace_back(i, f);
                 leave[static_cast<size_t>(i)] += f * leave[ks];
                 for (auto [j, v] : up) {
@@ -820,11 +890,13 @@ std::optional<SparseBlockElimination> SparseBlockElimination::build(const Sparse
                     it->second += f * v;
                     if (fresh) {
                         col[static_cast<size_t>(j)].push_back(i);
+                        ++active;
                         if (++entries > budget) return std::nullopt;
                     }
                 }
             }
         }
+        active -= static_cast<std::int64_t>(row[ks].size());
         std::unordered_map<int, double>().swap(row[ks]);
         std::vector<int>().swap(col[ks]);
     }
@@ -832,11 +904,12 @@ std::optional<SparseBlockElimination> SparseBlockElimination::build(const Sparse
 }
 
 std::vector<double> SparseBlockElimination::solve(std::vector<double> b) const {
-    const auto n = static_cast<size_t>(nt_);
+    const auto n = static_cast<size_t>(nt_), k0 = static_cast<size_t>(dense_from_);
     b.resize(n, 0.0);
-    for (size_t k = 0; k < n; ++k)
+    for (size_t k = 0; k < k0; ++k)
         for (auto [i, f] : lower_[k]) b[static_cast<size_t>(i)] += f * b[k];
-    for (size_t k = n; k-- > 0;) {
+    solve_dense(dense_.data(), n - k0, pivot_.data() + k0, b.data() + k0);
+    for (size_t k = k0; k-- > 0;) {
         double s = b[k];
         for (auto [j, v] : upper_[k]) s += v * b[static_cast<size_t>(j)];
         b[k] = pivot_[k] > 0.0 ? s / pivot_[k] : 0.0;
@@ -845,13 +918,15 @@ std::vector<double> SparseBlockElimination::solve(std::vector<double> b) const {
 }
 
 std::vector<double> SparseBlockElimination::solve_transposed(std::vector<double> b) const {
-    const auto n = static_cast<size_t>(nt_);
+    const auto n = static_cast<size_t>(nt_), k0 = static_cast<size_t>(dense_from_);
     b.resize(n, 0.0);
-    for (size_t k = 0; k < n; ++k) {
+    for (size_t k = 0; k < k0; ++k) {
         b[k] = pivot_[k] > 0.0 ? b[k] / pivot_[k] : 0.0;
         for (auto [j, v] : upper_[k]) b[static_cast<size_t>(j)] += v * b[k];
     }
-    for (size_t k = n; k-- > 0;)
+    solve_dense_transposed_upper(dense_.data(), n - k0, pivot_.data() + k0, b.data() + k0);
+    solve_dense_transposed_lower(dense_.data(), n - k0, b.data() + k0);
+    for (size_t k = k0; k-- > 0;)
         for (auto [i, f] : lower_[k]) b[k] += f * b[static_cast<size_t>(i)];
     return b;
 }

@@ -261,8 +261,9 @@ private:
 };
 
 // The same elimination on sparse rows, for blocks beyond kGthLimit whose
-// fill stays small (banded, path-like chains: O(nt · bandwidth²)). `build`
-// gives up (nullopt) once more than `budget` entries would be held.
+// fill stays small (banded, path-like chains: O(nt · bandwidth²)), the rows
+// left finished densely once they fill up. `build` gives up (nullopt) once
+// more than `budget` entries would be held.
 class SparseBlockElimination {
 public:
     static std::optional<SparseBlockElimination> build(const SparseChain& t, int nt, std::int64_t budget);
@@ -270,11 +271,17 @@ public:
     std::vector<double> solve_transposed(std::vector<double> b) const;  // x A = b
 
 private:
+    // The rows left are finished densely from this many on (when full enough).
+    static constexpr int kDenseFinish = 64;
     int nt_ = 0;
     // lower_[k]: the multipliers (i, f) of the rows i > k that state k was
-    // eliminated from; upper_[k]: the rates (j, v), j > k, left in row k.
+    // eliminated from; upper_[k]: the rates (j, v), j > k, left in row k;
+    // both for k < dense_from_. The states from dense_from_ on were
+    // eliminated as a dense block, dense_ (by rows, as BlockElimination).
     std::vector<std::vector<std::pair<int, double>>> lower_, upper_;
     std::vector<double> pivot_;
+    int dense_from_ = 0;
+    std::vector<double> dense_;
 };
 
 // ---------------------------------------------------------------------------

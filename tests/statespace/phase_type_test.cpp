@@ -460,7 +460,9 @@ TEST(PhaseType, NewVariantIsExactInAnyTimeUnit) {
             for (int p = 0; p < n; ++p) {
                 EXPECT_NEAR(s.limit[static_cast<size_t>(p)], u.limit[static_cast<size_t>(p)], 1e-12) << p;
                 // No spurious constant term in a transient position.
-                if (p < nt) EXPECT_NEAR(s.limit[static_cast<size_t>(p)], 0.0, 1e-12) << p;
+                if (p < nt) {
+                    EXPECT_NEAR(s.limit[static_cast<size_t>(p)], 0.0, 1e-12) << p;
+                }
             }
         }
     }
