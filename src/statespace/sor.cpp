@@ -859,9 +859,11 @@ std::optional<SparseBlockElimination> SparseBlockElimination::build(const Sparse
         if (left >= kDenseFinish && active * 5 >= left * left) {
             e.dense_from_ = k;
             e.dense_.assign(static_cast<size_t>(left * left), 0.0);
+            // Entries left of k are in the columns of states that could not
+            // leave, which the sparse elimination leaves out.
             for (int i = k; i < nt; ++i)
                 for (auto [j, v] : row[static_cast<size_t>(i)])
-                    e.dense_[static_cast<size_t>((i - k) * left + (j - k))] = v;
+                    if (j >= k) e.dense_[static_cast<size_t>((i - k) * left + (j - k))] = v;
             eliminate_dense(e.dense_.data(), left, leave.data() + k, e.pivot_.data() + k);
             break;
         }

@@ -106,6 +106,87 @@ TEST(BlockElimination, ForwardSolvesAgreeWithDensePivoting) {
     }
 }
 
+// The plain elimination, one pivot at a time, row by row: the reference of
+// the blocked one, including states that cannot leave (pivot 0, value 0).
+std::vector<double> plain_backward(const Block& blk, std::vector<double> b) {
+    const auto n = static_cast<size_t>(blk.nt);
+    std::vector<double> g(n * n, 0.0), leave(n, 0.0), pivot(n, 0.0);
+    for (const SparseArc& a : blk.arcs) {
+        if (a.to < blk.nt) g[static_cast<size_t>(a.from) * n + static_cast<size_t>(a.to)] += a.value;
+        else leave[static_cast<size_t>(a.from)] += a.value;
+    }
+    for (size_t k = 0; k < n; ++k) {
+        double d = leave[k];
+        for (size_t j = k + 1; j < n; ++j) d += g[k * n + j];
+        pivot[k] = d;
+        if (!(d > 0.0)) continue;
+        for (size_t i = k + 1; i < n; ++i) {
+            if (g[i * n + k] == 0.0) continue;
+            const double f = g[i * n + k] / d;
+            g[i * n + k] = f;
+            for (size_t j = k + 1; j < n; ++j) g[i * n + j] += f * g[k * n + j];
+            leave[i] += f * leave[k];
+        }
+    }
+    for (size_t i = 1; i < n; ++i)
+        for (size_t k = 0; k < i; ++k) b[i] += g[i * n + k] * b[k];
+    for (size_t k = n; k-- > 0;) {
+        double s = b[k];
+        for (size_t j = k + 1; j < n; ++j) s += g[k * n + j] * b[j];
+        b[k] = pivot[k] > 0.0 ? s / pivot[k] : 0.0;
+    }
+    return b;
+}
+
+// Blocks large enough for the panels of the dense elimination and for the
+// sparse one to fill up and finish densely: every solve as the plain
+// elimination's and, forward, as dense pivoting's.
+TEST(BlockElimination, BlockedAndDenselyFinishedEliminationsMatchThePlainOne) {
+    std::mt19937 gen(23);
+    for (int nt : {65, 150, 333}) {
+        Block blk = random_block(gen, nt, 3, 0);
+        // Two states with nothing out of them, one early and one in the
+        // part the sparse elimination finishes densely.
+        for (int dead : {nt / 5, nt - 20})
+            std::erase_if(blk.arcs, [dead](const SparseArc& a) { return a.from == dead; });
+        const SparseChain t = blk.chain();
+        std::vector<double> b(static_cast<size_t>(nt));
+        for (double& v : b) v = 0.25 + static_cast<double>(gen() % 100) / 50.0;
+        const std::vector<double> want = plain_backward(blk, b);
+        const BlockElimination dense(t, nt);
+        auto sparse = SparseBlockElimination::build(t, nt, 1'000'000);
+        ASSERT_TRUE(sparse.has_value());
+        const std::vector<double> bx = dense.solve(b), sx = sparse->solve(b);
+        // The sparse elimination leaves a dead state's column out of the
+        // rows below it, the dense one keeps it: they agree on the dead
+        // states themselves and stay finite and non-negative elsewhere.
+        for (int i = 0; i < nt; ++i) {
+            EXPECT_NEAR(bx[i], want[i], 1e-10 * std::fabs(want[i])) << nt << " " << i;
+            EXPECT_TRUE(std::isfinite(sx[i]) && sx[i] >= 0.0) << nt << " " << i;
+        }
+        for (int dead : {nt / 5, nt - 20}) {
+            EXPECT_EQ(bx[static_cast<size_t>(dead)], 0.0);
+            EXPECT_EQ(sx[static_cast<size_t>(dead)], 0.0);
+        }
+        // Without the dead states every solve, both ways, is the plain
+        // elimination's and (forward) dense pivoting's.
+        std::vector<double> f(static_cast<size_t>(nt), 0.0);
+        f[static_cast<size_t>(nt - 1)] = 1.0;
+        const Block whole = random_block(gen, nt, 3, 0);
+        const SparseChain tw = whole.chain();
+        const std::vector<double> pivoted = dense_forward(whole, f);
+        auto sw = SparseBlockElimination::build(tw, nt, 1'000'000);
+        ASSERT_TRUE(sw.has_value());
+        const std::vector<double> wx = BlockElimination(tw, nt).solve_transposed(f), swx = sw->solve_transposed(f);
+        const std::vector<double> backward = plain_backward(whole, b), swb = sw->solve(b);
+        for (int i = 0; i < nt; ++i) {
+            EXPECT_NEAR(wx[i], pivoted[i], 1e-9 * std::fabs(pivoted[i])) << nt << " " << i;
+            EXPECT_NEAR(swx[i], pivoted[i], 1e-9 * std::fabs(pivoted[i])) << nt << " " << i;
+            EXPECT_NEAR(swb[i], backward[i], 1e-10 * std::fabs(backward[i])) << nt << " " << i;
+        }
+    }
+}
+
 TEST(BlockElimination, LargeBandedForwardSolvesLeaveRoundoffResiduals) {
     std::mt19937 gen(11);
     const int nt = 20000;

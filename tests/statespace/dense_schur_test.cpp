@@ -98,6 +98,12 @@ void expect_schur(const MatrixXd& a, int small_block, const std::vector<cplx>& e
         }
     }
     EXPECT_LT((t * y - y * blocks).norm() / std::max(t.norm(), 1e-300), 1e-12);
+    // The inverse of the eigenvectors of a: W·V = I to the rounding of an
+    // inverse of V's condition.
+    const MatrixXd v = z * y, w = schur_eigenvector_inverse(t, y, z);
+    const double cond = w.norm() * v.norm();
+    ASSERT_TRUE(w.allFinite());
+    EXPECT_LT((w * v - MatrixXd::Identity(n, n)).norm(), 1e-14 * n * cond + 1e-14);
 }
 
 std::vector<cplx> eigen_reference(const MatrixXd& a) {
