@@ -502,6 +502,62 @@ Deflation early_deflation(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, Inde
     return out;
 }
 
+// The product of a slab's bulge reflectors: each touches three
+// neighbouring rows, so far from its diagonal the product is exactly zero
+// (for 32 bulges, a sixth of it in each of two corners). Its columns are
+// taken in blocks, each with the range of rows that can be nonzero, and the
+// products with it skip the zeros.
+class WindowProduct {
+public:
+    explicit WindowProduct(MatrixXd u) : u_(std::move(u)) {
+        const Index nw = u_.rows();
+        for (Index c0 = 0; c0 < nw; c0 += kColumns) {
+            const Index c1 = std::min(nw, c0 + kColumns);
+            Index r0 = nw, r1 = 0;
+            for (Index j = c0; j < c1; ++j)
+                for (Index i = 0; i < nw; ++i)
+                    if (u_(i, j) != 0.0) {
+                        r0 = std::min(r0, i);
+                        r1 = std::max(r1, i + 1);
+                    }
+            if (r1 <= r0) r0 = r1 = 0;
+            blocks_.push_back({c0, c1, r0, r1});
+        }
+    }
+    // m ← m·u (m has the window's columns).
+    template <typename Cols>
+    void right(Cols m) const {
+        if (m.rows() == 0) return;
+        const MatrixXd in = m;
+        for (const Block& b : blocks_) {
+            if (b.r1 == b.r0) m.middleCols(b.c0, b.c1 - b.c0).setZero();
+            else
+                m.middleCols(b.c0, b.c1 - b.c0).noalias() =
+                    in.middleCols(b.r0, b.r1 - b.r0) * u_.block(b.r0, b.c0, b.r1 - b.r0, b.c1 - b.c0);
+        }
+    }
+    // m ← u^T·m (m has the window's rows).
+    template <typename Rows>
+    void left_transposed(Rows m) const {
+        if (m.cols() == 0) return;
+        const MatrixXd in = m;
+        for (const Block& b : blocks_) {
+            if (b.r1 == b.r0) m.middleRows(b.c0, b.c1 - b.c0).setZero();
+            else
+                m.middleRows(b.c0, b.c1 - b.c0).noalias() =
+                    u_.block(b.r0, b.c0, b.r1 - b.r0, b.c1 - b.c0).transpose() * in.middleRows(b.r0, b.r1 - b.r0);
+        }
+    }
+
+private:
+    static constexpr Index kColumns = 16;
+    struct Block {
+        Index c0, c1, r0, r1;
+    };
+    MatrixXd u_;
+    std::vector<Block> blocks_;
+};
+
 // One multishift QR sweep over the active block ktop..kbot with the shift
 // pairs of shifts: a chain of bulges three columns apart, chased down in
 // windows whose transformations are gathered and applied to the rest of
@@ -540,13 +596,13 @@ void multishift_sweep(MatrixXd& h, MatrixXd& z, Index ktop, Index kbot, const st
         // to do: this one the rows right of the window and z's first rows,
         // the other the columns above the window and z's other rows.
         const Index n = h.rows(), right = n - w0 - nw, split = std::min(n, (w0 + w1) / 2);
-        auto q = std::make_shared<const MatrixXd>(std::move(u));
+        auto q = std::make_shared<const WindowProduct>(std::move(u));
         side.start([&h, &z, w0, nw, split, n, q] {
-            if (w0 > 0) h.block(0, w0, w0, nw) = h.block(0, w0, w0, nw) * *q;
-            z.block(split, w0, n - split, nw) = z.block(split, w0, n - split, nw) * *q;
+            if (w0 > 0) q->right(h.block(0, w0, w0, nw));
+            q->right(z.block(split, w0, n - split, nw));
         });
-        if (right > 0) h.block(w0, w0 + nw, nw, right) = q->transpose() * h.block(w0, w0 + nw, nw, right);
-        if (split > 0) z.block(0, w0, split, nw) = z.block(0, w0, split, nw) * *q;
+        if (right > 0) q->left_transposed(h.block(w0, w0 + nw, nw, right));
+        if (split > 0) q->right(z.block(0, w0, split, nw));
     }
     side.wait();
 }
