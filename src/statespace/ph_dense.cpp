@@ -44,26 +44,39 @@ public:
         diag_ = Eigen::VectorXd::Ones(n_);
         for (int i = 0; i < b.nt; ++i) diag_(i) = 1.0 + b.a(i, i) / lambda_;
     }
-    bool operator()(const Eigen::VectorXd& p0, double t, Eigen::VectorXd& out) const {
+    // out[i] = p0·e^(A·times[i]), empty when Λt is beyond kCheckSteps. One
+    // pass of the iterates p0·P^k serves every time; each time's sum adds
+    // its own Poisson weights in the order of k.
+    void operator()(const Eigen::VectorXd& p0, const std::vector<double>& times, std::vector<Eigen::VectorXd>& out) const {
+        out.assign(times.size(), Eigen::VectorXd());
         if (!(rate_ > 0.0)) {
-            out = p0;
-            return true;
+            for (Eigen::VectorXd& o : out) o = p0;
+            return;
         }
-        const double lt = lambda_ * t;
-        if (!(lt <= kCheckSteps)) return false;
-        // Poisson weights from k = 0 in the log domain; the tail beyond the
-        // last one is below 1e-16 of the mass.
-        const long last = static_cast<long>(lt + 12.0 * std::sqrt(lt) + 40.0);
+        std::vector<double> lt(times.size());
+        std::vector<long> last(times.size(), -1);
+        long steps = -1;
+        for (size_t i = 0; i < times.size(); ++i) {
+            lt[i] = lambda_ * times[i];
+            if (!(lt[i] <= kCheckSteps)) continue;
+            // The tail beyond the last weight is below 1e-16 of the mass.
+            last[i] = static_cast<long>(lt[i] + 12.0 * std::sqrt(lt[i]) + 40.0);
+            out[i] = Eigen::VectorXd::Zero(n_);
+            steps = std::max(steps, last[i]);
+        }
         Eigen::VectorXd pi = p0, next(n_);
-        out = Eigen::VectorXd::Zero(n_);
-        for (long k = 0; k <= last; ++k) {
-            const double w = std::exp(-lt + static_cast<double>(k) * std::log(lt) - std::lgamma(static_cast<double>(k) + 1.0));
-            out += w * pi;
+        for (long k = 0; k <= steps; ++k) {
+            for (size_t i = 0; i < times.size(); ++i) {
+                if (k > last[i]) continue;
+                // Poisson weights from k = 0 in the log domain.
+                const double w = std::exp(-lt[i] + static_cast<double>(k) * std::log(lt[i]) -
+                                          std::lgamma(static_cast<double>(k) + 1.0));
+                out[i] += w * pi;
+            }
             next = step_ * pi;
             next += diag_.cwiseProduct(pi);
             pi.swap(next);
         }
-        return true;
     }
 
 private:
@@ -228,7 +241,9 @@ PhExpansion assemble(const PhBlock& b, const Eigen::VectorXd& p0, PhDiagonal d, 
     }
     for (Eigen::Index i = 0; i < x.coef.size(); ++i)
         if (!std::isfinite(x.coef(i).real()) || !std::isfinite(x.coef(i).imag())) x.coef(i) = INFINITY;
-    ph_check_expansion(b, p0, x, [&](double t, Eigen::VectorXd& out) { return reference(p0, t, out); });
+    ph_check_expansion(b, p0, x, [&](const std::vector<double>& times, std::vector<Eigen::VectorXd>& out) {
+        reference(p0, times, out);
+    });
     // The integrals of the transient positions' closed forms, −Σ c/λ, against
     // the fundamental matrix: the slow time scales that uniformization
     // cannot reach.
@@ -239,7 +254,7 @@ PhExpansion assemble(const PhBlock& b, const Eigen::VectorXd& p0, PhDiagonal d, 
             for (int k = 0; k < nt; ++k) {
                 const cplx term = -x.coef(j, k) / x.eig[static_cast<size_t>(k)].value;
                 sum += term;
-                mag += std::abs(term);
+                mag += modulus(term);
             }
             const double off = std::fabs(sum.real() - f->integral(j));
             const double floor = 16.0 * kUnitRoundoff * nt * mag;

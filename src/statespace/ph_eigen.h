@@ -14,6 +14,14 @@ namespace corvel {
 
 using cplx = std::complex<double>;
 
+// |c| by the square root of its norm where that cannot overflow or lose
+// digits to underflow (std::abs's scaled hypot elsewhere): the checks of
+// large closed forms take millions of moduli.
+inline double modulus(const cplx& c) {
+    const double n = std::norm(c);
+    return n > 1e-290 && n < 1e290 ? std::sqrt(n) : std::abs(c);
+}
+
 // Eigenvalues of a real square matrix in the order the routine delivers them
 // (the diagonal of the triangular form, top to bottom). False when not all
 // eigenvalues were found.

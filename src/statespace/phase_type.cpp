@@ -116,11 +116,15 @@ void ph_check_expansion(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion
     // from rounding-sized coefficients is not an inaccurate closed form).
     std::vector<Eigen::VectorXd> diff, mag;
     Eigen::VectorXd largest = Eigen::VectorXd::Constant(n, 1e-300);
-    Eigen::VectorXd ref, v, m;
-    const Eigen::MatrixXd abs_coef = x.coef.cwiseAbs();
-    for (double t : times) {
-        if (t == 0.0) ref = p0;
-        else if (!reference(t, ref)) continue;  // beyond the reference's reach
+    Eigen::VectorXd v, m;
+    const Eigen::MatrixXd abs_coef = x.coef.unaryExpr([](const cplx& c) { return modulus(c); });
+    std::vector<Eigen::VectorXd> refs;
+    reference(std::vector<double>(times.begin() + 1, times.end()), refs);
+    refs.insert(refs.begin(), p0);
+    for (size_t q = 0; q < times.size(); ++q) {
+        const Eigen::VectorXd& ref = refs[q];
+        if (ref.size() == 0) continue;  // beyond the reference's reach
+        const double t = times[q];
         closed_values(x, abs_coef, t, v, m);
         Eigen::VectorXd d = (v - ref).cwiseAbs();
         for (int j = 0; j < n; ++j)
@@ -147,9 +151,9 @@ namespace {
 // The check with the dense transient solution as reference (small blocks:
 // exact at every time scale).
 void estimate_errors(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x) {
-    ph_check_expansion(b, p0, x, [&](double t, Eigen::VectorXd& out) {
-        out = ph_transient(b, p0, t);
-        return true;
+    ph_check_expansion(b, p0, x, [&](const std::vector<double>& times, std::vector<Eigen::VectorXd>& out) {
+        out.clear();
+        for (double t : times) out.push_back(ph_transient(b, p0, t));
     });
 }
 

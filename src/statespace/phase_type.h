@@ -115,10 +115,11 @@ void ph_unscale(PhExpansion& x, double sigma);
 
 // The check of an expansion: its values at t = 0 and at times spread over
 // the chain's time scales against a reference transient solution
-// (`reference(t, p)` fills p = p0·e^(A·t) and returns false for a time
-// beyond its reach). The largest discrepancy, relative to the largest
-// magnitude the terms reach, becomes each position's error estimate.
-using PhReference = std::function<bool(double, Eigen::VectorXd&)>;
+// (`reference(times, p)` fills p[i] = p0·e^(A·times[i]), left empty for a
+// time beyond its reach: the times come together so that one pass can serve
+// them all). The largest discrepancy, relative to the largest magnitude the
+// terms reach, becomes each position's error estimate.
+using PhReference = std::function<void(const std::vector<double>&, std::vector<Eigen::VectorXd>&)>;
 void ph_check_expansion(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion& x, const PhReference& reference);
 
 // Adds `scale` times the closed form of position `pos` to dst and returns
