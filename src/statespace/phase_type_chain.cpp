@@ -7,6 +7,7 @@
 #include "expo/guarded.h"
 #include "model/context.h"
 #include "statespace/phase_type.h"
+#include "statespace/side_thread.h"
 
 namespace corvel {
 
@@ -118,8 +119,26 @@ void analyze_ph_markov(AnalysisContext& in, SystemRecord& sys, bool computing_re
         refuse_beyond_cap(b);
         const PhExpansion x = ph_dense_expansion(b, start_vector(m, b), trace);
         if (x.eigen_failed) in.err.error(115, kFatal, sys.name, true);
-        if (x.ok)
-            for (int p = 0; p < b.size(); ++p) collect(b, x, p, 1.0, eps);
+        if (x.ok) {
+            // Each position has a state of its own: the two halves of the
+            // terms are added on two threads, the errors collected after.
+            auto add_terms = [&](int from, int to) {
+                for (int p = from; p < to; ++p) {
+                    const int s = b.state[static_cast<size_t>(p)];
+                    if (needed(s))
+                        m.prob[static_cast<size_t>(s)] +=
+                            ph_add_terms(x, p, 1.0, m.dists[static_cast<size_t>(s)].dist, tol, eps);
+                }
+            };
+            const int half = b.size() / 2;
+            SideThread side(b.size() >= 200);
+            side.both([&] { add_terms(half, b.size()); }, [&] { add_terms(0, half); });
+            for (int p = 0; p < b.size(); ++p)
+                if (needed(b.state[static_cast<size_t>(p)])) {
+                    worst = std::max(worst, x.error[static_cast<size_t>(p)]);
+                    worst = std::max(worst, x.value_error);
+                }
+        }
     } else if (set.ph_old) {
         for (int s : start_states(m, eps)) {
             const double sp = m.start_prob[static_cast<size_t>(s)];
