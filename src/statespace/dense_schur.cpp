@@ -817,87 +817,97 @@ MatrixXd schur_pseudo_eigenvectors(const MatrixXd& t, const Eigen::VectorXcd& la
     // Divisors smaller than this are raised to it: an eigenvalue repeated
     // to the rounding then still gets a (nearly parallel) eigenvector.
     const double tiny = std::max(kUlp * t.cwiseAbs().maxCoeff(), kSafeMin);
-    Eigen::VectorXd re(n), im(n);
-    for (Index k = 0; k < n; ++k) {
-        const bool pair = k + 1 < n && t(k + 1, k) != 0.0;
-        const cplx l = lam(k);
-        re.setZero();
-        im.setZero();
-        Index top;  // rows top.. are set; rows above are solved for
-        if (!pair) {
-            re(k) = 1.0;
-            top = k;
-        } else {
-            // The eigenvector of the 2×2 block: (b, λ − a) or (λ − d, c).
-            const double a = t(k, k), b = t(k, k + 1), c = t(k + 1, k), d = t(k + 1, k + 1);
-            cplx x0 = b, x1 = l - a;
-            if (std::abs(x0) + std::abs(x1) < std::abs(l - d) + std::fabs(c)) {
-                x0 = l - d;
-                x1 = c;
-            }
-            re(k) = x0.real();
-            im(k) = x0.imag();
-            re(k + 1) = x1.real();
-            im(k + 1) = x1.imag();
-            top = k;
-        }
-        const Index last = pair ? k + 1 : k;
-        Eigen::VectorXd rr, ri;
-        // Keeps the entries inside the double range when they grow (nearly
-        // equal eigenvalues).
-        auto rescale = [&](double size) {
-            if (size <= 1e150) return 1.0;
-            re /= size;
-            im /= size;
-            rr /= size;
-            ri /= size;
-            return 1.0 / size;
-        };
-        // rhs = −T(0..top−1, top..last)·x(top..last), then back substitution.
-        rr = Eigen::VectorXd::Zero(top);
-        ri = Eigen::VectorXd::Zero(top);
-        for (Index j = top; j <= last; ++j) {
-            rr -= re(j) * t.col(j).head(top);
-            ri -= im(j) * t.col(j).head(top);
-        }
-        Index j = top - 1;
-        while (j >= 0) {
-            if (j >= 1 && t(j, j - 1) != 0.0) {
-                // A 2×2 block in rows j−1, j: Cramer's rule on (B − λ)·x = r.
-                const cplx a = t(j - 1, j - 1) - l, b = t(j - 1, j), c = t(j, j - 1), d = t(j, j) - l;
-                cplx det = a * d - b * c;
-                if (std::abs(det) < tiny * tiny) det = tiny * tiny;
-                const cplx r0(rr(j - 1), ri(j - 1)), r1(rr(j), ri(j));
-                cplx x0 = (d * r0 - b * r1) / det, x1 = (a * r1 - c * r0) / det;
-                const double f = rescale(std::max(std::abs(x0), std::abs(x1)));
-                x0 *= f;
-                x1 *= f;
-                re(j - 1) = x0.real();
-                im(j - 1) = x0.imag();
-                re(j) = x1.real();
-                im(j) = x1.imag();
-                rr.head(j - 1) -= x0.real() * t.col(j - 1).head(j - 1) + x1.real() * t.col(j).head(j - 1);
-                ri.head(j - 1) -= x0.imag() * t.col(j - 1).head(j - 1) + x1.imag() * t.col(j).head(j - 1);
-                j -= 2;
+    // Columns k0..k1−1 (k0 at the start of a diagonal block); each column is
+    // solved on its own.
+    auto columns = [&](Index k0, Index k1) {
+        Eigen::VectorXd re(n), im(n);
+        for (Index k = k0; k < k1; ++k) {
+            const bool pair = k + 1 < n && t(k + 1, k) != 0.0;
+            const cplx l = lam(k);
+            re.setZero();
+            im.setZero();
+            Index top;  // rows top.. are set; rows above are solved for
+            if (!pair) {
+                re(k) = 1.0;
+                top = k;
             } else {
-                cplx div = t(j, j) - l;
-                if (std::abs(div) < tiny) div = tiny;
-                cplx x = cplx(rr(j), ri(j)) / div;
-                x *= rescale(std::abs(x));
-                re(j) = x.real();
-                im(j) = x.imag();
-                rr.head(j) -= x.real() * t.col(j).head(j);
-                ri.head(j) -= x.imag() * t.col(j).head(j);
-                --j;
+                // The eigenvector of the 2×2 block: (b, λ − a) or (λ − d, c).
+                const double a = t(k, k), b = t(k, k + 1), c = t(k + 1, k), d = t(k + 1, k + 1);
+                cplx x0 = b, x1 = l - a;
+                if (std::abs(x0) + std::abs(x1) < std::abs(l - d) + std::fabs(c)) {
+                    x0 = l - d;
+                    x1 = c;
+                }
+                re(k) = x0.real();
+                im(k) = x0.imag();
+                re(k + 1) = x1.real();
+                im(k + 1) = x1.imag();
+                top = k;
+            }
+            const Index last = pair ? k + 1 : k;
+            Eigen::VectorXd rr, ri;
+            // Keeps the entries inside the double range when they grow (nearly
+            // equal eigenvalues).
+            auto rescale = [&](double size) {
+                if (size <= 1e150) return 1.0;
+                re /= size;
+                im /= size;
+                rr /= size;
+                ri /= size;
+                return 1.0 / size;
+            };
+            // rhs = −T(0..top−1, top..last)·x(top..last), then back substitution.
+            rr = Eigen::VectorXd::Zero(top);
+            ri = Eigen::VectorXd::Zero(top);
+            for (Index j = top; j <= last; ++j) {
+                rr -= re(j) * t.col(j).head(top);
+                ri -= im(j) * t.col(j).head(top);
+            }
+            Index j = top - 1;
+            while (j >= 0) {
+                if (j >= 1 && t(j, j - 1) != 0.0) {
+                    // A 2×2 block in rows j−1, j: Cramer's rule on (B − λ)·x = r.
+                    const cplx a = t(j - 1, j - 1) - l, b = t(j - 1, j), c = t(j, j - 1), d = t(j, j) - l;
+                    cplx det = a * d - b * c;
+                    if (std::abs(det) < tiny * tiny) det = tiny * tiny;
+                    const cplx r0(rr(j - 1), ri(j - 1)), r1(rr(j), ri(j));
+                    cplx x0 = (d * r0 - b * r1) / det, x1 = (a * r1 - c * r0) / det;
+                    const double f = rescale(std::max(std::abs(x0), std::abs(x1)));
+                    x0 *= f;
+                    x1 *= f;
+                    re(j - 1) = x0.real();
+                    im(j - 1) = x0.imag();
+                    re(j) = x1.real();
+                    im(j) = x1.imag();
+                    rr.head(j - 1) -= x0.real() * t.col(j - 1).head(j - 1) + x1.real() * t.col(j).head(j - 1);
+                    ri.head(j - 1) -= x0.imag() * t.col(j - 1).head(j - 1) + x1.imag() * t.col(j).head(j - 1);
+                    j -= 2;
+                } else {
+                    cplx div = t(j, j) - l;
+                    if (std::abs(div) < tiny) div = tiny;
+                    cplx x = cplx(rr(j), ri(j)) / div;
+                    x *= rescale(std::abs(x));
+                    re(j) = x.real();
+                    im(j) = x.imag();
+                    rr.head(j) -= x.real() * t.col(j).head(j);
+                    ri.head(j) -= x.imag() * t.col(j).head(j);
+                    --j;
+                }
+            }
+            const double norm = std::sqrt(re.head(last + 1).squaredNorm() + im.head(last + 1).squaredNorm());
+            y.col(k).head(last + 1) = re.head(last + 1) / norm;
+            if (pair) {
+                y.col(k + 1).head(last + 1) = im.head(last + 1) / norm;
+                ++k;
             }
         }
-        const double norm = std::sqrt(re.head(last + 1).squaredNorm() + im.head(last + 1).squaredNorm());
-        y.col(k).head(last + 1) = re.head(last + 1) / norm;
-        if (pair) {
-            y.col(k + 1).head(last + 1) = im.head(last + 1) / norm;
-            ++k;
-        }
-    }
+    };
+    // Column k costs about k^2: the split at n/√2 halves the work, moved off
+    // the second row of a 2×2 block.
+    Index split = static_cast<Index>(static_cast<double>(n) * std::sqrt(0.5));
+    if (split > 0 && split < n && t(split, split - 1) != 0.0) ++split;
+    SideThread side(n >= 300);
+    side.both([&] { columns(split, n); }, [&] { columns(0, split); });
     return y;
 }
 

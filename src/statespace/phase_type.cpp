@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "expo/guarded.h"
+#include "statespace/side_thread.h"
 
 namespace corvel {
 
@@ -116,16 +117,20 @@ void ph_check_expansion(const PhBlock& b, const Eigen::VectorXd& p0, PhExpansion
     // from rounding-sized coefficients is not an inaccurate closed form).
     std::vector<Eigen::VectorXd> diff, mag;
     Eigen::VectorXd largest = Eigen::VectorXd::Constant(n, 1e-300);
-    Eigen::VectorXd v, m;
-    const Eigen::MatrixXd abs_coef = x.coef.unaryExpr([](const cplx& c) { return modulus(c); });
-    std::vector<Eigen::VectorXd> refs;
-    reference(std::vector<double>(times.begin() + 1, times.end()), refs);
+    // The reference solutions on a second thread (large blocks) while the
+    // closed forms are evaluated here.
+    std::vector<Eigen::VectorXd> refs, values(times.size()), sizes(times.size());
+    SideThread side(n >= 300);
+    side.both([&] { reference(std::vector<double>(times.begin() + 1, times.end()), refs); },
+              [&] {
+                  const Eigen::MatrixXd abs_coef = x.coef.unaryExpr([](const cplx& c) { return modulus(c); });
+                  for (size_t q = 0; q < times.size(); ++q) closed_values(x, abs_coef, times[q], values[q], sizes[q]);
+              });
     refs.insert(refs.begin(), p0);
     for (size_t q = 0; q < times.size(); ++q) {
         const Eigen::VectorXd& ref = refs[q];
         if (ref.size() == 0) continue;  // beyond the reference's reach
-        const double t = times[q];
-        closed_values(x, abs_coef, t, v, m);
+        const Eigen::VectorXd &v = values[q], &m = sizes[q];
         Eigen::VectorXd d = (v - ref).cwiseAbs();
         for (int j = 0; j < n; ++j)
             if (!std::isfinite(d(j))) d(j) = INFINITY;
