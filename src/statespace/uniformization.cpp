@@ -448,11 +448,20 @@ public:
             return {Guarded{pz_, kUnitRoundoff * pz_, Route::Exact},
                     Guarded{1.0 - pz_, kUnitRoundoff, Route::Exact}};
         ChainArcsView view{n_, arcs_, pred_off_, pred_};
-        TransientResult r = transient_solution(view, start_, t, precision_, epsilon_, nullptr, work_limit_);
+        auto solve = [&](double precision, double& f) {
+            TransientResult r = transient_solution(view, start_, t, precision, epsilon_, nullptr, work_limit_);
+            f = 0.0;
+            for (int s : targets_) f += r.prob[static_cast<size_t>(s)];
+            f /= scale_;
+            return r.bound(f * scale_) / scale_;
+        };
         double f = 0.0;
-        for (int s : targets_) f += r.prob[static_cast<size_t>(s)];
-        f /= scale_;
-        const double err = r.bound(f * scale_) / scale_;
+        double err = solve(precision_, f);
+        // A probability far below the truncation bound (a long way to the
+        // targets) is solved again with the tail cut a thousand times
+        // finer, so that a value that is 0 to the printed digits is not left
+        // with the bound of a coarse truncation.
+        if (err > 1e-3 * precision_ && f < 1e3 * precision_ && precision_ > 1e-290) err = solve(1e-3 * precision_, f);
         return {Guarded{f, err, Route::Uniformization}, Guarded{1.0 - f, err, Route::Uniformization}};
     }
     double mass_at_zero() const override { return pz_; }
