@@ -9,6 +9,8 @@
 #include <thread>
 #include <utility>
 
+#include <Eigen/Core>
+
 namespace corvel {
 
 // A second thread for one large computation: jobs run there while the
@@ -20,6 +22,9 @@ class SideThread {
 public:
     explicit SideThread(bool wanted) {
         if (!wanted || std::thread::hardware_concurrency() < 2) return;
+        // Eigen's matrix products read cache sizes it sets up once: set up
+        // here, before two threads can ask at the same time.
+        Eigen::initParallel();
         try {
             worker_ = std::thread([this] { loop(); });
         } catch (const std::system_error&) {
