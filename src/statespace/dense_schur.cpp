@@ -439,17 +439,10 @@ public:
                     in.middleCols(b.r0, b.r1 - b.r0) * u_.block(b.r0, b.c0, b.r1 - b.r0, b.c1 - b.c0);
         }
     }
-    // m ← u^T·m (m has the window's rows).
+    // m ← u^T·m (m has the window's rows): m^T ← m^T·u.
     template <typename Rows>
     void left_transposed(Rows m) const {
-        if (m.cols() == 0) return;
-        const MatrixXd in = m;
-        for (const Block& b : blocks_) {
-            if (b.r1 == b.r0) m.middleRows(b.c0, b.c1 - b.c0).setZero();
-            else
-                m.middleRows(b.c0, b.c1 - b.c0).noalias() =
-                    u_.block(b.r0, b.c0, b.r1 - b.r0, b.c1 - b.c0).transpose() * in.middleRows(b.r0, b.r1 - b.r0);
-        }
+        right(m.transpose());
     }
 
 private:
