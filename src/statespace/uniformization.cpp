@@ -461,7 +461,15 @@ public:
         // targets) is solved again with the tail cut a thousand times
         // finer, so that a value that is 0 to the printed digits is not left
         // with the bound of a coarse truncation.
-        if (err > 1e-3 * precision_ && f < 1e3 * precision_ && precision_ > 1e-290) err = solve(1e-3 * precision_, f);
+        // A finer solve that could not finish leaves the first one.
+        if (err > 1e-3 * precision_ && f < 1e3 * precision_ && precision_ > 1e-290) {
+            double fine = 0.0;
+            const double fine_err = solve(1e-3 * precision_, fine);
+            if (fine_err < err) {
+                f = fine;
+                err = fine_err;
+            }
+        }
         return {Guarded{f, err, Route::Uniformization}, Guarded{1.0 - f, err, Route::Uniformization}};
     }
     double mass_at_zero() const override { return pz_; }
