@@ -728,7 +728,10 @@ private:
             if (i) line += ' ';
             line += kids[i].node;
         }
-        gate_lines_.push_back({name, line});
+        std::vector<std::string> inputs;
+        inputs.reserve(kids.size());
+        for (const Operand& k : kids) inputs.push_back(k.node);
+        gate_lines_.push_back({name, line, std::move(inputs)});
         return name;
     }
 
@@ -912,6 +915,25 @@ private:
         sys.original = printable(tree.name);
         text_ += format_string("ftree %s\n", sys.name.c_str());
         std::unordered_set<std::string> present;
+        // Only the gates the top still uses are written: constants may have
+        // cut gates off (an iff of a gate with itself), and a gate left over
+        // could name the event that is written last, as the top. Every event
+        // met stays a component of the system.
+        std::unordered_set<std::string> reached;
+        if (top.constant < 0) {
+            std::unordered_map<std::string, const GateLine*> line_of_gate;
+            for (const GateLine& g : gate_lines_) line_of_gate.emplace(g.name, &g);
+            std::vector<std::string> stack{top.node};
+            reached.insert(top.node);
+            while (!stack.empty()) {
+                const std::string n = std::move(stack.back());
+                stack.pop_back();
+                auto it = line_of_gate.find(n);
+                if (it == line_of_gate.end()) continue;
+                for (const std::string& k : it->second->inputs)
+                    if (reached.insert(k).second) stack.push_back(k);
+            }
+        }
         // The top is the last statement: an event or a gate that the top gate
         // reduced to is moved there (its inputs are all written before it).
         std::string last;
@@ -932,7 +954,8 @@ private:
             last = format_string("repeat %s prob(%d)\n", nodes_[top_gate.name].c_str(), top.constant);
             present.insert(nodes_[top_gate.name]);
         }
-        for (const auto& [name, line] : gate_lines_) {
+        for (const auto& [name, line, inputs] : gate_lines_) {
+            if (!reached.count(name)) continue;
             present.insert(name);
             if (top.constant < 0 && name == top.node)
                 last = line + "\n";
@@ -961,7 +984,11 @@ private:
     std::map<int, Operand> lowered_;            // gate index -> its operand in this system
     std::unordered_set<int> visiting_;
     std::unordered_map<std::string, std::string> negated_;
-    std::vector<std::pair<std::string, std::string>> gate_lines_;  // name, statement; children before parents
+    struct GateLine {
+        std::string name, line;
+        std::vector<std::string> inputs;
+    };
+    std::vector<GateLine> gate_lines_;  // children before parents
     std::vector<int> event_order_;              // events in order of first use
     std::unordered_set<int> used_events_;
 };
