@@ -24,6 +24,39 @@
 #include "model/context.h"
 
 namespace corvel {
+
+FtPlan ft_plan(BddManager* m, bdd f) {
+    FtPlan plan;
+    if (f == bdd_one(m) || f == bdd_zero(m)) {
+        plan.root = f == bdd_one(m) ? BddPostorder::kRefOne : BddPostorder::kRefZero;
+        return plan;
+    }
+    BddPostorder order(m, f);
+    plan.root = order.ref(f);
+    plan.kids = std::move(order.kids);
+    return plan;
+}
+
+// Each node from its children's pairs weighted by its variable's pair: no
+// subtraction anywhere.
+FtPair evaluate_pairs(const FtPlan& plan, const std::vector<FtPair>& var) {
+    std::vector<FtPair> value(plan.kids.size());
+    auto of = [&](std::uint32_t ref) -> FtPair {
+        if (ref == BddPostorder::kRefOne) return {1.0, 0.0};
+        if (ref == BddPostorder::kRefZero) return {0.0, 1.0};
+        const FtPair v = value[ref >> 1];
+        return (ref & 1u) ? FtPair{v.q, v.p} : v;
+    };
+    for (size_t k = 0; k < plan.kids.size(); ++k) {
+        const BddPostorder::Kids& kid = plan.kids[k];
+        const FtPair x = var[kid.position], r = of(kid.then_ref), l = of(kid.else_ref);
+        value[k] = FtPair{x.p * r.p + x.q * l.p, x.p * r.q + x.q * l.q};
+    }
+    return of(plan.root);
+}
+
+FtPair evaluate_pairs(BddManager* m, bdd f, const std::vector<FtPair>& var) { return evaluate_pairs(ft_plan(m, f), var); }
+
 FtFastTree::FtFastTree() : m(bdd_init()) {}
 FtFastTree::~FtFastTree() { bdd_quit(m); }
 
@@ -181,31 +214,7 @@ constexpr size_t kTrialGates = 32;
 constexpr long kWalkTrialFactor = 20;
 constexpr long kForceTrialFactor = 32;
 
-struct Pair {
-    double p, q;  // probability of the function and of its complement
-};
-
-// (p, q) of the root of f, each node from its children's pairs weighted by
-// its variable's pair: no subtraction anywhere.
-Pair evaluate_pairs(BddManager* m, bdd f, const std::vector<Pair>& var) {
-    if (f == bdd_one(m)) return {1.0, 0.0};
-    if (f == bdd_zero(m)) return {0.0, 1.0};
-    const BddPostorder order(m, f);
-    const size_t n = order.nodes.size();
-    std::vector<Pair> value(n);
-    auto of = [&](std::uint32_t ref) -> Pair {
-        if (ref == BddPostorder::kRefOne) return {1.0, 0.0};
-        if (ref == BddPostorder::kRefZero) return {0.0, 1.0};
-        const Pair v = value[ref >> 1];
-        return (ref & 1u) ? Pair{v.q, v.p} : v;
-    };
-    for (size_t k = 0; k < n; ++k) {
-        const BddPostorder::Kids& kid = order.kids[k];
-        const Pair x = var[kid.position], r = of(kid.then_ref), l = of(kid.else_ref);
-        value[k] = Pair{x.p * r.p + x.q * l.p, x.p * r.q + x.q * l.q};
-    }
-    return of(order.ref(f));
-}
+using Pair = FtPair;
 
 // A building operation ran out of nodes.
 struct OutOfNodes {};

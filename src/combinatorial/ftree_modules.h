@@ -11,6 +11,7 @@
 // the modules directly below it, each of those standing for one variable.
 // A module's variables are ordered by a structural heuristic.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,6 +41,23 @@ struct FtModule {
     std::vector<int> vars;  // by order position from `first`: event record (>= 0) or ~module (< 0)
     long first = 0;         // order position of its first variable
 };
+
+// The probability of a function and of its complement, each summed from
+// non-negative products, so neither is got by cancelling the other.
+struct FtPair {
+    double p, q;
+};
+
+// What evaluating a diagram with pairs reads: its nodes in post-order
+// (children first) and the reference to its root.
+struct FtPlan {
+    std::vector<BddPostorder::Kids> kids;
+    std::uint32_t root = BddPostorder::kRefOne;
+};
+FtPlan ft_plan(BddManager* m, bdd f);
+// (p, q) of the root, `var` by order position.
+FtPair evaluate_pairs(const FtPlan& plan, const std::vector<FtPair>& var);
+FtPair evaluate_pairs(BddManager* m, bdd f, const std::vector<FtPair>& var);
 
 // The simplified graph and its modules, kept when the exact diagrams do not
 // fit in memory (ftree_modules.cpp).

@@ -143,10 +143,11 @@ Exponomial analyze_ftree_with_factoring(AnalysisContext& in, SystemRecord& sys);
 // ------------------------------------------------------------------ the solver of type 146
 
 struct RepeatedTreeState {
-    std::unique_ptr<FtBddInfo> bdd;
+    // Shared with the stable route of the distribution they gave.
+    std::shared_ptr<FtBddInfo> bdd;
     // The order-free diagrams, for requests that print nothing that depends
     // on the variable order.
-    std::unique_ptr<FtFastTree> fast;
+    std::shared_ptr<FtFastTree> fast;
     bool has_minsum = false;
     TermList minsum;
     bool has_cubes = false;

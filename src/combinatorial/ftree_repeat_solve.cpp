@@ -7,7 +7,10 @@
 #include <cmath>
 
 #include "combinatorial/ftree_repeat.h"
+#include "combinatorial/ftree_stable.h"
 #include "combinatorial/tree.h"
+#include "combinatorial/tree_stable.h"
+#include "expo/constant_expo.h"
 #include "model/context.h"
 
 namespace corvel {
@@ -29,6 +32,15 @@ bool needs_ordered_diagram(AnalysisContext& in, Kw kw) {
     return is_listing(kw) || kw == Kw::Mttf || in.settings.debug[kDebugFtree];
 }
 
+// Every event of the diagrams has a constant probability: the closed form
+// is that constant, from pairs that lose nothing.
+bool constant_events(const SystemRecord& sys, const std::vector<FtModule>& modules) {
+    for (const FtModule& mod : modules)
+        for (int v : mod.vars)
+            if (v >= 0 && !ConstantExpo::fits(sys.nodes[static_cast<size_t>(v)].dist)) return false;
+    return true;
+}
+
 void analyze_with_bdd(AnalysisContext& in, SystemRecord& sys, RepeatedTreeState& st, AnalysisRequest& req) {
     TreeModel& tm = tree_model(sys);
     if (tm.symbolic_kn) {
@@ -44,6 +56,13 @@ void analyze_with_bdd(AnalysisContext& in, SystemRecord& sys, RepeatedTreeState&
             in.out.printf("  using previous bdd analysis for %s\n", sys.name.c_str());
         }
         bind_tree_components(in, sys, req);
+        const FtFastTree& t = *st.fast;
+        if (!t.out_of_reach && t.constant < 0 && !constant_events(sys, t.modules)) {
+            sys.s_stable = diagram_stable_dist(in, sys, t.m, t.modules, t.top_negated, st.fast);
+            // Numbers only, and a closed form too large to expand: the
+            // numbers come from the stable route alone.
+            if (numbers_only(req) && predicted_diagram_terms(sys, t.m, t.modules) > kClosedFormTermLimit) return;
+        }
         // A tree out of exact reach is bounded at the request's time.
         sys.s_dist = fast_ftree_evaluate(in, sys, *st.fast, req.transient ? std::optional<double>(req.time) : std::nullopt);
         sys.has_dist = true;
@@ -59,6 +78,9 @@ void analyze_with_bdd(AnalysisContext& in, SystemRecord& sys, RepeatedTreeState&
     bind_tree_components(in, sys, req);
     // mttf reads the diagram and the component rates, not the distribution.
     if (is_listing(req.measure) || req.measure == Kw::Mttf) return;
+    FtBddInfo& info = *st.bdd;
+    std::vector<FtModule> whole{FtModule{info.root, info.listvar, 0}};
+    if (!constant_events(sys, whole)) sys.s_stable = diagram_stable_dist(in, sys, info.m, std::move(whole), false, st.bdd);
     st.bdd->b_cdf = ftbdd_evaluate(in, sys, *st.bdd, st.bdd->root);
     sys.s_dist = st.bdd->b_cdf;
     sys.has_dist = true;
@@ -123,6 +145,7 @@ void analyze_repeated_ftree(AnalysisContext& in, SystemRecord& sys, AnalysisRequ
     RepeatedTreeState& st = repeated_state(sys);
     sys.s_dist.clear();
     sys.has_dist = false;
+    sys.s_stable.reset();
     if (in.settings.use_bdd)
         analyze_with_bdd(in, sys, st, req);
     else

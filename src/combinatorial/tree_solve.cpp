@@ -177,9 +177,6 @@ void check_probabilities(AnalysisContext& in, SystemRecord& sys) {
     }
 }
 
-namespace {
-
-// Requests that want numbers only, never the listing of the distribution.
 bool numbers_only(const AnalysisRequest& req) {
     if (req.table) return true;
     switch (req.measure) {
@@ -197,6 +194,8 @@ bool numbers_only(const AnalysisRequest& req) {
             return false;
     }
 }
+
+namespace {
 
 // The tree node that stands for node-table record `node` (the root when none does).
 int tree_index_of(const TreeModel& tm, int node, int root) {

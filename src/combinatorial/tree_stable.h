@@ -32,6 +32,9 @@ std::shared_ptr<const NumericDist> build_structure_dist(AnalysisContext& in, Sys
 // (products for gates, capped at 1e300).
 double predicted_term_count(const SystemRecord& sys, int root);
 
+// Requests that want numbers only, never the listing of the distribution.
+bool numbers_only(const AnalysisRequest& req);
+
 // Above this predicted count, requests for numbers skip the closed form.
 inline constexpr double kClosedFormTermLimit = 2000.0;
 
