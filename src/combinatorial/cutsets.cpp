@@ -3,12 +3,14 @@
 // cut-set and p-q listings.
 
 #include <algorithm>
+#include <cmath>
 #include <climits>
 #include <functional>
 #include <map>
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
+#include "expo/numeric_dist.h"
 #include "model/context.h"
 
 namespace corvel {
@@ -419,6 +421,114 @@ void write_p_q_cubes(AnalysisContext& in, const std::vector<Cube>& cubes, const 
         in.out.write(text);
         text.clear();
     }
+}
+
+namespace {
+
+// The disjoint products evaluated at t from the components' own F(t) and
+// 1 − F(t): every cube a product of non-negative factors, a group of zeros
+// 1 − Π F as the telescoping sum Σ_i (1 − F_i)·Π_{j<i} F_j, so nothing is
+// got by cancellation. Disjoint cubes partition the states, so no input
+// moves the sum by more than its own error.
+class CubeSumDist final : public NumericDist {
+public:
+    CubeSumDist(std::vector<std::shared_ptr<const NumericDist>> comps, std::vector<Cube> cubes)
+        : comps_(std::move(comps)), cubes_(std::move(cubes)) {
+        size_t factors = 0;
+        for (const Cube& c : cubes_) factors = std::max(factors, c.size());
+        rounding_ = kUnitRoundoff * (2.0 * static_cast<double>(factors) + static_cast<double>(cubes_.size()) + 4.0);
+        for (const auto& d : comps_) scale_ = std::max(scale_, d->time_scale());
+        if (!(scale_ > 0.0) || !std::isfinite(scale_)) scale_ = 1.0;
+    }
+
+    GuardedProb at(double t) const override {
+        if (t < 0.0) return {Guarded::exact(0.0), Guarded::exact(1.0)};
+        std::vector<double> f(comps_.size()), r(comps_.size());
+        double error = 0.0;
+        for (size_t p = 0; p < comps_.size(); ++p) {
+            const GuardedProb g = comps_[p]->at(t);
+            f[p] = g.f.value;
+            r[p] = g.r.value;
+            error += g.f.error + g.r.error;
+        }
+        return result(sum(f, r), error);
+    }
+    double mass_at_zero() const override { return at(0.0).f.value; }
+    double mass_at_infinity() const override {
+        std::vector<double> f(comps_.size()), r(comps_.size());
+        for (size_t p = 0; p < comps_.size(); ++p) {
+            r[p] = comps_[p]->mass_at_infinity();
+            f[p] = 1.0 - r[p];
+        }
+        return 1.0 - std::min(1.0, sum(f, r));
+    }
+    double time_scale() const override { return scale_; }
+
+private:
+    double sum(const std::vector<double>& f, const std::vector<double>& r) const {
+        double total = 0.0;
+        for (const Cube& c : cubes_) {
+            double prod = 1.0;
+            for (size_t p = 0; p < c.size(); ++p) {
+                if (c[p].value == V1) prod *= f[p];
+                else if (c[p].value == V0 && c[p].unique) prod *= r[p];
+            }
+            for (const auto& [step, members] : zero_groups(c)) {
+                double none = 0.0, before = 1.0;
+                for (size_t p : members) {
+                    none += r[p] * before;
+                    before *= f[p];
+                }
+                prod *= none;
+            }
+            total += prod;
+        }
+        return total;
+    }
+    GuardedProb result(double F, double error) const {
+        F = std::min(1.0, F);
+        return {Guarded{F, error + rounding_ * F, Route::Structure},
+                Guarded{1.0 - F, error + rounding_ * F + kUnitRoundoff, Route::Structure}};
+    }
+
+    std::vector<std::shared_ptr<const NumericDist>> comps_;
+    std::vector<Cube> cubes_;
+    double rounding_ = 0.0, scale_ = 0.0;
+};
+
+}  // namespace
+
+std::shared_ptr<const NumericDist> disjoint_sum_dist(AnalysisContext& in, const SystemRecord& sys,
+                                                     const std::vector<int>& map, std::vector<Cube> cubes) {
+    std::vector<std::shared_ptr<const NumericDist>> comps;
+    comps.reserve(map.size());
+    for (int comp : map) {
+        const NodeInfo& info = sys.nodes[static_cast<size_t>(comp)];
+        comps.push_back(info.stable ? info.stable : std::make_shared<ExpoDist>(info.dist, in.settings.tol));
+    }
+    return std::make_shared<CubeSumDist>(std::move(comps), std::move(cubes));
+}
+
+double predicted_cube_terms(const SystemRecord& sys, const std::vector<int>& map, const std::vector<Cube>& cubes) {
+    constexpr double kCap = 1e300;
+    auto terms = [&](size_t p) {
+        return std::max<double>(1.0, static_cast<double>(sys.nodes[static_cast<size_t>(map[p])].dist.size()));
+    };
+    double total = 0.0;
+    for (const Cube& c : cubes) {
+        double prod = 1.0;
+        for (size_t p = 0; p < c.size(); ++p) {
+            if (c[p].value == V1) prod *= terms(p);
+            else if (c[p].value == V0 && c[p].unique) prod *= terms(p) + 1.0;
+        }
+        for (const auto& [step, members] : zero_groups(c)) {
+            double g = 1.0;
+            for (size_t p : members) g *= terms(p);
+            prod *= g + 1.0;
+        }
+        total = std::min(kCap, total + std::min(kCap, prod));
+    }
+    return total;
 }
 
 }  // namespace corvel

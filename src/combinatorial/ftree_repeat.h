@@ -127,6 +127,12 @@ Exponomial disjoint_sum(const std::vector<Exponomial>& in_state, const std::vect
 // Σ over the cubes of the product of their factors (failure CDFs).
 Exponomial form_exponomial(AnalysisContext& in, const SystemRecord& sys, const std::vector<int>& map,
                            const std::vector<Cube>& cubes);
+// The same sum evaluated at t from the components' own values, each cube a
+// product of non-negative factors: the stable route of that closed form.
+std::shared_ptr<const NumericDist> disjoint_sum_dist(AnalysisContext& in, const SystemRecord& sys,
+                                                     const std::vector<int>& map, std::vector<Cube> cubes);
+// An upper estimate of the term count of form_exponomial (capped at 1e300).
+double predicted_cube_terms(const SystemRecord& sys, const std::vector<int>& map, const std::vector<Cube>& cubes);
 void print_mincuts(AnalysisContext& in, const SystemRecord& sys, const TermList& terms);
 void print_p_q_form(AnalysisContext& in, const SystemRecord& sys, const std::vector<int>& map,
                     const std::vector<Cube>& cubes);

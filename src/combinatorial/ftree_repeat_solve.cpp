@@ -32,12 +32,17 @@ bool needs_ordered_diagram(AnalysisContext& in, Kw kw) {
     return is_listing(kw) || kw == Kw::Mttf || in.settings.debug[kDebugFtree];
 }
 
-// Every event of the diagrams has a constant probability: the closed form
-// is that constant, from pairs that lose nothing.
+// Every one of the records has a constant probability: the closed form is
+// that constant, and nothing in it depends on t.
+bool constant_components(const SystemRecord& sys, const std::vector<int>& records) {
+    for (int v : records)
+        if (v >= 0 && !ConstantExpo::fits(sys.nodes[static_cast<size_t>(v)].dist)) return false;
+    return true;
+}
+
 bool constant_events(const SystemRecord& sys, const std::vector<FtModule>& modules) {
     for (const FtModule& mod : modules)
-        for (int v : mod.vars)
-            if (v >= 0 && !ConstantExpo::fits(sys.nodes[static_cast<size_t>(v)].dist)) return false;
+        if (!constant_components(sys, mod.vars)) return false;
     return true;
 }
 
@@ -133,6 +138,10 @@ void analyze_without_bdd(AnalysisContext& in, SystemRecord& sys, RepeatedTreeSta
     }
     bind_tree_components(in, sys, req);
     if (is_listing(kw)) return;
+    if (!constant_components(sys, tm.map)) {
+        sys.s_stable = disjoint_sum_dist(in, sys, tm.map, st.cubes);
+        if (numbers_only(req) && predicted_cube_terms(sys, tm.map, st.cubes) > kClosedFormTermLimit) return;
+    }
     sys.s_dist = form_exponomial(in, sys, tm.map, st.cubes);
     sys.has_dist = true;
 }

@@ -74,6 +74,36 @@ TEST(FtreeStable, DiagramsAtTAgreeWithTheClosedFormOnRandomTrees) {
     }
 }
 
+// The cut-set route (bdd off): the disjoint products at t, groups of zeros
+// included, against their closed form on coherent random trees.
+TEST(FtreeStable, DisjointProductsAtTAgreeWithTheirClosedForm) {
+    static const RandomTreeShape shape{{"or", "and", "kofn", "or", "and"}, 0.02, 0.9, 3, 6};
+    std::mt19937 rng(1012);
+    int groups = 0;
+    for (int round = 0; round < 100; ++round) {
+        const int events = 2 + static_cast<int>(rng() % 10);
+        const int gates = 1 + static_cast<int>(rng() % 12);
+        const std::string text = random_ftree(rng, events, gates, true, shape);
+        TreeRun run(text);
+        ASSERT_EQ(run.status, 0) << text << run.out;
+        SystemRecord& sys = run.sys("f");
+        TreeModel& tm = tree_model(sys);
+        bind_k_n(run.in, sys, tm.root, kFatal);
+        AnalysisRequest req;
+        req.measure = Kw::Cdf;
+        bind_tree_components(run.in, sys, req);
+        const std::vector<Cube> cubes = gkg_algorithm(run.in, sys, tm.map, compute_minsum(run.in, sys));
+        for (const Cube& c : cubes)
+            for (const Coordinate& x : c)
+                if (x.value == 0 && !x.unique) ++groups;
+        const Exponomial closed = form_exponomial(run.in, sys, tm.map, cubes);
+        const auto d = disjoint_sum_dist(run.in, sys, tm.map, cubes);
+        expect_agrees(*d, closed, run.in.settings.tol, text);
+    }
+    // Some cubes must have zeros that are not unique.
+    EXPECT_GT(groups, 0);
+}
+
 TEST(FtreeStable, AComplementedTopAndAnEventThatNeverFails) {
     // nor over a and b: the top holds while neither has failed, e^(-3t);
     // with c, which never fails, the or below cannot reach 1 at infinity.
