@@ -3,13 +3,14 @@
 // cut-set and p-q listings.
 
 #include <algorithm>
-#include <cmath>
 #include <climits>
+#include <cmath>
 #include <functional>
 #include <map>
 
 #include "combinatorial/ftree_repeat.h"
 #include "combinatorial/tree.h"
+#include "combinatorial/tree_stable.h"
 #include "expo/numeric_dist.h"
 #include "model/context.h"
 
@@ -503,8 +504,7 @@ std::shared_ptr<const NumericDist> disjoint_sum_dist(AnalysisContext& in, const 
     std::vector<std::shared_ptr<const NumericDist>> comps;
     comps.reserve(map.size());
     for (int comp : map) {
-        const NodeInfo& info = sys.nodes[static_cast<size_t>(comp)];
-        comps.push_back(info.stable ? info.stable : std::make_shared<ExpoDist>(info.dist, in.settings.tol));
+        comps.push_back(component_dist(in, sys.nodes[static_cast<size_t>(comp)]));
     }
     return std::make_shared<CubeSumDist>(std::move(comps), std::move(cubes));
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "combinatorial/tree_stable.h"
 #include "model/context.h"
 
 namespace corvel {
@@ -116,9 +117,7 @@ std::shared_ptr<const NumericDist> diagram_stable_dist(AnalysisContext& in, cons
     for (const FtModule& mod : modules)
         for (int v : mod.vars) {
             if (v < 0 || static_cast<size_t>(v) >= events.size() || events[static_cast<size_t>(v)]) continue;
-            const NodeInfo& info = sys.nodes[static_cast<size_t>(v)];
-            events[static_cast<size_t>(v)] =
-                info.stable ? info.stable : std::make_shared<ExpoDist>(info.dist, in.settings.tol);
+            events[static_cast<size_t>(v)] = component_dist(in, sys.nodes[static_cast<size_t>(v)]);
         }
     return std::make_shared<DiagramDist>(m, std::move(modules), top_negated, std::move(events), std::move(owner));
 }

@@ -157,11 +157,6 @@ private:
     double scale_, pz_ = 0.0, pi_ = 0.0;
 };
 
-// The numeric form of one component.
-std::shared_ptr<const NumericDist> component_dist(AnalysisContext& in, const NodeInfo& info, const AnalysisRequest&) {
-    if (info.stable) return info.stable;
-    return std::make_shared<ExpoDist>(info.dist, in.settings.tol);
-}
 
 struct Builder {
     AnalysisContext& in;
@@ -181,7 +176,7 @@ struct Builder {
         const int rec = resolve_transfer(sys, tn.first_node);
         if (rec < 0) return false;
         const NodeInfo& info = sys.nodes[static_cast<size_t>(rec)];
-        std::shared_ptr<const NumericDist> d = component_dist(in, info, req);
+        std::shared_ptr<const NumericDist> d = component_dist(in, info);
         const double branch = info.has_prob ? info.prob : 1.0;
         const std::vector<double>* ph = d->phases();
         if (ph == nullptr) {
@@ -248,7 +243,7 @@ struct Builder {
                 node.type = NT_LEAF;
                 const int rec = resolve_transfer(sys, tn.first_node);
                 const NodeInfo& info = sys.nodes[static_cast<size_t>(std::max(rec, 0))];
-                node.dist = component_dist(in, info, req);
+                node.dist = component_dist(in, info);
                 if (info.has_prob) node.scale = info.prob;
                 note_scale(*node.dist);
                 break;
@@ -281,6 +276,11 @@ struct Builder {
 };
 
 }  // namespace
+
+std::shared_ptr<const NumericDist> component_dist(AnalysisContext& in, const NodeInfo& info) {
+    if (info.stable) return info.stable;
+    return std::make_shared<ExpoDist>(info.dist, in.settings.tol);
+}
 
 std::shared_ptr<const NumericDist> build_structure_dist(AnalysisContext& in, SystemRecord& sys, int root,
                                                         const AnalysisRequest& req) {

@@ -23,6 +23,10 @@ namespace corvel {
 
 class AnalysisContext;
 
+// The numeric form of one component as bound: the stable route of the
+// system behind a cdf(name), else its closed form.
+std::shared_ptr<const NumericDist> component_dist(AnalysisContext& in, const NodeInfo& info);
+
 // The numeric form of the tree below `root` (a tree node index) with the
 // components as bound for `req`.
 std::shared_ptr<const NumericDist> build_structure_dist(AnalysisContext& in, SystemRecord& sys, int root,
