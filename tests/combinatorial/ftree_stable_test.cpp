@@ -22,17 +22,24 @@
 namespace corvel {
 namespace {
 
+// The tree "f" of the run with its k-of-n gates and components bound as
+// request `kw` binds them.
+SystemRecord& bound(TreeRun& run, Kw kw) {
+    SystemRecord& sys = run.sys("f");
+    bind_k_n(run.in, sys, tree_model(sys).root, kFatal);
+    AnalysisRequest req;
+    req.measure = kw;
+    bind_tree_components(run.in, sys, req);
+    return sys;
+}
+
 struct Solved {
     Exponomial closed;
     std::shared_ptr<const NumericDist> fast, ordered;
 };
 
 Solved solve(TreeRun& run) {
-    SystemRecord& sys = run.sys("f");
-    bind_k_n(run.in, sys, tree_model(sys).root, kFatal);
-    AnalysisRequest req;
-    req.measure = Kw::Cdf;
-    bind_tree_components(run.in, sys, req);
+    SystemRecord& sys = bound(run, Kw::Cdf);
     Solved s;
     std::shared_ptr<FtFastTree> fast = build_fast_ftree(run.in, sys);
     s.closed = fast_ftree_evaluate(run.in, sys, *fast);
@@ -86,12 +93,8 @@ TEST(FtreeStable, DisjointProductsAtTAgreeWithTheirClosedForm) {
         const std::string text = random_ftree(rng, events, gates, true, shape);
         TreeRun run(text);
         ASSERT_EQ(run.status, 0) << text << run.out;
-        SystemRecord& sys = run.sys("f");
-        TreeModel& tm = tree_model(sys);
-        bind_k_n(run.in, sys, tm.root, kFatal);
-        AnalysisRequest req;
-        req.measure = Kw::Cdf;
-        bind_tree_components(run.in, sys, req);
+        SystemRecord& sys = bound(run, Kw::Cdf);
+        const TreeModel& tm = tree_model(sys);
         const std::vector<Cube> cubes = gkg_algorithm(run.in, sys, tm.map, compute_minsum(run.in, sys));
         for (const Cube& c : cubes)
             for (const Coordinate& x : c)
@@ -135,18 +138,12 @@ TEST(FtreeStable, PredictedTermsGrowWithDistinctRatesOnly) {
     text += "\nend\n";
     TreeRun run(text);
     ASSERT_EQ(run.status, 0) << run.out;
-    SystemRecord& sys = run.sys("f");
-    bind_k_n(run.in, sys, tree_model(sys).root, kFatal);
-    AnalysisRequest req;
-    req.measure = Kw::Value;
-    bind_tree_components(run.in, sys, req);
+    SystemRecord& sys = bound(run, Kw::Value);
     std::shared_ptr<FtFastTree> fast = build_fast_ftree(run.in, sys);
     EXPECT_GT(predicted_diagram_terms(sys, fast->m, fast->modules), 1e6);
 
     TreeRun small("ftree f\nrepeat a exp(1)\nrepeat b exp(2)\nand top a b\nend\n");
-    SystemRecord& two = small.sys("f");
-    bind_k_n(small.in, two, tree_model(two).root, kFatal);
-    bind_tree_components(small.in, two, req);
+    SystemRecord& two = bound(small, Kw::Value);
     std::shared_ptr<FtFastTree> pair = build_fast_ftree(small.in, two);
     // (1 - e^-t)(1 - e^-2t): at most 2·2 terms from the two factors.
     const double terms = predicted_diagram_terms(two, pair->m, pair->modules);
